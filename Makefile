@@ -1,0 +1,11 @@
+# The two entry points of the quick start; the work is done by the scripts.
+.PHONY: demo test bench
+
+demo:
+	./scripts/demo.sh
+
+test:
+	./scripts/test.sh
+
+bench:
+	./scripts/bench.sh

@@ -1,0 +1,1 @@
+"""Tessary: reproducible synthetic entities by seeded Monte Carlo sampling."""

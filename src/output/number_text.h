@@ -1,0 +1,29 @@
+// Number text: the exact decimal text of every number the system writes.
+//
+// Each function writes into a small scratch area that the caller supplies and reports where the
+// text starts (integers, written right-aligned) or ends (doubles, written from the start). All three
+// are pure, allocate nothing and may run on any thread at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tessary {
+
+inline constexpr std::size_t U64_TEXT_CAPACITY = 20;  // "18446744073709551615"
+inline constexpr std::size_t F64_TEXT_CAPACITY = 24;  // "-1.7976931348623157e+308"
+
+// Writes the decimal digits of value right-aligned in area; returns the index of the first digit.
+// The text runs from there to the end of the area.
+std::size_t write_u64(std::uint64_t value, char (&area)[U64_TEXT_CAPACITY]);
+
+// Writes "-" and the magnitude for a negative value, the digits alone otherwise, right-aligned in an
+// area one byte larger than a u64's; returns the index of the first byte.
+std::size_t write_i64(std::int64_t value, char (&area)[U64_TEXT_CAPACITY + 1]);
+
+// Requires: value is finite. Writes the shortest round-trip text of value from the start of area
+// and returns the index one past its last byte. Plain decimal when the decimal exponent E lies in
+// [-5, 15] ("100.0", "0.00001"), exponent form otherwise ("1e+16", "1.5e-6").
+std::size_t write_f64(double value, char (&area)[F64_TEXT_CAPACITY]);
+
+}  // namespace tessary

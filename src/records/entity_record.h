@@ -1,0 +1,80 @@
+// EntityRecord: the attribute values of one generated entity.
+//
+// Members come in spec order: a name that several specs share takes the position of its first
+// spec and the value of its last. The layout of members is the same for every entity of a call,
+// so it is worked out once (EntityLayout) and each record holds just its id and one value per
+// member. Values that come from a "choice" point into the spec list instead of copying it; the
+// spec list outlives the records. A record can be refilled for the next entity without allocating.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "records/attr_spec.h"
+#include "records/json_value.h"
+
+namespace tessary {
+
+struct EntityLayout {
+  std::vector<std::string_view> member_names;  // distinct names, in order of first occurrence
+  std::vector<std::uint32_t> member_of_spec;   // spec k stores its value in member_of_spec[k]
+};
+
+// Requires: specs outlives the layout (member names point into it).
+EntityLayout layout_entities(std::span<const AttrSpec> specs);
+
+// The value of one attribute. Scalars are held inline; a choice borrows its value from the spec.
+struct AttributeValue {
+  enum class Kind : std::uint8_t { Null, Unsigned, Negative, Double, Borrowed };
+
+  Kind kind = Kind::Null;
+  union {
+    std::uint64_t u;
+    std::int64_t i;
+    double d;
+    const JsonValue* borrowed;
+  };
+
+  AttributeValue() : u(0) {}
+  static AttributeValue null() { return {}; }
+  static AttributeValue from_i64(std::int64_t value) {
+    AttributeValue v;
+    if (value < 0) {
+      v.kind = Kind::Negative;
+      v.i = value;
+    } else {
+      v.kind = Kind::Unsigned;
+      v.u = static_cast<std::uint64_t>(value);
+    }
+    return v;
+  }
+  // A double that is not finite is held as null.
+  static AttributeValue from_f64(double value) {
+    AttributeValue v;
+    if (std::isfinite(value)) {
+      v.kind = Kind::Double;
+      v.d = value;
+    }
+    return v;
+  }
+  static AttributeValue borrow(const JsonValue& value) {
+    AttributeValue v;
+    v.kind = Kind::Borrowed;
+    v.borrowed = &value;
+    return v;
+  }
+};
+
+struct EntityRecord {
+  std::uint64_t id = 0;
+  const EntityLayout* layout = nullptr;
+  std::vector<AttributeValue> values;  // values[m] belongs to layout->member_names[m]
+};
+
+// A record shaped for the layout, with every value null. Requires: layout outlives the record.
+EntityRecord make_entity_record(const EntityLayout& layout);
+
+}  // namespace tessary

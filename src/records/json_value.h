@@ -1,0 +1,113 @@
+// JsonValue: a JSON value held in memory, as the spec reader produces it inside "choice" specs and
+// as the writer prints it back.
+//
+// Numbers keep the kind the reader gave them: every non-negative integer is Unsigned, a negative
+// integer is Negative (its value is always below 0), everything else is a finite Double.
+// Objects iterate in ascending byte order of their keys (unsigned byte compare, a prefix first) and
+// hold each key once: storing a key again replaces its value. A JsonValue owns everything inside it
+// and copies deeply. Once built it is only read, by any number of threads at once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace tessary {
+
+struct JsonNumber {
+  enum class Kind : std::uint8_t { Unsigned, Negative, Double };
+
+  Kind kind = Kind::Unsigned;
+  union {
+    std::uint64_t u;
+    std::int64_t i;
+    double d;
+  };
+
+  JsonNumber() : u(0) {}
+  static JsonNumber from_u64(std::uint64_t value) {
+    JsonNumber n;
+    n.kind = Kind::Unsigned;
+    n.u = value;
+    return n;
+  }
+  // Requires value < 0; non-negative integers are Unsigned (use from_i64 for either sign).
+  static JsonNumber from_negative(std::int64_t value) {
+    JsonNumber n;
+    n.kind = Kind::Negative;
+    n.i = value;
+    return n;
+  }
+  static JsonNumber from_i64(std::int64_t value) {
+    return value < 0 ? from_negative(value) : from_u64(static_cast<std::uint64_t>(value));
+  }
+  static JsonNumber from_f64(double value) {
+    JsonNumber n;
+    n.kind = Kind::Double;
+    n.d = value;
+    return n;
+  }
+
+  // The nearest double, ties to even (what a double-typed spec field takes).
+  double to_f64() const;
+};
+
+bool operator==(const JsonNumber& a, const JsonNumber& b);  // same kind and same bits
+
+struct JsonValue;
+struct JsonMember;
+using JsonArray = std::vector<JsonValue>;
+
+// Key-ordered map from text to JsonValue, kept as a vector sorted by key.
+class JsonObject {
+ public:
+  JsonObject() = default;
+  // Builds an object from members in document order: sorted by key, a repeated key keeping its
+  // last value. O(n log n), so large objects from the reader stay cheap.
+  static JsonObject from_members(std::vector<JsonMember> members);
+
+  // Stores value under key, replacing the value of a key already present.
+  void insert_or_assign(std::string key, JsonValue value);
+  const JsonValue* find(std::string_view key) const;
+
+  std::size_t size() const { return members_.size(); }
+  bool empty() const { return members_.empty(); }
+  std::vector<JsonMember>::const_iterator begin() const { return members_.begin(); }
+  std::vector<JsonMember>::const_iterator end() const { return members_.end(); }
+
+  friend bool operator==(const JsonObject& a, const JsonObject& b);
+
+ private:
+  std::vector<JsonMember> members_;  // ascending key order, keys unique
+};
+
+struct JsonValue {
+  // Alternatives in this order: null, boolean, number, string, array, object.
+  std::variant<std::monostate, bool, JsonNumber, std::string, JsonArray, JsonObject> data;
+
+  JsonValue() = default;
+  JsonValue(std::nullptr_t) {}
+  explicit JsonValue(bool b) : data(b) {}
+  JsonValue(JsonNumber n) : data(n) {}
+  explicit JsonValue(std::string s) : data(std::move(s)) {}
+  JsonValue(JsonArray a) : data(std::move(a)) {}
+  JsonValue(JsonObject o) : data(std::move(o)) {}
+
+  bool is_null() const { return std::holds_alternative<std::monostate>(data); }
+
+  friend bool operator==(const JsonValue& a, const JsonValue& b) { return a.data == b.data; }
+};
+
+struct JsonMember {
+  std::string key;
+  JsonValue value;
+
+  friend bool operator==(const JsonMember& a, const JsonMember& b) = default;
+};
+
+inline bool operator==(const JsonObject& a, const JsonObject& b) { return a.members_ == b.members_; }
+
+}  // namespace tessary
