@@ -1,0 +1,186 @@
+#include "module/functions.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "generators/entities/generate.h"
+#include "module/arguments.h"
+#include "module/panic_exception.h"
+#include "module/pending_error.h"
+#include "random/seed.h"
+#include "records/panic.h"
+
+namespace tessary::module {
+namespace {
+
+// A call result: a new reference, or the error to raise.
+using CallResult = std::variant<PyObject*, PendingError>;
+
+PendingError memory_error(std::string message) { return PendingError(PyExc_MemoryError, std::move(message)); }
+
+// The interpreter could not make a result object: its error is printed and the call panics.
+PendingError api_call_failed() {
+  PyErr_Print();
+  report_panic("Python API call failed", std::source_location::current());
+  return panic_error("Python API call failed");
+}
+
+// Runs a typed implementation, turning panics and exhausted memory into pending errors. An
+// exception that is neither cannot happen in the core; if one escapes, the process ends rather
+// than unwinding into the interpreter.
+template <class Body>
+PyObject* run_entry(Body&& body) noexcept {
+  std::optional<PendingError> failure;
+  try {
+    CallResult result = body();
+    if (PyObject** object = std::get_if<PyObject*>(&result)) return *object;
+    failure = std::move(std::get<PendingError>(result));
+  } catch (const Panic& p) {
+    failure = panic_error(p.message());
+  } catch (const std::bad_alloc&) {
+    failure = memory_error("out of memory while generating entities");
+  }
+  // A signal handler's exception (KeyboardInterrupt) raised while the call was being cancelled
+  // wins over a failure that the cancelled work met meanwhile.
+  if (PyErr_Occurred()) return nullptr; catch (...) {
+    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::abort();
+  }
+  if (failure->type != nullptr || failure->fetched != nullptr) raise_pending_error(std::move(*failure));
+  return nullptr;  // an empty PendingError means the interpreter's error is already set
+}
+
+// --- make_seed ---------------------------------------------------------------------------------
+
+constexpr const char* MAKE_SEED_PARAMS[] = {"seed"};
+constexpr Signature MAKE_SEED_SIGNATURE{"make_seed", MAKE_SEED_PARAMS, 0};
+
+CallResult make_seed_impl(std::optional<std::uint64_t> seed) {
+  PyObject* result = PyLong_FromUnsignedLongLong(tessary::make_seed(seed));
+  if (result == nullptr) return api_call_failed();
+  return result;
+}
+
+PyObject* make_seed_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return run_entry([&]() -> CallResult {
+    PyObject* bound[1];
+    if (auto error = bind_arguments(MAKE_SEED_SIGNATURE, args, nargsf, kwnames, bound)) {
+      return std::move(*error);
+    }
+    std::optional<std::uint64_t> seed;
+    if (bound[0] != nullptr && bound[0] != Py_None) {
+      auto converted = to_u64(bound[0], "seed");
+      if (auto* error = std::get_if<PendingError>(&converted)) return std::move(*error);
+      seed = std::get<std::uint64_t>(converted);
+    }
+    return make_seed_impl(seed);
+  });
+}
+
+// --- generate_entities -------------------------------------------------------------------------
+
+constexpr const char* GENERATE_PARAMS[] = {"seed", "scale", "specs_json"};
+constexpr Signature GENERATE_SIGNATURE{"generate_entities", GENERATE_PARAMS, 3};
+
+// Set while this thread waits for a generate_entities call; a signal handler that runs during the
+// wait and calls generate_entities again would otherwise wait on itself.
+thread_local bool g_call_in_progress = false;
+
+// Makes the str from the blocks: ASCII text is copied straight into a compact str; other text is
+// joined once and decoded from UTF-8.
+CallResult text_to_str(const GeneratedText& text) {
+  if (text.length > static_cast<std::size_t>(PY_SSIZE_T_MAX)) return api_call_failed();
+  const Py_ssize_t length = static_cast<Py_ssize_t>(text.length);
+  if (text.ascii) {
+    PyObject* str = PyUnicode_New(length, 127);
+    if (str == nullptr) return api_call_failed();
+    char* out = static_cast<char*>(PyUnicode_DATA(str));
+    for (const OutputBuffer& block : text.blocks) {
+      std::memcpy(out, block.data(), block.size());
+      out += block.size();
+    }
+    return str;
+  }
+  std::string joined;
+  joined.reserve(text.length);
+  for (const OutputBuffer& block : text.blocks) joined.append(block.data(), block.size());
+  PyObject* str = PyUnicode_FromStringAndSize(joined.data(), length);
+  if (str == nullptr) return api_call_failed();
+  return str;
+}
+
+// Polls for signals while the caller waits; a handler's exception cancels the call.
+bool signal_raised() { return PyErr_CheckSignals() != 0; }
+
+CallResult generate_entities_impl(std::uint64_t seed, std::uint64_t scale, std::string_view specs_json) {
+  if (g_call_in_progress) {
+    return PendingError(PyExc_RuntimeError,
+                        "generate_entities() cannot be called while another call on this thread "
+                        "is waiting (for example from a signal handler)");
+  }
+  g_call_in_progress = true;
+  struct ClearOnExit {
+    ~ClearOnExit() { g_call_in_progress = false; }
+  } clear_on_exit;
+
+  CollectControl control;
+  control.poll = signal_raised;
+  const GenerateLimits limits{static_cast<std::uint64_t>(PY_SSIZE_T_MAX), physical_memory_bytes()};
+  GenerateResult result = tessary::generate_entities(seed, scale, specs_json, limits, control);
+
+  if (const ReadError* error = std::get_if<ReadError>(&result)) {
+    return PendingError(PyExc_ValueError, error->display());
+  }
+  if (const OutputTooLarge* large = std::get_if<OutputTooLarge>(&result)) {
+    return memory_error("cannot generate " + std::to_string(scale) + " entities: the output needs at least " +
+                        std::to_string(large->needed) + " bytes, more than the " +
+                        std::to_string(large->limit) + " bytes of " + large->limit_name);
+  }
+  if (std::holds_alternative<Cancelled>(result)) return PendingError();  // the handler's exception is set
+  // Release the blocks as soon as the str holds their bytes.
+  GeneratedText text = std::move(std::get<GeneratedText>(result));
+  return text_to_str(text);
+}
+
+PyObject* generate_entities_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return run_entry([&]() -> CallResult {
+    PyObject* bound[3];
+    if (auto error = bind_arguments(GENERATE_SIGNATURE, args, nargsf, kwnames, bound)) {
+      return std::move(*error);
+    }
+    auto seed = to_u64(bound[0], "seed");
+    if (auto* error = std::get_if<PendingError>(&seed)) return std::move(*error);
+    auto scale = to_u64(bound[1], "scale");
+    if (auto* error = std::get_if<PendingError>(&scale)) return std::move(*error);
+    auto specs = to_utf8(bound[2], "specs_json");
+    if (auto* error = std::get_if<PendingError>(&specs)) return std::move(*error);
+    return generate_entities_impl(std::get<std::uint64_t>(seed), std::get<std::uint64_t>(scale),
+                                  std::get<std::string_view>(specs));
+  });
+}
+
+}  // namespace
+
+PyMethodDef make_seed_def = {
+    "make_seed", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(make_seed_entry)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "make_seed(seed=None)\n--\n\n"
+    "Return a u64 seed derived from an optional user-supplied seed.\n"
+    "Passing None draws from the OS entropy source."};
+
+PyMethodDef generate_entities_def = {
+    "generate_entities",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(generate_entities_entry)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "generate_entities(seed, scale, specs_json)\n--\n\n"
+    "Generate `scale` entities using Monte Carlo sampling.\n\n"
+    "`specs_json` is a JSON array of attribute spec objects, e.g.:\n"
+    "  [{\"name\":\"age\",\"type\":\"uniform_int\",\"low\":18,\"high\":80}, ...]\n\n"
+    "Returns a JSON string (array of entity objects)."};
+
+}  // namespace tessary::module

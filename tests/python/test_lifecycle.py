@@ -1,0 +1,158 @@
+"""The module in the life of a process: imports, subinterpreters, leaks, signals."""
+
+import gc
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+from conftest import FIVE_SPECS, run_python
+
+
+def test_import_from_a_legacy_subinterpreter_is_refused():
+    code = textwrap.dedent(
+        """
+        import _interpreters
+        import tessary._core
+        interp = _interpreters.create('legacy')
+        script = (
+            "try:\\n"
+            "    import tessary._core\\n"
+            "    print('imported')\\n"
+            "except ImportError as e:\\n"
+            "    print('ImportError', e)\\n"
+        )
+        _interpreters.run_string(interp, script)
+        _interpreters.destroy(interp)
+        print(tessary._core.generate_entities(1, 1, '[]'))
+        """
+    )
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0].startswith("ImportError ")
+    assert "subinterpreters" in lines[0]
+    assert lines[1] == '[{"id":0}]'
+
+
+def test_reimport_returns_the_same_module():
+    code = textwrap.dedent(
+        """
+        import sys
+        import tessary._core as first
+        del sys.modules['tessary._core']
+        import tessary._core as second
+        print(first is second)
+        """
+    )
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "True"
+
+
+def resident_kib() -> int:
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError("no VmRSS")
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason="needs /proc")
+def test_no_leak_over_many_calls_successful_and_failing():
+    from tessary import generate_entities, make_seed
+
+    bad_spec = '[{"name":"a","type":"uniform_int","low":1,"high":0}]'
+    specs = FIVE_SPECS
+
+    def round_of_calls():
+        for i in range(1000):
+            generate_entities(i, 20, specs)
+            make_seed(i)
+            try:
+                generate_entities(i, 5, '[{"name":"a"')
+            except ValueError:
+                pass
+            try:
+                generate_entities(i, 5, bad_spec)
+            except BaseException:  # noqa: BLE001 - PanicException
+                pass
+            try:
+                generate_entities(-1, 5, specs)
+            except OverflowError:
+                pass
+
+    round_of_calls()  # warm up: pool, caches, the exception type
+    gc.collect()
+    before_refs = sys.gettotalrefcount() if hasattr(sys, "gettotalrefcount") else None
+    before_blocks = sys.getallocatedblocks()
+    before_rss = resident_kib()
+    for _ in range(10):
+        round_of_calls()
+    gc.collect()
+    # Python objects: a leaked str, tuple or exception per call would show up in thousands.
+    assert sys.getallocatedblocks() - before_blocks < 500
+    if before_refs is not None:
+        assert sys.gettotalrefcount() - before_refs < 500
+    # Native memory: 40,000 calls leaking even 100 bytes each would be 4 MB.
+    assert resident_kib() - before_rss < 3000
+
+
+LONG_CALL = textwrap.dedent(
+    """
+    import json, tessary
+    # A thousand specs sharing one name: slow entities with a small text, so the call would take
+    # many minutes without needing much memory.
+    specs = json.dumps([{"name": "a", "type": "normal", "mean": 0, "std_dev": 1}] * 1000)
+    print("ready", flush=True)
+    try:
+        tessary.generate_entities(1, 50_000_000, specs)
+        print("finished")
+    except KeyboardInterrupt:
+        print("interrupted")
+    """
+)
+
+
+def test_sigint_interrupts_a_long_call():
+    process = subprocess.Popen(
+        [sys.executable, "-c", LONG_CALL], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+    )
+    try:
+        assert process.stdout.readline().strip() == "ready"
+        time.sleep(1.0)  # well inside the call, which would take many minutes
+        sent = time.monotonic()
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=30)
+        elapsed = time.monotonic() - sent
+    finally:
+        process.kill()
+    assert out.strip() == "interrupted", err
+    assert elapsed < 10  # generous: the machine may be loaded; the design target is ~100 ms
+
+
+def test_a_call_from_a_signal_handler_during_a_call_raises_runtime_error():
+    code = textwrap.dedent(
+        """
+        import json, os, signal, threading, tessary
+        slow_specs = json.dumps([{"name": "a", "type": "normal", "mean": 0, "std_dev": 1}] * 1000)
+        seen = []
+        def handler(signum, frame):
+            try:
+                tessary.generate_entities(1, 1, '[]')
+                seen.append('returned')
+            except RuntimeError as e:
+                seen.append('RuntimeError')
+        signal.signal(signal.SIGUSR1, handler)
+        threading.Timer(0.5, lambda: os.kill(os.getpid(), signal.SIGUSR1)).start()
+        text = tessary.generate_entities(1, 400_000, slow_specs)
+        print(seen, len(text) > 0)
+        """
+    )
+    result = run_python(code, timeout=300)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "['RuntimeError'] True"
