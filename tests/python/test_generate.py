@@ -151,6 +151,7 @@ def lowest_failure(threads: int, scale: int) -> str:
     return result.stdout.strip()
 
 
+@pytest.mark.slow
 def test_lowest_failing_index_wins_under_every_thread_count():
     reference = lowest_failure(1, 200_000)
     assert reference.startswith("PanicException index out of bounds: the len is 1 but the index is ")
@@ -170,6 +171,7 @@ ALL_KINDS = json.dumps(
 )
 
 
+@pytest.mark.slow
 def test_same_text_for_any_thread_count():
     code = f"import sys, hashlib, tessary\nt = tessary.generate_entities(99, 300_000, {ALL_KINDS!r})\nprint(len(t), hashlib.sha256(t.encode()).hexdigest())"
     digests = set()

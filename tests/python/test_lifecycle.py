@@ -63,6 +63,7 @@ def resident_kib() -> int:
 
 
 @pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason="needs /proc")
+@pytest.mark.slow
 def test_no_leak_over_many_calls_successful_and_failing():
     from tessary import generate_entities, make_seed
 
@@ -118,6 +119,7 @@ LONG_CALL = textwrap.dedent(
 )
 
 
+@pytest.mark.slow
 def test_sigint_interrupts_a_long_call():
     process = subprocess.Popen(
         [sys.executable, "-c", LONG_CALL], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
@@ -135,6 +137,7 @@ def test_sigint_interrupts_a_long_call():
     assert elapsed < 10  # generous: the machine may be loaded; the design target is ~100 ms
 
 
+@pytest.mark.slow
 def test_a_call_from_a_signal_handler_during_a_call_raises_runtime_error():
     code = textwrap.dedent(
         """

@@ -1,0 +1,174 @@
+"""Benchmarks of generate_entities from Python, each measured side by side in one run.
+
+  (a) a call at scale 10^6 against the floor: making a str of the same byte length from bytes in
+      memory (bytes.decode("ascii")), alternating, median of several rounds;
+  (b) the same call with RAYON_NUM_THREADS=2 against RAYON_NUM_THREADS=1, in separate processes;
+  (c) the growth of peak resident memory over one call in a fresh process, against the output size;
+  (d) reading a 10 MB specs document (generate_entities(seed, 0, text)) against json.loads(text).
+
+Run: python bench/generate_bench.py [--rounds N]
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import random
+import statistics
+import subprocess
+import sys
+import time
+
+FIVE_SPECS = json.dumps(
+    [
+        {"name": "age", "type": "uniform_int", "low": 18, "high": 80},
+        {"name": "score", "type": "uniform_float", "low": 0.0, "high": 1.0},
+        {"name": "height", "type": "normal", "mean": 100.0, "std_dev": 15.0},
+        {"name": "pick", "type": "choice", "values": [10, 20, 30]},
+        {"name": "weighted", "type": "choice", "values": [10, 20, 30], "weights": [1.0, 2.0, 3.0]},
+    ],
+    separators=(",", ":"),
+)
+SCALE = 1_000_000
+
+
+def median_time(function, rounds: int) -> float:
+    times = []
+    for _ in range(rounds):
+        start = time.perf_counter()
+        function()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def call_against_floor(rounds: int) -> None:
+    from tessary import generate_entities
+
+    text = generate_entities(7, SCALE, FIVE_SPECS)
+    data = text.encode("ascii")
+    call_times, floor_times = [], []
+    for _ in range(rounds):  # alternate so both see the same machine load
+        start = time.perf_counter()
+        generate_entities(7, SCALE, FIVE_SPECS)
+        call_times.append(time.perf_counter() - start)
+        start = time.perf_counter()
+        data.decode("ascii")
+        floor_times.append(time.perf_counter() - start)
+    call, floor = statistics.median(call_times), statistics.median(floor_times)
+    print(f"(a) scale {SCALE:,}, {len(data) / 1e6:.1f} MB of text, default threads ({os.cpu_count()} cores)")
+    print(f"    generate_entities   {call * 1e3:8.1f} ms")
+    print(f"    bytes.decode floor  {floor * 1e3:8.1f} ms")
+    print(f"    ratio               {call / floor:8.2f}  (target <= 2.5)")
+
+
+TIMED_CHILD = """
+import json, statistics, sys, time
+from tessary import generate_entities
+specs, scale, rounds = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+generate_entities(7, scale, specs)
+times = []
+for _ in range(rounds):
+    start = time.perf_counter()
+    generate_entities(7, scale, specs)
+    times.append(time.perf_counter() - start)
+print(statistics.median(times))
+"""
+
+
+def timed_in_process(threads: int, rounds: int) -> float:
+    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+    out = subprocess.run(
+        [sys.executable, "-c", TIMED_CHILD, FIVE_SPECS, str(SCALE), str(rounds)],
+        env=env, capture_output=True, text=True, check=True,
+    )
+    return float(out.stdout)
+
+
+def threads_speedup(rounds: int) -> None:
+    one, two = [], []
+    for _ in range(3):  # alternate the processes as well
+        one.append(timed_in_process(1, rounds))
+        two.append(timed_in_process(2, rounds))
+    t1, t2 = statistics.median(one), statistics.median(two)
+    print(f"(b) scale {SCALE:,}: 1 thread {t1 * 1e3:.1f} ms, 2 threads {t2 * 1e3:.1f} ms")
+    print(f"    speed-up            {t1 / t2:8.2f}  (target >= 1.7)")
+
+
+MEMORY_CHILD = """
+import resource, sys
+from tessary import generate_entities
+specs, scale = sys.argv[1], int(sys.argv[2])
+generate_entities(7, 1, specs)  # the pool and the module are set up before measuring
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+text = generate_entities(7, scale, specs)
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print((after - before) * 1024, len(text))
+"""
+
+
+def peak_memory() -> None:
+    out = subprocess.run(
+        [sys.executable, "-c", MEMORY_CHILD, FIVE_SPECS, str(SCALE)], capture_output=True, text=True, check=True
+    )
+    growth, size = map(int, out.stdout.split())
+    print(f"(c) peak RSS growth {growth / 1e6:.1f} MB for {size / 1e6:.1f} MB of output")
+    print(f"    ratio               {growth / size:8.2f}  (target <= 2.5)")
+
+
+def reader_document(target_bytes: int = 10_000_000) -> str:
+    """One choice spec whose values hold, in equal shares by bytes, integers, 17-digit doubles,
+    plain ASCII strings, strings with escapes and non-ASCII characters, and small objects."""
+    rng = random.Random(5)
+    makers = [
+        lambda: str(rng.randrange(-(10**12), 10**12)),
+        lambda: repr(rng.uniform(-1e6, 1e6)),
+        lambda: json.dumps("".join(rng.choice("abcdefghij klmnop") for _ in range(rng.randrange(5, 30)))),
+        lambda: json.dumps("caf\u00e9 \"quoted\"\t\u00fcber \\ " + "\u4e2d\u6587" * rng.randrange(1, 4), ensure_ascii=rng.random() < 0.5),
+        lambda: json.dumps({"a": rng.randrange(100), "b": rng.random(), "c": "x" * rng.randrange(1, 8)}, separators=(",", ":")),
+    ]
+    share = target_bytes // len(makers)
+    parts = []
+    for make in makers:
+        size = 0
+        while size < share:
+            item = make()
+            parts.append(item)
+            size += len(item) + 1
+    rng.shuffle(parts)
+    return '[{"name":"v","type":"choice","values":[' + ",".join(parts) + "]}]"
+
+
+def reader_against_json_loads(rounds: int) -> None:
+    from tessary import generate_entities
+
+    text = reader_document()
+    ours, theirs = [], []
+    for _ in range(rounds):
+        fresh = "".join([text[:1], text[1:]])  # a new str: no cached UTF-8 form is reused
+        start = time.perf_counter()
+        generate_entities(1, 0, fresh)
+        ours.append(time.perf_counter() - start)
+        fresh = "".join([text[:1], text[1:]])
+        start = time.perf_counter()
+        json.loads(fresh)
+        theirs.append(time.perf_counter() - start)
+    a, b = statistics.median(ours), statistics.median(theirs)
+    print(f"(d) reading a {len(text.encode()) / 1e6:.1f} MB specs document")
+    print(f"    generate_entities(seed, 0, text) {a * 1e3:8.1f} ms")
+    print(f"    json.loads(text)                 {b * 1e3:8.1f} ms")
+    print(f"    ratio               {a / b:8.2f}  (target <= 0.5)")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--rounds", type=int, default=7)
+    args = parser.parse_args()
+    call_against_floor(args.rounds)
+    threads_speedup(max(3, args.rounds // 2))
+    peak_memory()
+    reader_against_json_loads(args.rounds)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The Python tests: once against the installed package, then once more (without the slow tests)
+# against an AddressSanitizer + UndefinedBehaviorSanitizer build of the extension.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+cd "$ROOT"
+
+python=$(ensure_venv "$(find_python)")
+say "installing tessary and the test dependencies into .venv"
+"$python" -m pip install -q ".[test]"
+
+say "Python tests"
+"$python" -m pytest -q tests/python
+
+say "Python tests against the sanitizer build of the extension"
+cmake -S . -B build/sanitize-module -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTESSARY_MODULE=ON -DTESSARY_SANITIZE=ON -DPython_EXECUTABLE="$python" >/dev/null
+cmake --build build/sanitize-module -j "$JOBS" --target _core
+stage=build/sanitize-module/stage
+rm -rf "$stage" && mkdir -p "$stage/tessary"
+cp python/tessary/*.py python/tessary/*.pyi python/tessary/py.typed "$stage/tessary/"
+cp build/sanitize-module/_core*.so "$stage/tessary/"
+# The interpreter itself is not instrumented: ASan must be loaded first, and its leak checker
+# would report the interpreter's own allocations kept until exit.
+LD_PRELOAD="$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONPATH="$ROOT/$stage" \
+  "$python" -m pytest -q -p no:cacheprovider -m "not slow" tests/python
