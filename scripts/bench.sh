@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks: the C++ ones (Google Benchmark) and the Python-side one.
+# Usage: scripts/bench.sh [cpp|python]   (both by default)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+cd "$ROOT"
+what=${1:-all}
+
+if [ "$what" = all ] || [ "$what" = cpp ]; then
+  ensure_debian_packages "${BUILD_TOOLS[@]}" libbenchmark-dev
+  cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSARY_BENCH=ON >/dev/null
+  cmake --build build/bench -j "$JOBS"
+  for bench in build/bench/*_bench; do
+    say "$bench"
+    "$bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+  done
+fi
+
+if [ "$what" = all ] || [ "$what" = python ]; then
+  ensure_debian_packages "${BUILD_TOOLS[@]}"
+  python=$(ensure_venv "$(find_python)")
+  "$python" -m pip install -q .
+  "$python" bench/generate_bench.py
+fi
