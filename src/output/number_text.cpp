@@ -5,6 +5,7 @@
 
 #include "output/number_tables.h"
 #include "output/shortest_decimal.h"
+#include "output/sixteen_digits.h"
 
 namespace tessary {
 namespace {
@@ -55,69 +56,134 @@ constexpr std::uint64_t POW10[18] = {1,
                                      10000000000000000,
                                      100000000000000000};
 
-// Number of decimal digits of value, for 1 <= value < 10^17.
-int digit_count(std::uint64_t value) {
-  const int bits = 64 - std::countl_zero(value);
-  const int guess = (bits * 1233) >> 12;  // floor(bits × log10 2)
-  return guess + 1 - (value < POW10[guess] ? 1 : 0);
-}
+// A decimal of 1 to 17 digits as text held in registers, scaled to 17 digits: the first digit, then
+// digits 2 to 9 and 10 to 17 as eight bytes each (the earlier digit in the lower byte), how many
+// digits remain once trailing zeros are dropped, and the decimal exponent of the first digit.
+struct DigitText {
+  char first;
+  std::uint64_t middle;
+  std::uint64_t last;
+  int significant;
+  int exponent;
+};
 
-// The eight decimal digits of value < 10^8 as byte values 0 to 9, the most significant digit in the
-// lowest byte (the first byte in memory). Splits 8 digits into 4 + 4, each 4 into 2 + 2, each 2
-// into 1 + 1, all lanes at once, with multiplications by reciprocals instead of divisions.
-std::uint64_t eight_digits(std::uint64_t value) {
-  // Lanes of 32 bits: the upper four digits in the low lane.
-  const std::uint64_t fours = (value / 10000) | ((value % 10000) << 32);
-  // x / 100 == (x × 10486) >> 20 for x < 43699; lanes of 16 bits.
-  const std::uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007F;
-  const std::uint64_t pairs = hundreds | ((fours - 100 * hundreds) << 16);
-  // x / 10 == (x × 103) >> 10 for x < 179; lanes of 8 bits.
-  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;
-  const std::uint64_t digits = tens | ((pairs - 10 * tens) << 8);
-  if constexpr (std::endian::native == std::endian::big) return __builtin_bswap64(digits);
-  return digits;
-}
-
-constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030;
-
-// The 17 digits of value (10^16 <= value < 10^17) as text at out; returns how many of them remain
-// once trailing zeros are dropped.
-int put_17_digits(std::uint64_t value, char* out) {
+DigitText digit_text(ShortestDecimal decimal) {
+  // Scale to 17 digits. The common case, 15 to 17 digits, selects without a table lookup.
+  std::uint64_t value = decimal.digits;
+  int exponent = decimal.exponent + 16;
+  if (value >= POW10[14]) {
+    const int below_16 = value < POW10[15] ? 1 : 0;
+    const int below_17 = value < POW10[16] ? 1 : 0;
+    value *= static_cast<std::uint64_t>(1 + 9 * below_17 + 90 * below_16);
+    exponent -= below_16 + below_17;
+  } else {
+    const int bits = 64 - std::countl_zero(value);
+    const int guess = (bits * 1233) >> 12;  // floor(bits × log10 2)
+    const int count = guess + 1 - (value < POW10[guess] ? 1 : 0);
+    value *= POW10[17 - count];
+    exponent -= 17 - count;
+  }
+  // Split 1 + 8 + 8 with two independent quotients.
   const std::uint64_t first = value / POW10[16];
-  const std::uint64_t rest = value - first * POW10[16];
-  const std::uint64_t high = eight_digits(rest / POW10[8]);
-  const std::uint64_t low = eight_digits(rest % POW10[8]);
-  out[0] = static_cast<char>('0' + first);
-  const std::uint64_t high_text = high + ASCII_ZEROS;
-  const std::uint64_t low_text = low + ASCII_ZEROS;
-  std::memcpy(out + 1, &high_text, 8);
-  std::memcpy(out + 9, &low_text, 8);
-  // Trailing zero digits are zero bytes at the top of the little-endian words.
-  const int trailing_zeros =
-      low != 0 ? std::countl_zero(low) / 8 : 8 + (high != 0 ? std::countl_zero(high) / 8 : 8);
-  return 17 - trailing_zeros;
+  const std::uint64_t first_nine = value / POW10[8];
+  const SixteenDigits rest =
+      sixteen_digits(first_nine - first * POW10[8], value - first_nine * POW10[8]);
+  return {static_cast<char>('0' + first), rest.high_text, rest.low_text, 17 - rest.trailing_zeros,
+          exponent};
+}
+
+void put_word(char* out, std::uint64_t word) {
+  std::memcpy(out, &word, 8);
+}
+
+// The 17 digits at out (bytes 0 to 16).
+void put_digits(const DigitText& digits, char* out) {
+  out[0] = digits.first;
+  put_word(out + 1, digits.middle);
+  put_word(out + 9, digits.last);
 }
 
 // Decimal exponent: "e", the sign, 1 to 3 digits without leading zeros.
+// Writes 5 bytes at most, as one byte and one 4-byte word, without branches (the number of
+// exponent digits of random doubles is close to random).
 char* put_exponent(int exponent, char* out) {
+  const std::uint32_t magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
+  const std::uint32_t hundreds = (magnitude * 41) >> 12;  // magnitude / 100 for magnitude < 1000
+  std::uint16_t pair;
+  std::memcpy(&pair, DIGIT_PAIRS + 2 * (magnitude - 100 * hundreds), 2);
+  // The three digits, then the leading zeros dropped by shifting them out at the low end.
+  const int count = 1 + (magnitude >= 10 ? 1 : 0) + (magnitude >= 100 ? 1 : 0);
+  const std::uint32_t digits =
+      ((('0' + hundreds) | (std::uint32_t{pair} << 8)) >> (8 * (3 - count)));
+  const std::uint32_t word = (exponent < 0 ? '-' : '+') | (digits << 8);
   out[0] = 'e';
-  out[1] = exponent < 0 ? '-' : '+';
-  out += 2;
-  unsigned magnitude = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
-  if (magnitude >= 100) {
-    *out++ = static_cast<char>('0' + magnitude / 100);
-    magnitude %= 100;
-  } else if (magnitude < 10) {
-    *out = static_cast<char>('0' + magnitude);
-    return out + 1;
-  }
-  put_pair(out, magnitude);
-  return out + 2;
+  std::memcpy(out + 1, &word, 4);
+  return out + 2 + count;
 }
 
 // Plain decimal is used for decimal exponents in this range, exponent form outside it.
 constexpr int PLAIN_MIN_EXPONENT = -5;
 constexpr int PLAIN_MAX_EXPONENT = 15;
+
+// Lays out the digits after the sign. Every layout is written with whole-word stores straight
+// from registers (reading back bytes just stored in pieces would stall) and stays within
+// F64_TEXT_CAPACITY bytes.
+[[gnu::always_inline]] inline char* put_decimal(const DigitText& digits, char* out) {
+  const int n = digits.significant;
+  const int e = digits.exponent;
+  if (e < PLAIN_MIN_EXPONENT || e > PLAIN_MAX_EXPONENT) {
+    out[0] = digits.first;
+    out[1] = '.';
+    put_word(out + 2, digits.middle);
+    put_word(out + 10, digits.last);
+    return put_exponent(e, out + (n == 1 ? 1 : n + 1));
+  }
+  if (e < 0) {
+    // "0.", then -e - 1 zeros (at most four), then the digits.
+    std::memcpy(out, "0.000000", 8);
+    put_digits(digits, out + 1 - e);
+    return out + 1 - e + n;
+  }
+  if (n - 1 <= e) {
+    // A whole number: its digits, zeros up to the point (the digits past n are zeros), ".0".
+    put_digits(digits, out);
+    std::memcpy(out + e + 1, ".0", 2);
+    return out + e + 3;
+  }
+  // 0 <= e < n - 1 <= 16: the point goes after digit e + 1. Bytes 1 to 16 of the text are digits 2
+  // to 16 with the point spliced in, built in one 128-bit word; the 17th digit follows.
+  using Uint128 = unsigned __int128;
+  const Uint128 tail = (Uint128{digits.last} << 64) | digits.middle;  // digits 2 to 17
+  const int point = 8 * e;                                            // bit offset of the point
+  const Uint128 before = (Uint128{1} << point) - 1;
+  const Uint128 after = ~((before << 8) | 0xFF);
+  const Uint128 spliced = (tail & before) | (Uint128{'.'} << point) | ((tail << 8) & after);
+  out[0] = digits.first;
+  std::memcpy(out + 1, &spliced, 16);
+  out[17] = static_cast<char>(digits.last >> 56);
+  return out + n + 1;
+}
+
+// The rare doubles whose digits the fast path leaves to the full procedure. Kept out of line so
+// that the common path holds nothing across a call.
+[[gnu::noinline]] char* put_decimal_exact(std::uint64_t magnitude_bits, char* out) {
+  return put_decimal(digit_text(shortest_decimal_exact(magnitude_bits)), out);
+}
+
+[[gnu::always_inline]] inline char* put_f64(double value, char* out) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  const std::uint64_t magnitude_bits = bits & ~(std::uint64_t{1} << 63);
+  *out = '-';
+  out += bits >> 63;
+  if (magnitude_bits == 0) {
+    std::memcpy(out, "0.0", 3);
+    return out + 3;
+  }
+  ShortestDecimal decimal;
+  if (!shortest_decimal_fast(magnitude_bits, decimal))
+    return put_decimal_exact(magnitude_bits, out);
+  return put_decimal(digit_text(decimal), out);
+}
 
 }  // namespace
 
@@ -134,49 +200,12 @@ std::size_t write_i64(std::int64_t value, char (&area)[U64_TEXT_CAPACITY + 1]) {
   return static_cast<std::size_t>(first - area);
 }
 
+char* write_f64_at(double value, char* out) {
+  return put_f64(value, out);
+}
+
 std::size_t write_f64(double value, char (&area)[F64_TEXT_CAPACITY]) {
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
-  const std::uint64_t magnitude_bits = bits & ~(std::uint64_t{1} << 63);
-  // Laid out with whole-block copies in a larger area, then copied to the caller's in one piece.
-  char text[40];
-  char* out = text;
-  *out = '-';
-  out += bits >> 63;
-  if (magnitude_bits == 0) {
-    std::memcpy(out, "0.0", 3);
-    out += 3;
-  } else {
-    const ShortestDecimal decimal = shortest_decimal(magnitude_bits);
-    // Scale the digit integer to exactly 17 digits; E is the exponent of the first digit.
-    const int count = digit_count(decimal.digits);
-    const int e = decimal.exponent + count - 1;
-    char digits[17];
-    const int n = put_17_digits(decimal.digits * POW10[17 - count], digits);
-    if (e < PLAIN_MIN_EXPONENT || e > PLAIN_MAX_EXPONENT) {
-      out[0] = digits[0];
-      out[1] = '.';
-      std::memcpy(out + 2, digits + 1, 16);
-      out = put_exponent(e, out + (n == 1 ? 1 : n + 1));
-    } else if (e >= 0) {
-      // Up to 16 integer digits; the digits beyond n are already zeros.
-      std::memcpy(out, digits, 16);
-      if (n - 1 <= e) {
-        std::memcpy(out + e + 1, ".0", 2);
-        out += e + 3;
-      } else {
-        out[e + 1] = '.';
-        std::memcpy(out + e + 2, digits + e + 1, 16);
-        out += n + 1;
-      }
-    } else {
-      // "0." and -e - 1 zeros (at most four), then the digits.
-      std::memcpy(out, "0.0000", 6);
-      std::memcpy(out + 1 - e, digits, 17);
-      out += 1 - e + n;
-    }
-  }
-  std::memcpy(area, text, F64_TEXT_CAPACITY);
-  return static_cast<std::size_t>(out - text);
+  return static_cast<std::size_t>(put_f64(value, area) - area);
 }
 
 }  // namespace tessary

@@ -5,34 +5,17 @@
 namespace tessary {
 namespace {
 
-using Uint128 = unsigned __int128;
+using namespace shortest_decimal_detail;
 
-constexpr std::uint64_t FRACTION_MASK = (std::uint64_t{1} << 52) - 1;
-constexpr std::uint64_t HIDDEN_BIT = std::uint64_t{1} << 52;
-constexpr int EXPONENT_BIAS = 1075;  // a normal double is significand × 2^(field - 1075)
 constexpr int SUBNORMAL_EXPONENT = 1 - EXPONENT_BIAS;
-// 10^m is a 128-bit integer for 0 <= m <= 55, so its table entry is exact; every other entry is
-// rounded down and is used plus one.
-constexpr int LAST_EXACT_POW10 = 55;
 
-// floor(e × log10 2), and floor(e × log10 2 + log10 3/4) for the narrower interval of a power of
-// two; floor(m × log2 10). The table generator checks these over the range used.
-int floor_log10_pow2(int e) {
-  return (e * 315653) >> 20;
-}
+// floor(e × log10 2 + log10 3/4) for the narrower interval of a power of two; floor(m × log2 10).
+// The table generator checks both over the range used.
 int floor_log10_three_quarters_pow2(int e) {
   return (e * 315653 - 131072) >> 20;
 }
 int floor_log2_pow10(int m) {
   return (m * 1741647) >> 19;
-}
-
-// The significand g of 10^m, with 10^m = g × 2^(floor(log2 10^m) - 127) up to less than one unit.
-Uint128 pow10_significand(int m) {
-  const number_tables::Uint128& entry =
-      number_tables::POW10_SIGNIFICANDS[m - number_tables::POW10_MIN];
-  const bool exact = m >= 0 && m <= LAST_EXACT_POW10;
-  return ((Uint128{entry.high} << 64) | entry.low) + (exact ? 0 : 1);
 }
 
 // floor(g × cp / 2^128), with the lowest bit set when the exact product scaled this way is not a
@@ -49,7 +32,7 @@ std::uint64_t round_to_odd(Uint128 g, std::uint64_t cp) {
 
 }  // namespace
 
-ShortestDecimal shortest_decimal(std::uint64_t bits) {
+ShortestDecimal shortest_decimal_exact(std::uint64_t bits) {
   const std::uint64_t fraction = bits & FRACTION_MASK;
   const int field = static_cast<int>(bits >> 52);
   std::uint64_t c;
@@ -57,12 +40,6 @@ ShortestDecimal shortest_decimal(std::uint64_t bits) {
   if (field != 0) {
     c = fraction | HIDDEN_BIT;
     q = field - EXPONENT_BIAS;
-    // Whole numbers below 2^53: their interval holds no other whole number, so they are their own
-    // shortest decimal.
-    if (q < 0 && q > -53) {
-      const std::uint64_t whole = c >> -q;
-      if (whole << -q == c) return {whole, 0};
-    }
   } else {
     c = fraction;
     q = SUBNORMAL_EXPONENT;
