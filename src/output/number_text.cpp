@@ -37,7 +37,7 @@ char* put_u64_before(std::uint64_t value, char* end) {
   return out;
 }
 
-constexpr std::uint64_t POW10[18] = {1,
+constexpr std::uint64_t POW10[20] = {1,
                                      10,
                                      100,
                                      1000,
@@ -54,7 +54,22 @@ constexpr std::uint64_t POW10[18] = {1,
                                      100000000000000,
                                      1000000000000000,
                                      10000000000000000,
-                                     100000000000000000};
+                                     100000000000000000,
+                                     1000000000000000000,
+                                     10000000000000000000u};
+
+// Number of decimal digits of value (1 for 0).
+int digit_count(std::uint64_t value) {
+  value |= 1;  // the same count, and 0 counts as 1
+  const int bits = 64 - std::countl_zero(value);
+  const int guess = (bits * 1233) >> 12;  // floor(bits × log10 2), at most 19
+  return guess + 1 - (value < POW10[guess] ? 1 : 0);
+}
+
+// The two's-complement negation taken as unsigned is the magnitude, also for the minimum.
+std::uint64_t magnitude_of(std::int64_t value) {
+  return value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+}
 
 // A decimal of 1 to 17 digits as text held in registers, scaled to 17 digits: the first digit, then
 // digits 2 to 9 and 10 to 17 as eight bytes each (the earlier digit in the lower byte), how many
@@ -77,9 +92,7 @@ DigitText digit_text(ShortestDecimal decimal) {
     value *= static_cast<std::uint64_t>(1 + 9 * below_17 + 90 * below_16);
     exponent -= below_16 + below_17;
   } else {
-    const int bits = 64 - std::countl_zero(value);
-    const int guess = (bits * 1233) >> 12;  // floor(bits × log10 2)
-    const int count = guess + 1 - (value < POW10[guess] ? 1 : 0);
+    const int count = digit_count(value);
     value *= POW10[17 - count];
     exponent -= 17 - count;
   }
@@ -191,13 +204,21 @@ std::size_t write_u64(std::uint64_t value, char (&area)[U64_TEXT_CAPACITY]) {
   return static_cast<std::size_t>(put_u64_before(value, area + U64_TEXT_CAPACITY) - area);
 }
 
+char* write_u64_at(std::uint64_t value, char* out) {
+  char* end = out + digit_count(value);
+  put_u64_before(value, end);
+  return end;
+}
+
 std::size_t write_i64(std::int64_t value, char (&area)[U64_TEXT_CAPACITY + 1]) {
-  // The two's-complement negation taken as unsigned is the magnitude, also for the minimum.
-  const std::uint64_t magnitude =
-      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  char* first = put_u64_before(magnitude, area + U64_TEXT_CAPACITY + 1);
+  char* first = put_u64_before(magnitude_of(value), area + U64_TEXT_CAPACITY + 1);
   if (value < 0) *--first = '-';
   return static_cast<std::size_t>(first - area);
+}
+
+char* write_i64_at(std::int64_t value, char* out) {
+  *out = '-';
+  return write_u64_at(magnitude_of(value), out + (value < 0 ? 1 : 0));
 }
 
 char* write_f64_at(double value, char* out) {

@@ -17,9 +17,17 @@ inline constexpr std::size_t F64_TEXT_CAPACITY = 24;  // "-1.7976931348623157e+3
 // The text runs from there to the end of the area.
 std::size_t write_u64(std::uint64_t value, char (&area)[U64_TEXT_CAPACITY]);
 
+// The digits of write_u64 written from out, for writers that place them straight into their own
+// storage. Requires: out has room for U64_TEXT_CAPACITY bytes. Returns one past the last digit.
+char* write_u64_at(std::uint64_t value, char* out);
+
 // Writes "-" and the magnitude for a negative value, the digits alone otherwise, right-aligned in
 // an area one byte larger than a u64's; returns the index of the first byte.
 std::size_t write_i64(std::int64_t value, char (&area)[U64_TEXT_CAPACITY + 1]);
+
+// The text of write_i64 written from out. Requires: out has room for U64_TEXT_CAPACITY + 1 bytes.
+// Returns one past the last byte.
+char* write_i64_at(std::int64_t value, char* out);
 
 // Requires: value is finite. Writes the shortest round-trip text of value from the start of area
 // and returns the index one past its last byte. Plain decimal when the decimal exponent E lies in

@@ -73,12 +73,11 @@ inline SixteenDigits sixteen_digits_sse2(std::uint64_t high, std::uint64_t low) 
   // x / 100 == (x × 5243) >> 19 for x < 10^4; lanes of 16 bits.
   const __m128i hundreds = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi16(5243)), 3);
   const __m128i pairs = _mm_or_si128(
-      hundreds,
-      _mm_slli_epi32(_mm_sub_epi16(fours, _mm_mullo_epi16(hundreds, hundred)), 16));
+      hundreds, _mm_slli_epi32(_mm_sub_epi16(fours, _mm_mullo_epi16(hundreds, hundred)), 16));
   // x / 10 == (x × 6554) >> 16 for x < 100; lanes of 8 bits.
   const __m128i tens = _mm_mulhi_epu16(pairs, _mm_set1_epi16(6554));
-  const __m128i values = _mm_or_si128(
-      tens, _mm_slli_epi16(_mm_sub_epi16(pairs, _mm_mullo_epi16(tens, ten)), 8));
+  const __m128i values =
+      _mm_or_si128(tens, _mm_slli_epi16(_mm_sub_epi16(pairs, _mm_mullo_epi16(tens, ten)), 8));
   // One bit per zero digit; the trailing zeros are the run of ones at the top of the 16 bits.
   const unsigned zeros =
       static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(values, _mm_setzero_si128())));
