@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "output/reference_digits.h"
 #include "random/xoshiro.h"
 
 namespace tessary {
@@ -190,33 +191,8 @@ TEST(WriteI64, NegativeValuesCarryTheSignBeforeTheMagnitude) {
 
 // ---- Property check against the standard library ----
 
-// A decimal in scientific form: digits d1 d2 ... dn (no leading or trailing zeros) and the
-// exponent of d1.
-struct Scientific {
-  char digits[20];
-  int count = 0;
-  int exponent = 0;
-  bool negative = false;
-};
-
-// The shortest round-trip digits as the standard library finds them. Requires value != 0.
-Scientific reference_scientific(double value) {
-  char text[40];
-  const char* end =
-      std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
-  Scientific s;
-  const char* p = text;
-  if (*p == '-') {
-    s.negative = true;
-    ++p;
-  }
-  for (; *p != 'e'; ++p) {
-    if (*p != '.') s.digits[s.count++] = *p;
-  }
-  std::from_chars(p + (p[1] == '+' ? 2 : 1), end, s.exponent);
-  while (s.count > 1 && s.digits[s.count - 1] == '0') --s.count;
-  return s;
-}
+using testing::reference_scientific;
+using testing::Scientific;
 
 // The layout rules written out plainly, one character at a time.
 std::size_t expected_layout(const Scientific& s, char* out) {
