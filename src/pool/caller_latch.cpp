@@ -18,7 +18,7 @@ CallerLatch& CallerLatch::for_this_thread() {
 
 std::exception_ptr CallerLatch::wait(const std::function<bool()>& poll,
                                      std::chrono::milliseconds interval,
-                                     std::atomic<bool>& stop_requested) {
+                                     std::atomic<bool>& stop_requested) noexcept {
   waiting_ = true;
   for (int i = 0; i < CHECKS_BEFORE_BLOCKING && !set_.load(std::memory_order_acquire); ++i) {
     sched_yield();

@@ -29,7 +29,7 @@ class CallerLatch {
   // `stop_requested`, after which polling ends and the wait goes on. Returns what poll threw, if
   // anything. The latch is reset on return and may be used again. Only this latch's thread waits.
   std::exception_ptr wait(const std::function<bool()>& poll, std::chrono::milliseconds interval,
-                          std::atomic<bool>& stop_requested);
+                          std::atomic<bool>& stop_requested) noexcept;
 
   // Wakes the waiting thread. Thread-safe; after it returns, the latch is not touched again.
   void set() noexcept;

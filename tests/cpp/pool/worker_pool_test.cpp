@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <time.h>
+
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pool/collect_indexed.h"
@@ -71,6 +75,23 @@ TEST(WorkerPool, WorkersAreUnnamedWithTwoMebibyteStacks) {
     EXPECT_EQ(f.stack_bytes, WORKER_STACK_BYTES);
   }
   EXPECT_EQ(pool.current_worker(), nullptr);  // the test's thread is none of its workers
+}
+
+double process_cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+TEST(WorkerPool, IdleWorkersSleep) {
+  WorkerPool pool(4);
+  std::vector<int> slots(1000);
+  collect_indexed(
+      pool, slots.size(), [](std::size_t i) { return static_cast<int>(i); }, std::span<int>(slots));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // past the short search for work
+  const double before = process_cpu_seconds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_LT(process_cpu_seconds() - before, 0.02) << "idle workers use the processor";
 }
 
 std::unique_ptr<WorkerPool> failing_start(std::string& cause) {
