@@ -130,7 +130,7 @@ std::uint64_t fail_at_5_and_9(std::size_t i) {
 TEST(CollectIndexed, TheLowestFailingIndexIsReportedUnderEveryThreadCount) {
   for (std::size_t threads : THREAD_COUNTS) {
     WorkerPool& pool = pool_with(threads);
-    for (int round = 0; round < 60; ++round) {
+    for (int round = 0; round < 200; ++round) {
       for (std::size_t count : {10, 16, 300}) {
         std::vector<std::uint64_t> slots(count, 0);
         try {
