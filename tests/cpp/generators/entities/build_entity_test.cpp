@@ -79,21 +79,6 @@ TEST(BuildEntity, Seed7FiveSpecsMatchTheWorkedExampleBitForBit) {
   }
 }
 
-TEST(BuildEntity, ReusedRecordEqualsAFreshOne) {
-  const std::vector<AttrSpec> specs = five_example_specs();
-  const EntityLayout layout = layout_entities(specs);
-  EntityRecord reused = make_entity_record(layout);
-  for (std::uint64_t index = 0; index < 50; ++index) {
-    build_entity(99, index, specs, reused);
-    const EntityRecord fresh = build(99, index, specs, layout);
-    ASSERT_EQ(reused.id, fresh.id);
-    for (std::size_t m = 0; m < fresh.values.size(); ++m) {
-      ASSERT_EQ(reused.values[m].kind, fresh.values[m].kind);
-      ASSERT_EQ(reused.values[m].u, fresh.values[m].u) << index << "/" << m;  // payload bits
-    }
-  }
-}
-
 TEST(BuildEntity, RepeatedNameKeepsTheLastValueAndEveryDraw) {
   // With the name shared, x holds what the third spec drew, after the first spec's draw.
   const std::vector<AttrSpec> repeated = {

@@ -135,15 +135,5 @@ TEST(WeightedPick, AgreesWithThePlainScanOnLongAndOddLists) {
   }
 }
 
-TEST(WeightedPick, FollowsTheWeights) {
-  const std::vector<double> weights = {1.0, 2.0, 3.0};
-  Xoshiro256PlusPlus rng = seed_from_u64(3);
-  std::array<int, 3> counts{};
-  for (int draw = 0; draw < 60000; ++draw) ++counts[weighted_pick(weights, rng)];
-  EXPECT_NEAR(counts[0], 10000, 500);
-  EXPECT_NEAR(counts[1], 20000, 600);
-  EXPECT_NEAR(counts[2], 30000, 600);
-}
-
 }  // namespace
 }  // namespace tessary
