@@ -50,6 +50,25 @@ inline std::uint64_t uniform_index(std::uint64_t n, Xoshiro256PlusPlus& rng) {
 // position where t <= 0 is the pick. A scan that never stops (t NaN, or rounding leaving t above 0)
 // picks the last position. Zero weights are passed over unless t is already <= 0, so a draw of
 // exactly 0 picks position 0. Takes exactly one step.
-std::size_t weighted_pick(std::span<const double> weights, Xoshiro256PlusPlus& rng);
+//
+// Where the scan stops is as random as the draw, so a branch on it would be mispredicted about
+// every other entity. The scan is therefore branch-free within blocks of eight weights and looks
+// at whether it has stopped only at the end of a block.
+inline std::size_t weighted_pick(std::span<const double> weights, Xoshiro256PlusPlus& rng) {
+  double total = -0.0;
+  for (double w : weights) total += w;
+  double t = unit_f64(rng) * total;
+  const std::size_t k = weights.size();
+  std::size_t pick = k - 1;
+  std::size_t scanning = ~std::size_t{0};  // all ones until the scan stops, then zero
+  for (std::size_t j = 0; j < k; ++j) {
+    t -= weights[j];
+    const std::size_t stop_here = scanning & (std::size_t{0} - static_cast<std::size_t>(t <= 0));
+    pick = (j & stop_here) | (pick & ~stop_here);
+    scanning &= ~stop_here;
+    if (j % 8 == 7 && scanning == 0) break;
+  }
+  return pick;
+}
 
 }  // namespace tessary

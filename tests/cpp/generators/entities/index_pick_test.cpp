@@ -34,6 +34,8 @@ TEST(UniformIndex, PinnedDrawsShowTheWordSizeAndTheCorrection) {
       // Below 2^32 only the upper half of the draw counts; from 2^32 on the whole draw.
       {"largest 32-bit n, upper half", 0xFFFFFFFF00000000, 0xFFFFFFFF, 0xFFFFFFFE, 1},
       {"largest 32-bit n, lower half ignored", 0x00000000FFFFFFFF, 0xFFFFFFFF, 0, 1},
+      // With n = 2^32 - 1 nearly every 32-bit draw corrects (lo > 1); the 64-bit form would not.
+      {"largest 32-bit n corrects", 0x123456789ABCDEF0, 0xFFFFFFFF, 0x12345678, 2},
       {"smallest 64-bit n", 0xFFFFFFFF00000000, 0x100000000, 0xFFFFFFFF, 1},
       {"64-bit correction", 0x00000000FFFFFFFF, kMax, 0xFFFFFFFF, 2},
       {"64-bit largest draw", kMax, kMax, kMax - 1, 1},
@@ -103,14 +105,34 @@ TEST(WeightedPick, ExtremeDrawsPickTheEnds) {
   }
 }
 
-TEST(WeightedPick, FollowsTheWeights) {
-  const std::vector<double> weights = {1.0, 2.0, 3.0};
-  Xoshiro256PlusPlus rng = seed_from_u64(3);
-  std::array<int, 3> counts{};
-  for (int draw = 0; draw < 60000; ++draw) ++counts[weighted_pick(weights, rng)];
-  EXPECT_NEAR(counts[0], 10000, 500);
-  EXPECT_NEAR(counts[1], 20000, 600);
-  EXPECT_NEAR(counts[2], 30000, 600);
+// The plain early-exit scan, as the pick is defined; weighted_pick scans branch-free in blocks.
+std::size_t reference_pick(const std::vector<double>& weights, double unit) {
+  double total = -0.0;
+  for (double w : weights) total += w;
+  double t = unit * total;
+  for (std::size_t j = 0; j < weights.size(); ++j) {
+    t -= weights[j];
+    if (t <= 0) return j;
+  }
+  return weights.size() - 1;
+}
+
+TEST(WeightedPick, AgreesWithThePlainScanOnLongAndOddLists) {
+  Xoshiro256PlusPlus lists = seed_from_u64(77);
+  const double specials[] = {0.0, -1.0, kNaN, 1e-300, 1e300, 0.5};
+  for (int list = 0; list < 400; ++list) {
+    std::vector<double> weights(1 + uniform_index(40, lists));
+    for (double& w : weights) {
+      // Mostly ordinary weights, some zeros, negatives, NaNs and extremes.
+      w = uniform_index(4, lists) == 0 ? specials[uniform_index(6, lists)] : unit_f64(lists) * 10;
+    }
+    for (std::uint64_t seed = 0; seed < 50; ++seed) {
+      Xoshiro256PlusPlus rng = seed_from_u64(seed);
+      Xoshiro256PlusPlus unit_rng = rng;
+      ASSERT_EQ(weighted_pick(weights, rng), reference_pick(weights, unit_f64(unit_rng)))
+          << "list " << list << ", seed " << seed;
+    }
+  }
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "generators/entities/index_pick.h"
 #include "generators/entities/standard_normal.h"
 #include "generators/entities/stream_helpers.h"
 
@@ -44,13 +43,15 @@ std::int64_t integer_of(const AttributeValue& v) {
 
 // --- uniform_int -------------------------------------------------------------------------------
 
-TEST(SampleUniformInt, StaysInRangeWithOneStepWithoutCorrection) {
+TEST(SampleUniformInt, StaysInRangeAndCorrectsOnlyHugeRanges) {
   const UniformInt ranges[] = {
       {18, 80},      {-5, 5},      {7, 7},        {kMinI64, kMinI64},     {kMaxI64, kMaxI64},
       {kMinI64, -1}, {0, kMaxI64}, {-1, kMaxI64}, {kMinI64, kMaxI64 - 1}, {kMinI64 + 1, kMaxI64},
   };
   for (const UniformInt& range : ranges) {
-    bool corrected = false;
+    // A correction needs a first draw within `size` of the top: never seen for small sizes (equal
+    // bounds included), about half the time for the huge ones.
+    const std::uint64_t size = std::uint64_t(range.high) - std::uint64_t(range.low) + 1;
     for (std::uint64_t seed = 0; seed < 2000; ++seed) {
       Xoshiro256PlusPlus rng = seed_from_u64(seed);
       const Xoshiro256PlusPlus before = rng;
@@ -58,23 +59,9 @@ TEST(SampleUniformInt, StaysInRangeWithOneStepWithoutCorrection) {
       ASSERT_GE(value, range.low);
       ASSERT_LE(value, range.high);
       const int steps = steps_between(before, rng);
-      ASSERT_TRUE(steps == 1 || steps == 2) << steps;
-      corrected |= steps == 2;
+      ASSERT_TRUE(steps == 1 || (steps == 2 && size > (std::uint64_t{1} << 40)))
+          << range.low << ".." << range.high << " took " << steps;
     }
-    // A correction is possible only when the range leaves room for it: here, when it is huge.
-    const std::uint64_t size = std::uint64_t(range.high) - std::uint64_t(range.low) + 1;
-    if (size < (std::uint64_t{1} << 40)) {
-      EXPECT_FALSE(corrected) << range.low << ".." << range.high;
-    }
-  }
-}
-
-TEST(SampleUniformInt, EqualBoundsStillTakeOneStep) {
-  for (std::uint64_t seed = 0; seed < 100; ++seed) {
-    Xoshiro256PlusPlus rng = seed_from_u64(seed);
-    const Xoshiro256PlusPlus before = rng;
-    EXPECT_EQ(integer_of(sample_uniform_int({7, 7}, rng)), 7);
-    EXPECT_EQ(steps_between(before, rng), 1);
   }
 }
 
@@ -313,22 +300,6 @@ TEST(SampleAttribute, UnusableParametersPanicWithTheirMessage) {
     EXPECT_EQ(panic_message([&] { sample_attribute(spec, rng); }), c.message);
     EXPECT_EQ(steps_between(before, rng), c.steps) << c.message;
   }
-}
-
-TEST(SampleAttribute, ThreeWeightsForTwoValuesFailOnlyWhenTheThirdIsPicked) {
-  const AttrSpec spec{"x", Choice{{number(1), number(2)}, {1, 1, 1}}};
-  int failures = 0;
-  for (std::uint64_t seed = 0; seed < 300; ++seed) {
-    Xoshiro256PlusPlus rng = seed_from_u64(seed);
-    Xoshiro256PlusPlus pick_rng = rng;
-    const bool third = weighted_pick(std::get<Choice>(spec.kind).weights, pick_rng) == 2;
-    const std::string message = panic_message([&] { sample_attribute(spec, rng); });
-    EXPECT_EQ(message,
-              third ? "index out of bounds: the len is 2 but the index is 2" : "<no panic>");
-    failures += third;
-  }
-  EXPECT_GT(failures, 50);
-  EXPECT_LT(failures, 150);
 }
 
 }  // namespace

@@ -45,25 +45,6 @@ TEST(StandardNormal, EachPathReturnsItsPinnedValueAfterItsSteps) {
   }
 }
 
-TEST(StandardNormal, TailValuesLieBeyondTheBaseLayerOnTheSideOfU) {
-  // Layer 0 with |u| * X[0] >= R: every such draw goes to the tail.
-  const double r = ziggurat::X[1];
-  for (std::uint64_t k = 0; k < 2000; ++k) {
-    const std::uint64_t position = (k * 0x9E3779B97F4A7C15) >> 12;  // spread over all 52 bits
-    // Layer 0; the unused bits 8..11 keep the draw, and so the generator state, from being zero.
-    const std::uint64_t draw = (position << 12) | 0xF00;
-    const double u = std::bit_cast<double>(position | 0x4000000000000000) - 3.0;
-    if (std::fabs(u * ziggurat::X[0]) < r) continue;
-    Xoshiro256PlusPlus rng = rng_drawing_first(draw);
-    const Xoshiro256PlusPlus before = rng;
-    const double z = standard_normal(rng);
-    EXPECT_GT(std::fabs(z), r) << k;
-    EXPECT_EQ(std::signbit(z), u < 0) << k;
-    const int steps = steps_between(before, rng);
-    EXPECT_TRUE(steps >= 3 && steps % 2 == 1) << k << " took " << steps;  // 1 + 2 per attempt
-  }
-}
-
 TEST(StandardNormal, DrawsFollowTheStandardNormalDistribution) {
   Xoshiro256PlusPlus rng = seed_from_u64(12345);
   constexpr int kDraws = 1000000;
