@@ -14,22 +14,15 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import pathlib
 import random
 import statistics
 import subprocess
 import sys
 import time
 
-FIVE_SPECS = json.dumps(
-    [
-        {"name": "age", "type": "uniform_int", "low": 18, "high": 80},
-        {"name": "score", "type": "uniform_float", "low": 0.0, "high": 1.0},
-        {"name": "height", "type": "normal", "mean": 100.0, "std_dev": 15.0},
-        {"name": "pick", "type": "choice", "values": [10, 20, 30]},
-        {"name": "weighted", "type": "choice", "values": [10, 20, 30], "weights": [1.0, 2.0, 3.0]},
-    ],
-    separators=(",", ":"),
-)
+# The reference example: one spec of each kind, and a weighted choice.
+FIVE_SPECS = (pathlib.Path(__file__).resolve().parents[1] / "examples" / "five_specs.json").read_text().strip()
 SCALE = 1_000_000
 
 
