@@ -82,7 +82,7 @@ struct DigitText {
   int exponent;
 };
 
-DigitText digit_text(ShortestDecimal decimal) {
+[[gnu::always_inline]] inline DigitText digit_text(ShortestDecimal decimal) {
   // Scale to 17 digits. The common case, 15 to 17 digits, selects without a table lookup.
   std::uint64_t value = decimal.digits;
   int exponent = decimal.exponent + 16;
