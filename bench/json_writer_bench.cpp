@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "output/json_writer.h"
+#include "random/xoshiro.h"
 #include "records/attr_spec.h"
 #include "records/entity_record.h"
-#include "random/xoshiro.h"
 
 namespace {
 
@@ -47,7 +47,8 @@ struct Workload {
       Xoshiro256PlusPlus rng = entity_rng(SEED, id);
       EntityRecord record = make_entity_record(layout);
       record.id = id;
-      record.values[0] = AttributeValue::from_i64(18 + static_cast<std::int64_t>(rng.next_u64() % 63));
+      record.values[0] =
+          AttributeValue::from_i64(18 + static_cast<std::int64_t>(rng.next_u64() % 63));
       record.values[1] = AttributeValue::from_f64(unit_f64(rng));
       const double radius = std::sqrt(-2.0 * std::log(open01_f64(rng)));
       record.values[2] = AttributeValue::from_f64(
