@@ -1,5 +1,6 @@
 #include "output/number_text.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -111,6 +112,29 @@ char* put_exponent(int exponent, char* out) {
 constexpr int PLAIN_MIN_EXPONENT = -5;
 constexpr int PLAIN_MAX_EXPONENT = 15;
 
+// Splicing a point into the 16 bytes of digits 2 to 17 (two words, low then high) after byte e,
+// for 0 <= e <= 15: bytes before e keep their digit, byte e holds the point, later bytes take the
+// digit of the byte before them. Made at compile time.
+struct SpliceMasks {
+  std::uint64_t keep[2];
+  std::uint64_t point[2];
+  std::uint64_t moved[2];
+};
+
+constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> SPLICE_MASKS = [] {
+  std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> table{};
+  for (int e = 0; e <= PLAIN_MAX_EXPONENT; ++e) {
+    for (int byte = 0; byte < 16; ++byte) {
+      const std::uint64_t all = std::uint64_t{0xFF} << (8 * (byte % 8));
+      SpliceMasks& masks = table[static_cast<std::size_t>(e)];
+      if (byte < e) masks.keep[byte / 8] |= all;
+      if (byte == e) masks.point[byte / 8] |= (all / 0xFF) * '.';
+      if (byte > e) masks.moved[byte / 8] |= all;
+    }
+  }
+  return table;
+}();
+
 // Lays out the digits after the sign. Every layout is written with whole-word stores straight
 // from registers (reading back bytes just stored in pieces would stall) and stays within
 // F64_TEXT_CAPACITY bytes.
@@ -137,15 +161,16 @@ constexpr int PLAIN_MAX_EXPONENT = 15;
     return out + e + 3;
   }
   // 0 <= e < n - 1 <= 16: the point goes after digit e + 1. Bytes 1 to 16 of the text are digits 2
-  // to 16 with the point spliced in, built in one 128-bit word; the 17th digit follows.
-  using Uint128 = unsigned __int128;
-  const Uint128 tail = (Uint128{digits.last} << 64) | digits.middle;  // digits 2 to 17
-  const int point = 8 * e;                                            // bit offset of the point
-  const Uint128 before = (Uint128{1} << point) - 1;
-  const Uint128 after = ~((before << 8) | 0xFF);
-  const Uint128 spliced = (tail & before) | (Uint128{'.'} << point) | ((tail << 8) & after);
+  // to 17 with the point spliced in, blended from the digit words by the masks for e; the 17th
+  // digit follows.
+  const SpliceMasks& masks = SPLICE_MASKS[e];
+  const std::uint64_t low =
+      (digits.middle & masks.keep[0]) | masks.point[0] | ((digits.middle << 8) & masks.moved[0]);
+  const std::uint64_t high = (digits.last & masks.keep[1]) | masks.point[1] |
+                             (((digits.last << 8) | (digits.middle >> 56)) & masks.moved[1]);
   out[0] = digits.first;
-  std::memcpy(out + 1, &spliced, 16);
+  put_word(out + 1, low);
+  put_word(out + 9, high);
   out[17] = static_cast<char>(digits.last >> 56);
   return out + n + 1;
 }
