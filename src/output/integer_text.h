@@ -40,7 +40,7 @@ inline char* put_u64_before(std::uint64_t value, char* end) {
   char* out = end;
   const bool zero = value == 0;
   while (value >= 1000) {
-    const std::uint64_t four = value % 10000;
+    const auto four = static_cast<std::uint32_t>(value % 10000);
     value /= 10000;
     out -= 4;
     put_pair(out, four / 100);
@@ -48,8 +48,8 @@ inline char* put_u64_before(std::uint64_t value, char* end) {
   }
   if (value >= 10) {
     out -= 2;
-    put_pair(out, value % 100);
-    value /= 100;
+    put_pair(out, static_cast<std::uint32_t>(value) % 100);
+    value = static_cast<std::uint32_t>(value) / 100;
   }
   if (value != 0 || zero) *--out = static_cast<char>('0' + value);
   return out;

@@ -195,17 +195,22 @@ void write_entity(const EntityRecord& record, const EntityKeys& keys, OutputBuff
       ENTITY_ROOM + keys.text.size() + record.values.size() * (KEY_BLOCK + SCALAR_ROOM);
   out.reserve(room);
   char* p = put_entity_id(record.id, out.tail());
+  // Held in locals: the text stores through char pointers could alias the containers' fields,
+  // which the compiler would otherwise load again after every store.
   const char* const key_text = keys.text.data();
+  const std::uint32_t* const key_ends = keys.ends.data();
+  const AttributeValue* const values = record.values.data();
+  const std::size_t count = record.values.size();
   std::uint32_t key_begin = 0;
-  for (std::size_t m = 0; m < record.values.size(); ++m) {
-    const std::uint32_t key_end = keys.ends[m];
+  for (std::size_t m = 0; m < count; ++m) {
+    const std::uint32_t key_end = key_ends[m];
     const std::uint32_t key_length = key_end - key_begin;
     if (key_length <= KEY_BLOCK) {
       std::memcpy(p, key_text + key_begin, KEY_BLOCK);
     } else {
       std::memcpy(p, key_text + key_begin, key_length);
     }
-    p = put_attribute_value(record.values[m], p + key_length, out, room);
+    p = put_attribute_value(values[m], p + key_length, out, room);
     key_begin = key_end;
   }
   *p++ = '}';
