@@ -8,6 +8,7 @@
 
 #include "output/escape_table.h"
 #include "output/number_text.h"
+#include "records/panic.h"
 
 namespace tessary {
 namespace {
@@ -163,12 +164,13 @@ void write_attribute_value(const AttributeValue& value, OutputBuffer& out) {
 
 EntityKeys prepare_entity_keys(const EntityLayout& layout) {
   EntityKeys keys;
+  keys.layout = &layout;
   keys.ends.reserve(layout.member_names.size());
   for (std::string_view name : layout.member_names) {
     keys.text.push_back(',');
     write_json_string(name, keys.text);
     keys.text.push_back(':');
-    keys.ends.push_back(static_cast<std::uint32_t>(keys.text.size()));
+    keys.ends.push_back(keys.text.size());
   }
   const char padding[KEY_BLOCK] = {};
   keys.text.append(padding, KEY_BLOCK);
@@ -176,6 +178,9 @@ EntityKeys prepare_entity_keys(const EntityLayout& layout) {
 }
 
 void write_entity(const EntityRecord& record, OutputBuffer& out) {
+  if (record.layout == nullptr || record.values.size() != record.layout->member_names.size()) {
+    panic("entity record does not match its layout");
+  }
   out.reserve(ENTITY_ROOM);
   out.advance(static_cast<std::size_t>(put_entity_id(record.id, out.tail()) - out.tail()));
   const std::vector<std::string_view>& names = record.layout->member_names;
@@ -189,6 +194,9 @@ void write_entity(const EntityRecord& record, OutputBuffer& out) {
 }
 
 void write_entity(const EntityRecord& record, const EntityKeys& keys, OutputBuffer& out) {
+  if (record.layout != keys.layout || record.values.size() != keys.ends.size()) {
+    panic("entity record does not match the layout of the entity keys");
+  }
   // One reservation covers the id, every key (copied in whole blocks) and every scalar value;
   // only borrowed arrays, objects and strings reserve again as they are written.
   const std::size_t room =
@@ -198,13 +206,13 @@ void write_entity(const EntityRecord& record, const EntityKeys& keys, OutputBuff
   // Held in locals: the text stores through char pointers could alias the containers' fields,
   // which the compiler would otherwise load again after every store.
   const char* const key_text = keys.text.data();
-  const std::uint32_t* const key_ends = keys.ends.data();
+  const std::size_t* const key_ends = keys.ends.data();
   const AttributeValue* const values = record.values.data();
   const std::size_t count = record.values.size();
-  std::uint32_t key_begin = 0;
+  std::size_t key_begin = 0;
   for (std::size_t m = 0; m < count; ++m) {
-    const std::uint32_t key_end = key_ends[m];
-    const std::uint32_t key_length = key_end - key_begin;
+    const std::size_t key_end = key_ends[m];
+    const std::size_t key_length = key_end - key_begin;
     if (key_length <= KEY_BLOCK) {
       std::memcpy(p, key_text + key_begin, KEY_BLOCK);
     } else {

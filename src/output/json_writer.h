@@ -35,22 +35,24 @@ void write_attribute_value(const AttributeValue& value, OutputBuffer& out);
 // the bytes `,"name":` from text.data() + (m == 0 ? 0 : ends[m - 1]) to text.data() + ends[m].
 // Immutable once made; may be shared by threads.
 struct EntityKeys {
-  OutputBuffer text;                // the keys back to back, then KEY_PADDING bytes of padding
-  std::vector<std::uint32_t> ends;  // one per member
+  const EntityLayout* layout = nullptr;  // the layout the keys were made for
+  OutputBuffer text;                     // the keys back to back, then padding
+  std::vector<std::size_t> ends;         // one per member
 };
 
-// Requires: layout outlives nothing here; the keys copy what they need.
+// Requires: layout outlives the keys.
 EntityKeys prepare_entity_keys(const EntityLayout& layout);
 
 // Appends one entity object: {"id":N, then ,"name":value for each member in the order of
-// record.layout->member_names, then }. Requires: record.layout is set and record.values has one
-// value per member. The second form takes the keys prepared once for record.layout, which saves
-// escaping every name again for every entity; both write the same bytes.
+// record.layout->member_names, then }. The second form takes the keys prepared once for
+// record.layout, which saves escaping every name again for every entity; both write the same
+// bytes. A record whose values do not match its layout, or keys made for another layout, are an
+// internal fault and panic.
 void write_entity(const EntityRecord& record, OutputBuffer& out);
 void write_entity(const EntityRecord& record, const EntityKeys& keys, OutputBuffer& out);
 
-// The whole text for a list of records: "[", the entity objects separated by ",", "]". Requires:
-// all records share one layout (as the records of one call do).
+// The whole text for a list of records: "[", the entity objects separated by ",", "]". The records
+// of one call share one layout; a record with another layout panics.
 OutputBuffer write_entities(std::span<const EntityRecord> records);
 
 }  // namespace tessary

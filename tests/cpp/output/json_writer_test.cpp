@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "records/attr_spec.h"
+#include "records/panic.h"
 
 namespace tessary {
 namespace {
@@ -245,6 +246,22 @@ TEST(WriteEntity, PreparedKeysWriteTheSameBytes) {
     EXPECT_EQ(prepared.view(), plain.view());
     EXPECT_EQ(plain.view().substr(filled, 33), R"({"id":123456789,"":["element","el)");
   }
+}
+
+TEST(WriteEntity, RecordsThatDoNotMatchTheirLayoutOrKeysPanic) {
+  const std::vector<AttrSpec> one = specs_named({"a"});
+  const std::vector<AttrSpec> two = specs_named({"a", "b"});
+  const EntityLayout layout_one = layout_entities(one);
+  const EntityLayout layout_two = layout_entities(two);
+  const EntityKeys keys_one = prepare_entity_keys(layout_one);
+  EntityRecord short_record = make_entity_record(layout_two);
+  short_record.values.pop_back();  // one value for two members
+  const EntityRecord other_layout = make_entity_record(layout_two);
+  OutputBuffer out;
+  EXPECT_THROW(write_entity(short_record, out), Panic);
+  EXPECT_THROW(write_entity(other_layout, keys_one, out), Panic);
+  const std::vector<EntityRecord> mixed = {make_entity_record(layout_one), other_layout};
+  EXPECT_THROW(write_entities(mixed), Panic);
 }
 
 }  // namespace
