@@ -43,6 +43,7 @@ std::size_t write_f64(double value, char (&area)[F64_TEXT_CAPACITY]) {
   char sci[32];
   auto [end, ec] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
   (void)ec;
+  *end = '\0';  // to_chars does not terminate; atoi below must stop at the exponent's end
   char digits[20];
   int n = 0;
   const char* p = sci;
