@@ -1,5 +1,7 @@
 #include "specs/read_specs.h"
 
+#include "specs/utf8.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -377,6 +379,143 @@ TEST(ReadSpecs, LargeDocuments) {
   specs = specs_of(text);
   ASSERT_EQ(specs.size(), 1u);
   EXPECT_EQ(std::get<Choice>(specs[0].kind).values.size(), 1000000u);
+}
+
+// ---- The public JSONTestSuite, kept in tests/data/jsontestsuite with its licence.
+
+std::filesystem::path suite_directory() {
+  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "data" /
+         "jsontestsuite";
+}
+
+// The suite's files whose names start with prefix, with their contents.
+std::vector<std::pair<std::string, std::string>> suite_files(char prefix) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto& entry : std::filesystem::directory_iterator(suite_directory())) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] != prefix || entry.path().extension() != ".json") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    files.emplace_back(name, std::string(std::istreambuf_iterator<char>(in), {}));
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string as_value_item(std::string_view json) {
+  return R"([{"name":"a","type":"choice","values":[)" + std::string(json) + "]}]";
+}
+
+std::string as_values(std::string_view json) {
+  return R"([{"name":"a","type":"choice","values":)" + std::string(json) + "}]";
+}
+
+TEST(JsonTestSuite, AcceptsEveryValidText) {
+  const auto files = suite_files('y');
+  EXPECT_EQ(files.size(), 95u);
+  for (const auto& [name, json] : files)
+    EXPECT_EQ(error_of(as_value_item(json)), "no error") << name;
+}
+
+TEST(JsonTestSuite, RejectsEveryInvalidTextWithASyntaxError) {
+  const std::set<std::string> syntax_messages = {
+      "EOF while parsing a list",
+      "EOF while parsing an object",
+      "EOF while parsing a string",
+      "EOF while parsing a value",
+      "expected `:`",
+      "expected `,` or `]`",
+      "expected `,` or `}`",
+      "expected ident",
+      "expected value",
+      "invalid escape",
+      "invalid number",
+      "number out of range",
+      "control character (\\u0000-\\u001F) found while parsing a string",
+      "key must be a string",
+      "lone leading surrogate in hex escape",
+      "trailing comma",
+      "trailing characters",
+      "unexpected end of hex escape",
+      "recursion limit exceeded",
+  };
+  const auto files = suite_files('n');
+  EXPECT_EQ(files.size(), 188u);
+  std::size_t skipped = 0;
+  for (const auto& [name, json] : files) {
+    if (!is_valid_utf8(json)) {  // cannot come from a Python str
+      ++skipped;
+      continue;
+    }
+    const auto result = read_specs(as_values(json));
+    const auto* error = std::get_if<ReadError>(&result);
+    ASSERT_NE(error, nullptr) << name;
+    if (name == "n_structure_object_followed_by_closing_object.json") {
+      // {}} : the second "}" closes the spec object, whose "values" is then a map.
+      EXPECT_EQ(error->display(), "invalid type: map, expected a sequence at line 1 column 41");
+      continue;
+    }
+    EXPECT_EQ(syntax_messages.count(error->message), 1u) << name << ": " << error->display();
+  }
+  EXPECT_EQ(skipped, 12u);
+}
+
+// The implementation-defined texts, decided by this reader's rules: huge exponents are zero or
+// "number out of range", long integers become doubles, \u escapes must pair up their surrogates,
+// raw bytes are taken as they are (no UTF-8 check), a byte-order mark is no whitespace and nesting
+// stops at 127 levels. Each file is placed as an element of "values", at byte 39.
+TEST(JsonTestSuite, ImplementationDefinedTextsArePinned) {
+  const std::pair<std::string_view, std::string_view> expected[] = {
+      {"i_number_double_huge_neg_exp.json", "no error"},
+      {"i_number_huge_exp.json", "number out of range at line 1 column 56"},
+      {"i_number_neg_int_huge_exp.json", "number out of range at line 1 column 48"},
+      {"i_number_pos_double_huge_exp.json", "number out of range at line 1 column 49"},
+      {"i_number_real_neg_overflow.json", "number out of range at line 1 column 54"},
+      {"i_number_real_pos_overflow.json", "number out of range at line 1 column 53"},
+      {"i_number_real_underflow.json", "no error"},
+      {"i_number_too_big_neg_int.json", "no error"},
+      {"i_number_too_big_pos_int.json", "no error"},
+      {"i_number_very_big_negative_int.json", "no error"},
+      {"i_object_key_lone_2nd_surrogate.json",
+       "lone leading surrogate in hex escape at line 1 column 47"},
+      {"i_string_1st_surrogate_but_2nd_missing.json",
+       "unexpected end of hex escape at line 1 column 48"},
+      {"i_string_1st_valid_surrogate_2nd_invalid.json",
+       "lone leading surrogate in hex escape at line 1 column 53"},
+      {"i_string_UTF-16LE_with_BOM.json", "expected value at line 1 column 40"},
+      {"i_string_UTF-8_invalid_sequence.json", "no error"},
+      {"i_string_UTF8_surrogate_U+D800.json", "no error"},
+      {"i_string_incomplete_surrogate_and_escape_valid.json",
+       "unexpected end of hex escape at line 1 column 49"},
+      {"i_string_incomplete_surrogate_pair.json",
+       "lone leading surrogate in hex escape at line 1 column 47"},
+      {"i_string_incomplete_surrogates_escape_valid.json",
+       "lone leading surrogate in hex escape at line 1 column 53"},
+      {"i_string_invalid_lonely_surrogate.json",
+       "unexpected end of hex escape at line 1 column 48"},
+      {"i_string_invalid_surrogate.json", "unexpected end of hex escape at line 1 column 48"},
+      {"i_string_invalid_utf-8.json", "no error"},
+      {"i_string_inverted_surrogates_U+1D11E.json",
+       "lone leading surrogate in hex escape at line 1 column 47"},
+      {"i_string_iso_latin_1.json", "no error"},
+      {"i_string_lone_second_surrogate.json",
+       "lone leading surrogate in hex escape at line 1 column 47"},
+      {"i_string_lone_utf8_continuation_byte.json", "no error"},
+      {"i_string_not_in_unicode_range.json", "no error"},
+      {"i_string_overlong_sequence_2_bytes.json", "no error"},
+      {"i_string_overlong_sequence_6_bytes.json", "no error"},
+      {"i_string_overlong_sequence_6_bytes_null.json", "no error"},
+      {"i_string_truncated-utf-8.json", "no error"},
+      {"i_string_utf16BE_no_BOM.json", "expected value at line 1 column 40"},
+      {"i_string_utf16LE_no_BOM.json", "expected value at line 1 column 41"},
+      {"i_structure_500_nested_arrays.json", "recursion limit exceeded at line 1 column 164"},
+      {"i_structure_UTF-8_BOM_empty_object.json", "expected value at line 1 column 40"},
+  };
+  const auto files = suite_files('i');
+  ASSERT_EQ(files.size(), std::size(expected));
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(files[i].first, expected[i].first);
+    EXPECT_EQ(error_of(as_value_item(files[i].second)), expected[i].second) << files[i].first;
+  }
 }
 
 }  // namespace
