@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "specs/pow10_table.h"
@@ -204,6 +205,13 @@ bool JsonReader::end_document() {
 // ---- values
 
 bool JsonReader::read_value(BufferedValue& out) {
+  return read_any(out);
+}
+
+// Value is BufferedValue (a member value: strings without escapes stay views) or JsonValue (inside
+// an array or object: strings are copied).
+template <typename Value>
+bool JsonReader::read_any(Value& out) {
   switch (peek_value()) {
     case END:
       return false;
@@ -222,13 +230,17 @@ bool JsonReader::read_value(BufferedValue& out) {
     case '"': {
       StringRead string;
       if (!read_string(string)) return false;
-      out = keep_string(string);
+      if constexpr (std::is_same_v<Value, BufferedValue>) {
+        out = keep_string(string);
+      } else {
+        out.data = std::string(string.text);
+      }
       return true;
     }
     case '[':
-      return read_array(out.data.emplace<BufferedArray>());
+      return read_array(out.data.template emplace<JsonArray>());
     case '{':
-      return read_object(out.data.emplace<BufferedObject>());
+      return read_object(out.data.template emplace<JsonObject>());
     case '-':
     case '0':
     case '1':
@@ -240,7 +252,7 @@ bool JsonReader::read_value(BufferedValue& out) {
     case '7':
     case '8':
     case '9':
-      return read_number(out.data.emplace<JsonNumber>());
+      return read_number(out.data.template emplace<JsonNumber>());
     default:
       return fail_next("expected value");
   }
@@ -256,12 +268,12 @@ bool JsonReader::read_literal(std::string_view rest) {
   return true;
 }
 
-bool JsonReader::read_array(BufferedArray& items) {
+bool JsonReader::read_array(JsonArray& items) {
   if (!open_bracket()) return false;
   for (bool first = true;; first = false) {
     switch (next_element(first)) {
       case Step::Item:
-        if (!read_value(items.emplace_back())) return false;
+        if (!read_any(items.emplace_back())) return false;
         break;
       case Step::End:
         close_bracket();
@@ -272,19 +284,21 @@ bool JsonReader::read_array(BufferedArray& items) {
   }
 }
 
-bool JsonReader::read_object(BufferedObject& members) {
+bool JsonReader::read_object(JsonObject& object) {
   if (!open_bracket()) return false;
+  std::vector<JsonMember> members;  // document order; from_members sorts and keeps the last
   StringRead key;
   for (bool first = true;; first = false) {
     switch (next_key(first, key)) {
       case Step::Item: {
-        BufferedMember& member = members.emplace_back();
-        member.key = keep_string(key);  // before the value's strings reuse the scratch buffer
-        if (!read_colon() || !read_value(member.value)) return false;
+        JsonMember& member = members.emplace_back();
+        member.key = key.text;  // before the value's strings reuse the scratch buffer
+        if (!read_colon() || !read_any(member.value)) return false;
         break;
       }
       case Step::End:
         close_bracket();
+        object = JsonObject::from_members(std::move(members));
         return true;
       case Step::Failed:
         return false;
@@ -296,10 +310,10 @@ bool JsonReader::report_unexpected(std::string_view expected) {
   BufferedValue value;
   switch (peek()) {
     case '[':
-      value.data = BufferedArray{};
+      value.data = JsonArray{};
       break;
     case '{':
-      value.data = BufferedObject{};
+      value.data = JsonObject{};
       break;
     case 'n':
     case 't':

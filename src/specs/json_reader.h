@@ -79,6 +79,7 @@ class JsonReader {
   // Requires peek() == '"'. Reads the string up to its closing quote, escapes resolved.
   [[nodiscard]] bool read_string(StringRead& out);
   // Skips whitespace and reads one whole value, nested to any depth the nesting limit allows.
+  // Arrays and objects inside it are built as JsonValues.
   [[nodiscard]] bool read_value(BufferedValue& out);
 
   // For a value of the wrong kind at the next byte (whitespace skipped by the caller): reads it if
@@ -108,8 +109,10 @@ class JsonReader {
                      JsonNumber& out);
   bool read_escape();
   bool read_hex_escape(std::uint32_t& code);
-  bool read_array(BufferedArray& items);
-  bool read_object(BufferedObject& members);
+  template <typename Value>
+  bool read_any(Value& out);
+  bool read_array(JsonArray& items);
+  bool read_object(JsonObject& object);
   std::size_t find_string_special(std::size_t from) const;
 
   // Record an error at the consumed index (bytes consumed so far) or at the next index (one

@@ -21,11 +21,11 @@ void append_hex_escape(std::string& out, const char* prefix, std::uint32_t code,
   out += suffix;
 }
 
-}  // namespace
-
-std::string unexpected_text(const BufferedValue& value) {
+// The text for the value held in data, a BufferedValue's or a JsonValue's variant.
+template <typename Variant>
+std::string describe(const Variant& data) {
   return std::visit(
-      [&value](const auto& held) -> std::string {
+      [](const auto& held) -> std::string {
         using T = std::decay_t<decltype(held)>;
         if constexpr (std::is_same_v<T, std::monostate>) {
           return "null";
@@ -44,20 +44,34 @@ std::string unexpected_text(const BufferedValue& value) {
           char area[U64_TEXT_CAPACITY + 1];
           const std::size_t start = write_i64(held.i, area);
           return "integer `" + std::string(area + start, area + sizeof area) + "`";
-        } else if constexpr (std::is_same_v<T, BufferedArray>) {
+        } else if constexpr (std::is_same_v<T, JsonArray>) {
           return "sequence";
-        } else if constexpr (std::is_same_v<T, BufferedObject>) {
+        } else if constexpr (std::is_same_v<T, JsonObject>) {
           return "map";
         } else {
           std::string text = "string ";
-          append_quoted(text, value.string());
+          append_quoted(text, held);
           return text;
         }
       },
-      value.data);
+      data);
+}
+
+}  // namespace
+
+std::string unexpected_text(const BufferedValue& value) {
+  return describe(value.data);
+}
+
+std::string unexpected_text(const JsonValue& value) {
+  return describe(value.data);
 }
 
 std::string invalid_type_message(const BufferedValue& value, std::string_view expected) {
+  return "invalid type: " + unexpected_text(value) + ", expected " + std::string(expected);
+}
+
+std::string invalid_type_message(const JsonValue& value, std::string_view expected) {
   return "invalid type: " + unexpected_text(value) + ", expected " + std::string(expected);
 }
 

@@ -309,23 +309,25 @@ TEST(JsonReader, StringScanFindsTheFirstSpecialByteAtEveryOffset) {
   }
 }
 
-TEST(JsonReader, ArraysAndObjectsAreBufferedInDocumentOrder) {
-  const auto result = read_document(R"( {"b": 1, "a": [true, false, null], "b": "x", "": {}} )");
+// Arrays and objects are built as JsonValues at once: objects ordered by key, a repeated key
+// keeping its last value; member strings with escapes are copies, plain ones views.
+TEST(JsonReader, ArraysAndObjectsBecomeJsonValues) {
+  const auto result =
+      read_document(R"( {"b": 1, "a": [true, false, null, "x\ty"], "b": {"c": "d"}, "": {}} )");
   ASSERT_TRUE(std::holds_alternative<BufferedValue>(result));
-  const auto& members = std::get<BufferedObject>(std::get<BufferedValue>(result).data);
-  ASSERT_EQ(members.size(), 4u);
-  EXPECT_EQ(members[0].key.string(), "b");
-  EXPECT_EQ(std::get<JsonNumber>(members[0].value.data), JsonNumber::from_u64(1));
-  EXPECT_EQ(members[1].key.string(), "a");
-  const auto& items = std::get<BufferedArray>(members[1].value.data);
-  ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(std::get<bool>(items[0].data), true);
-  EXPECT_EQ(std::get<bool>(items[1].data), false);
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(items[2].data));
-  EXPECT_EQ(members[2].key.string(), "b");  // the repeated key is kept
-  EXPECT_EQ(members[2].value.string(), "x");
-  EXPECT_EQ(members[3].key.string(), "");
-  EXPECT_TRUE(std::get<BufferedObject>(members[3].value.data).empty());
+  JsonObject inner;
+  inner.insert_or_assign("c", JsonValue(std::string("d")));
+  JsonObject expected;
+  expected.insert_or_assign("", JsonObject{});
+  expected.insert_or_assign("a", JsonArray{JsonValue(true), JsonValue(false), JsonValue(nullptr),
+                                           JsonValue(std::string("x\ty"))});
+  expected.insert_or_assign("b", std::move(inner));
+  EXPECT_EQ(std::get<JsonObject>(std::get<BufferedValue>(result).data), expected);
+
+  const auto plain = read_document(R"("abc")");
+  EXPECT_TRUE(std::holds_alternative<std::string_view>(std::get<BufferedValue>(plain).data));
+  const auto escaped = read_document(R"("a\nc")");
+  EXPECT_EQ(std::get<std::string>(std::get<BufferedValue>(escaped).data), "a\nc");
 }
 
 TEST(JsonReader, NestingStopsAtTheHundredTwentyEighthBracket) {
@@ -368,9 +370,9 @@ TEST(JsonReader, LargeValuesAreReadWhole) {
   array += "]";
   result = read_document(array);
   ASSERT_TRUE(std::holds_alternative<BufferedValue>(result));
-  const auto& items = std::get<BufferedArray>(std::get<BufferedValue>(result).data);
+  const auto& items = std::get<JsonArray>(std::get<BufferedValue>(result).data);
   ASSERT_EQ(items.size(), 1000000u);
-  EXPECT_EQ(std::get<JsonNumber>(items.back().data), JsonNumber::from_f64(1.5));
+  EXPECT_EQ(items.back(), JsonValue(JsonNumber::from_f64(1.5)));
 }
 
 }  // namespace

@@ -27,15 +27,23 @@ TEST(UnexpectedText, NamesEachKindOfValue) {
       {{JsonNumber::from_f64(1.5e-7)}, "floating point `1.5e-7`"},
       {{std::string_view("a\"b")}, "string \"a\\\"b\""},
       {{std::string("")}, "string \"\""},
-      {{BufferedArray{}}, "sequence"},
-      {{BufferedObject{}}, "map"},
+      {{JsonArray{}}, "sequence"},
+      {{JsonObject{}}, "map"},
   };
-  for (const Case& c : cases) EXPECT_EQ(unexpected_text(c.value), c.text);
+  for (const Case& c : cases) {
+    EXPECT_EQ(unexpected_text(c.value), c.text);
+    if (std::holds_alternative<std::string_view>(c.value.data)) continue;
+    BufferedValue copy = c.value;  // the same value as a JsonValue reads the same
+    EXPECT_EQ(unexpected_text(to_json_value(std::move(copy))), c.text);
+  }
 }
 
 TEST(UnexpectedText, MessagesInsertTheValueAndTheExpectation) {
-  EXPECT_EQ(invalid_type_message({JsonNumber::from_negative(-1)}, "variant identifier"),
-            "invalid type: integer `-1`, expected variant identifier");
+  EXPECT_EQ(
+      invalid_type_message(BufferedValue{JsonNumber::from_negative(-1)}, "variant identifier"),
+      "invalid type: integer `-1`, expected variant identifier");
+  EXPECT_EQ(invalid_type_message(JsonValue(std::string("x")), "f64"),
+            "invalid type: string \"x\", expected f64");
   EXPECT_EQ(invalid_value_message({JsonNumber::from_u64(4)}, "variant index 0 <= i < 4"),
             "invalid value: integer `4`, expected variant index 0 <= i < 4");
 }
