@@ -129,11 +129,6 @@ void JsonReader::skip_whitespace() {
   }
 }
 
-int JsonReader::peek_after_whitespace() {
-  skip_whitespace();
-  return peek();
-}
-
 int JsonReader::peek_value() {
   const int next = peek_after_whitespace();
   if (next == END) fail_consumed("EOF while parsing a value");
@@ -362,18 +357,13 @@ bool JsonReader::read_number(JsonNumber& out) {
   std::uint64_t significand = static_cast<std::uint64_t>(next - '0');
   std::int32_t exponent = 0;
   bool is_double = false;  // digits dropped, a fraction or an exponent
-  bool dropped = false;
   if (next == '0') {
     if (is_digit(peek())) return fail_next("invalid number");
   } else {
-    while (is_digit(next = peek())) {
-      consume();
-      if (!dropped && digit_fits(significand, next - '0')) {
-        significand = significand * 10 + static_cast<std::uint64_t>(next - '0');
-      } else {
-        dropped = is_double = true;
-        exponent = saturating_add(exponent, 1);
-      }
+    const DigitRun run = read_digit_run(significand);
+    if (run.appended < run.consumed) {
+      is_double = true;
+      exponent = saturating_add(exponent, static_cast<std::int64_t>(run.consumed - run.appended));
     }
   }
 
@@ -383,17 +373,10 @@ bool JsonReader::read_number(JsonNumber& out) {
     next = peek();
     if (next == END) return fail_consumed("EOF while parsing a value");
     if (!is_digit(next)) return fail_next("invalid number");
-    bool dropping = false;
-    while (is_digit(next = peek())) {
-      consume();
-      if (!dropping && digit_fits(significand, next - '0')) {
-        significand = significand * 10 + static_cast<std::uint64_t>(next - '0');
-        exponent = saturating_add(exponent, -1);
-      } else {
-        dropping = true;
-      }
-    }
+    const DigitRun run = read_digit_run(significand);
+    exponent = saturating_add(exponent, -static_cast<std::int64_t>(run.appended));
     is_double = true;
+    next = peek();
   }
 
   if (next == 'e' || next == 'E') {
@@ -410,6 +393,21 @@ bool JsonReader::read_number(JsonNumber& out) {
     out = JsonNumber::from_f64(-static_cast<double>(significand));
   }
   return true;
+}
+
+JsonReader::DigitRun JsonReader::read_digit_run(std::uint64_t& significand) {
+  // A local index keeps the loops in registers.
+  const std::string_view text = text_;
+  std::size_t i = index_;
+  while (i < text.size() && is_digit(text[i]) && digit_fits(significand, text[i] - '0')) {
+    significand = significand * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    ++i;
+  }
+  const std::size_t appended = i - index_;
+  while (i < text.size() && is_digit(text[i])) ++i;
+  const DigitRun run{i - index_, appended};
+  index_ = i;
+  return run;
 }
 
 // After the exponent mark.

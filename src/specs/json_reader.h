@@ -51,7 +51,12 @@ class JsonReader {
     return index_ < text_.size() ? static_cast<std::uint8_t>(text_[index_]) : END;
   }
   // Skips space, tab, line feed and carriage return, then peeks.
-  int peek_after_whitespace();
+  int peek_after_whitespace() {
+    const int next = peek();
+    if (next > ' ') return next;  // the common case: no whitespace at all
+    skip_whitespace();
+    return peek();
+  }
   // Skips whitespace and peeks; at the end of the text fails with "EOF while parsing a value".
   int peek_value();
 
@@ -103,6 +108,13 @@ class JsonReader {
   void skip_whitespace();
   bool read_literal(std::string_view rest);
   bool read_number(JsonNumber& out);
+  // Consumes a run of digits, appending each to significand while it fits an unsigned 64-bit
+  // integer; from the first that does not fit, all further digits are dropped.
+  struct DigitRun {
+    std::size_t consumed;
+    std::size_t appended;
+  };
+  DigitRun read_digit_run(std::uint64_t& significand);
   bool read_exponent(bool negative, std::uint64_t significand, std::int32_t exponent,
                      JsonNumber& out);
   bool finish_number(bool negative, std::uint64_t significand, std::int32_t exponent,
