@@ -110,16 +110,10 @@ struct JsonMember {
   friend bool operator==(const JsonMember& a, const JsonMember& b) = default;
 };
 
-inline bool operator==(const JsonObject& a, const JsonObject& b) {
-  return a.members_ == b.members_;
-}
+inline bool operator==(const JsonObject& a, const JsonObject& b) { return a.members_ == b.members_; }
 
-inline std::size_t JsonObject::size() const {
-  return members_.size();
-}
-inline bool JsonObject::empty() const {
-  return members_.empty();
-}
+inline std::size_t JsonObject::size() const { return members_.size(); }
+inline bool JsonObject::empty() const { return members_.empty(); }
 inline std::vector<JsonMember>::const_iterator JsonObject::begin() const {
   return members_.begin();
 }
