@@ -27,6 +27,26 @@ bool is_digit(int byte) {
   return byte >= '0' && byte <= '9';
 }
 
+// Whether the eight bytes of word are all ASCII digits: each byte's high nibble is 3 and adding 6
+// to it does not carry into the high nibble.
+bool all_digits(std::uint64_t word) {
+  constexpr std::uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0ull;
+  constexpr std::uint64_t threes = 0x3030303030303030ull;
+  return (word & high_nibbles) == threes &&
+         ((word + 0x0606060606060606ull) & high_nibbles) == threes;
+}
+
+// The value of eight ASCII digits loaded little-endian (the first digit in the lowest byte):
+// pairs of digits, then pairs of pairs, then the two halves are combined by multiplications.
+std::uint64_t eight_digit_value(std::uint64_t word) {
+  word -= 0x3030303030303030ull;
+  word = word * 10 + (word >> 8);  // each even byte now holds a two-digit value
+  constexpr std::uint64_t mask = 0x000000FF000000FFull;
+  constexpr std::uint64_t mul1 = 100 + (1000000ull << 32);
+  constexpr std::uint64_t mul2 = 1 + (10000ull << 32);
+  return ((word & mask) * mul1 + ((word >> 16) & mask) * mul2) >> 32;
+}
+
 // Whether significand * 10 + digit still fits an unsigned 64-bit integer.
 bool digit_fits(std::uint64_t significand, int digit) {
   constexpr std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() / 10;
@@ -399,6 +419,16 @@ JsonReader::DigitRun JsonReader::read_digit_run(std::uint64_t& significand) {
   // A local index keeps the loops in registers.
   const std::string_view text = text_;
   std::size_t i = index_;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight digits at a time while they surely fit: below 10^11, S * 10^8 + 99999999 < 10^19.
+    while (significand < 100'000'000'000ull && text.size() - i >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if (!all_digits(word)) break;
+      significand = significand * 100'000'000 + eight_digit_value(word);
+      i += 8;
+    }
+  }
   while (i < text.size() && is_digit(text[i]) && digit_fits(significand, text[i] - '0')) {
     significand = significand * 10 + static_cast<std::uint64_t>(text[i] - '0');
     ++i;

@@ -223,6 +223,30 @@ TEST(JsonReader, NumbersFollowTheFixedConversion) {
   }
 }
 
+// Digits are read eight at a time where they surely fit: every length and every position of the
+// first non-digit must give the same value as reading them one by one. Integers that fit and
+// fractions of up to 15 digits (one exact division) are also what strtoull and strtod give.
+TEST(JsonReader, DigitRunsOfEveryLength) {
+  const std::string patterns[] = {"12345678901234567890", "99999999999999999999",
+                                  "10000000000000000000", "18446744073709551615"};
+  for (const std::string& pattern : patterns) {
+    for (std::size_t length = 1; length <= pattern.size(); ++length) {
+      const std::string digits = pattern.substr(0, length);
+      if (length < 20 || digits <= "18446744073709551615") {
+        EXPECT_EQ(describe(number_of(digits)),
+                  describe(JsonNumber::from_u64(std::strtoull(digits.c_str(), nullptr, 10))));
+        EXPECT_EQ(describe(number_of(digits + "        ")), describe(number_of(digits)));
+      }
+      if (length <= 15) {
+        const std::string fraction = "0." + digits;
+        EXPECT_EQ(describe(number_of(fraction)),
+                  describe(JsonNumber::from_f64(std::strtod(fraction.c_str(), nullptr))));
+        EXPECT_EQ(describe(number_of(fraction + "e0")), describe(number_of(fraction)));
+      }
+    }
+  }
+}
+
 // The conversion rounds twice for long significands (once to double, once when scaling), so these
 // texts do not give the correctly rounded double, which is noted beside each.
 TEST(JsonReader, LongSignificandsAreRoundedTwice) {
