@@ -227,7 +227,8 @@ bool JsonReader::read_value(BufferedValue& out) {
 // an array or object: strings are copied).
 template <typename Value>
 bool JsonReader::read_any(Value& out) {
-  switch (peek_value()) {
+  const int next = peek_value();
+  switch (next) {
     case END:
       return false;
     case 'n':
@@ -256,19 +257,10 @@ bool JsonReader::read_any(Value& out) {
       return read_array(out.data.template emplace<JsonArray>());
     case '{':
       return read_object(out.data.template emplace<JsonObject>());
-    case '-':
-    case '0':
-    case '1':
-    case '2':
-    case '3':
-    case '4':
-    case '5':
-    case '6':
-    case '7':
-    case '8':
-    case '9':
-      return read_number(out.data.template emplace<JsonNumber>());
     default:
+      if (next == '-' || is_digit(next)) {
+        return read_number(out.data.template emplace<JsonNumber>());
+      }
       return fail_next("expected value");
   }
 }
@@ -323,32 +315,15 @@ bool JsonReader::read_object(JsonObject& object) {
 
 bool JsonReader::report_unexpected(std::string_view expected) {
   BufferedValue value;
-  switch (peek()) {
-    case '[':
-      value.data = JsonArray{};
-      break;
-    case '{':
-      value.data = JsonObject{};
-      break;
-    case 'n':
-    case 't':
-    case 'f':
-    case '"':
-    case '-':
-    case '0':
-    case '1':
-    case '2':
-    case '3':
-    case '4':
-    case '5':
-    case '6':
-    case '7':
-    case '8':
-    case '9':
-      if (!read_value(value)) return false;
-      break;
-    default:
-      return fail_next("expected value");
+  const int next = peek();
+  if (next == '[') {
+    value.data = JsonArray{};
+  } else if (next == '{') {
+    value.data = JsonObject{};
+  } else if (next == END) {
+    return fail_next("expected value");
+  } else if (!read_value(value)) {  // a scalar, or "expected value" for a byte that starts none
+    return false;
   }
   return fail_consumed(invalid_type_message(value, expected));
 }

@@ -8,9 +8,9 @@
 // in json_reader.cpp, because the parsed parameters decide every sampled value.
 //
 // Failure: every operation that can fail returns false (or Step::Failed) after recording one
-// error; the caller stops and takes it with take_error(). No operation may be called after a
-// failure. Nothing throws except std::bad_alloc. Any byte string is safe input: reads stay in
-// bounds and nesting is limited, so recursion is bounded.
+// error; the caller stops and takes it with take_error(). After a failure only finish_object and
+// take_error may be called. Nothing throws except std::bad_alloc. Any byte string is safe input:
+// reads stay in bounds and nesting is limited, so recursion is bounded.
 //
 // The text must outlive the reader and every BufferedValue read from it (strings without escapes
 // are views into it). A reader is used by one thread.
