@@ -249,7 +249,7 @@ bool JsonReader::read_any(Value& out) {
       if constexpr (std::is_same_v<Value, BufferedValue>) {
         out = keep_string(string);
       } else {
-        out.data = std::string(string.text);
+        out.data.template emplace<std::string>(string.text);
       }
       return true;
     }
