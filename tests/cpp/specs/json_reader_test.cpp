@@ -51,7 +51,7 @@ std::string describe(const JsonNumber& n) {
 }
 
 // Every syntax error, with its position: the caret under each input marks the byte whose 1-based
-// column is reported (one past the end for errors at the end of the text).
+// column is reported (for errors at the end of the text, the last byte).
 TEST(JsonReader, SyntaxErrorsNameTheirByte) {
   struct Case {
     std::string_view text;
@@ -60,30 +60,43 @@ TEST(JsonReader, SyntaxErrorsNameTheirByte) {
   const Case cases[] = {
       {R"()", "EOF while parsing a value at line 1 column 0"},
       {R"(   )", "EOF while parsing a value at line 1 column 3"},
-      //     ^
-      {R"(nu)", "EOF while parsing a value at line 1 column 2"},
       //    ^
+      {R"(nu)", "EOF while parsing a value at line 1 column 2"},
+      //   ^
       {R"(-)", "EOF while parsing a value at line 1 column 1"},
+      //  ^
       {R"(1.)", "EOF while parsing a value at line 1 column 2"},
+      //   ^
       {R"(1e)", "EOF while parsing a value at line 1 column 2"},
+      //   ^
       {R"(1e+)", "EOF while parsing a value at line 1 column 3"},
-      //     ^
+      //    ^
       {R"([1,)", "EOF while parsing a value at line 1 column 3"},
+      //    ^
       {R"({"a":1,)", "EOF while parsing a value at line 1 column 7"},
-      //         ^
-      {R"({"a":)", "EOF while parsing a value at line 1 column 5"},
-      {R"([)", "EOF while parsing a list at line 1 column 1"},
-      {R"([1 )", "EOF while parsing a list at line 1 column 3"},
-      {R"({)", "EOF while parsing an object at line 1 column 1"},
-      {R"({"a")", "EOF while parsing an object at line 1 column 4"},
-      {R"({"a":1)", "EOF while parsing an object at line 1 column 6"},
       //        ^
+      {R"({"a":)", "EOF while parsing a value at line 1 column 5"},
+      //      ^
+      {R"([)", "EOF while parsing a list at line 1 column 1"},
+      //  ^
+      {R"([1 )", "EOF while parsing a list at line 1 column 3"},
+      //    ^
+      {R"({)", "EOF while parsing an object at line 1 column 1"},
+      //  ^
+      {R"({"a")", "EOF while parsing an object at line 1 column 4"},
+      //     ^
+      {R"({"a":1)", "EOF while parsing an object at line 1 column 6"},
+      //       ^
       {R"("abc)", "EOF while parsing a string at line 1 column 4"},
+      //     ^
       {R"("\)", "EOF while parsing a string at line 1 column 2"},
+      //   ^
       {R"("\u12)", "EOF while parsing a string at line 1 column 5"},
+      //      ^
       {R"("\ud800)", "EOF while parsing a string at line 1 column 7"},
+      //        ^
       {R"("\ud800\)", "EOF while parsing a string at line 1 column 8"},
-      //          ^
+      //         ^
       {R"({"a" 1})", "expected `:` at line 1 column 6"},
       //       ^
       {R"([1 2])", "expected `,` or `]` at line 1 column 4"},
@@ -101,9 +114,11 @@ TEST(JsonReader, SyntaxErrorsNameTheirByte) {
       {R"(x)", "expected value at line 1 column 1"},
       //  ^
       {R"(])", "expected value at line 1 column 1"},
+      //  ^
       {R"([,1])", "expected value at line 1 column 2"},
       //   ^
       {R"(.5)", "expected value at line 1 column 1"},
+      //  ^
       {"\xEF\xBB\xBF{}", "expected value at line 1 column 1"},  // a byte-order mark is no space
       {R"("\x")", "invalid escape at line 1 column 3"},
       //    ^
@@ -112,12 +127,15 @@ TEST(JsonReader, SyntaxErrorsNameTheirByte) {
       {R"(01)", "invalid number at line 1 column 2"},
       //   ^
       {R"(-01)", "invalid number at line 1 column 3"},
+      //    ^
       {R"(-x)", "invalid number at line 1 column 2"},
       //   ^
       {R"(1.x)", "invalid number at line 1 column 3"},
       //    ^
       {R"(1.e5)", "invalid number at line 1 column 3"},
+      //    ^
       {R"(1ex)", "invalid number at line 1 column 3"},
+      //    ^
       {R"(1e+x)", "invalid number at line 1 column 4"},
       //     ^
       {R"(1e309)", "number out of range at line 1 column 5"},
@@ -129,8 +147,10 @@ TEST(JsonReader, SyntaxErrorsNameTheirByte) {
       {R"(1e21474836470000)", "number out of range at line 1 column 13"},
       //              ^
       {R"(1e2147483647)", "number out of range at line 1 column 12"},
+      //             ^
       // Rounded up when multiplied by 1e292; the correctly rounded reading is the largest double.
       {R"(1.7976931348623158e308)", "number out of range at line 1 column 22"},
+      //                       ^
       {"\"a\tb\"",
        "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3"},
       {std::string_view("\"\0\"", 3),
@@ -148,14 +168,17 @@ TEST(JsonReader, SyntaxErrorsNameTheirByte) {
       {R"(1 2)", "trailing characters at line 1 column 3"},
       //    ^
       {R"([]])", "trailing characters at line 1 column 3"},
+      //    ^
       {R"("\udc00")", "lone leading surrogate in hex escape at line 1 column 7"},
       //        ^
       {R"("\ud800\u0041")", "lone leading surrogate in hex escape at line 1 column 13"},
       //              ^
       {R"("\ud800\udbff")", "lone leading surrogate in hex escape at line 1 column 13"},
+      //              ^
       {R"("\ud800")", "unexpected end of hex escape at line 1 column 8"},
       //         ^ (the closing quote, which is no backslash)
       {R"("\ud800x)", "unexpected end of hex escape at line 1 column 8"},
+      //         ^
       {R"("\ud800\n")", "unexpected end of hex escape at line 1 column 9"},
       //          ^
   };

@@ -53,6 +53,7 @@ TEST(ReadSpecs, SyntaxErrorsKeepTheirOwnPositions) {
       //                                             ^
       {R"([{"name":"a","type":"choice","values":[1]} {}])",
        "expected `,` or `]` at line 1 column 44"},
+      //                                             ^
       {R"([{"name":"a","values":[1,]}])", "trailing comma at line 1 column 26"},
       //                           ^
       // A syntax error in a buffered member is met before the missing "type" is noticed.
@@ -61,47 +62,65 @@ TEST(ReadSpecs, SyntaxErrorsKeepTheirOwnPositions) {
       {R"([{"name":"a","values":[1x]}])", "expected `,` or `]` at line 1 column 25"},
       //                          ^
       {R"([{"a" 1}])", "expected `:` at line 1 column 7"},
-      //          ^
+      //        ^
       {R"([{1:2}])", "key must be a string at line 1 column 3"},
-      //      ^
+      //    ^
       {R"([{"a":1,}])", "trailing comma at line 1 column 9"},
-      //            ^
+      //          ^
       {R"([{"name":"a" "type":1}])", "expected `,` or `}` at line 1 column 14"},
+      //               ^
       {R"([{"name":"a",)", "EOF while parsing a value at line 1 column 13"},
+      //              ^
       {R"([{"name":"a")", "EOF while parsing an object at line 1 column 12"},
+      //             ^
       {R"([{"name")", "EOF while parsing an object at line 1 column 8"},
+      //         ^
       {R"([{"name":)", "EOF while parsing a value at line 1 column 9"},
+      //          ^
       {R"([{"name":"a","v":nul}])", "expected ident at line 1 column 21"},
-      //                        ^
-      {R"(nul)", "EOF while parsing a value at line 1 column 3"},
-      {R"([{"name":"a","v":01}])", "invalid number at line 1 column 19"},
       //                      ^
+      {R"(nul)", "EOF while parsing a value at line 1 column 3"},
+      //    ^
+      {R"([{"name":"a","v":01}])", "invalid number at line 1 column 19"},
+      //                    ^
       {R"(-x)", "invalid number at line 1 column 2"},
+      //   ^
       {R"(1.)", "EOF while parsing a value at line 1 column 2"},
+      //   ^
       {R"(1e+)", "EOF while parsing a value at line 1 column 3"},
+      //    ^
       {R"([{"name":"a","v":1e309}])", "number out of range at line 1 column 22"},
-      //                         ^
+      //                       ^
       {"[\"a\nb\"]",
        "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
       {R"([{"name":"\ud800"}])", "unexpected end of hex escape at line 1 column 17"},
-      //                   ^
-      {R"([{"name":"\udc00"}])", "lone leading surrogate in hex escape at line 1 column 16"},
       //                  ^
+      {R"([{"name":"\udc00"}])", "lone leading surrogate in hex escape at line 1 column 16"},
+      //                 ^
       {R"([{"name":"a\qb"}])", "invalid escape at line 1 column 13"},
+      //              ^
       {R"([{"name":"abc)", "EOF while parsing a string at line 1 column 13"},
+      //              ^
       {"\xEF\xBB\xBF[]", "expected value at line 1 column 1"},
       {R"(x)", "expected value at line 1 column 1"},
+      //  ^
       {R"([x])", "expected value at line 1 column 2"},
+      //   ^
       {R"([{"name":x}])", "expected value at line 1 column 10"},
+      //           ^
       {R"([{"name":"a","type":x}])", "expected value at line 1 column 21"},
+      //                      ^
       {R"([] [])", "trailing characters at line 1 column 4"},
-      //       ^
+      //     ^
       {"[]\n\n x", "trailing characters at line 3 column 2"},
       // Scalars that stand where an array, a spec object or a name is wanted are read first,
       // so their own syntax errors win.
       {R"([nul])", "expected ident at line 1 column 5"},
+      //      ^
       {R"([{"name":tru}])", "expected ident at line 1 column 13"},
+      //              ^
       {R"("abc)", "EOF while parsing a string at line 1 column 4"},
+      //     ^
   };
   expect_errors(std::begin(cases), std::end(cases));
 }
@@ -133,10 +152,10 @@ TEST(ReadSpecs, PositionsCountBytesAndLines) {
        "expected value at line 3 column 3"},
       // Interpretation errors land just after the object's "}", whitespace before it skipped.
       {R"([{"name":"a"   }])", "missing field `type` at line 1 column 16"},
-      //                  ^
+      //                 ^
       // A repeated "name" is reported after its key and the whitespace that follows.
       {R"([{"name":"a","name" : "b"}])", "duplicate field `name` at line 1 column 20"},
-      //                       ^
+      //                     ^
   };
   expect_errors(std::begin(cases), std::end(cases));
 }
@@ -147,24 +166,37 @@ TEST(ReadSpecs, WrongKindsOfDocumentElementAndName) {
   const Case cases[] = {
       {R"({})", "invalid type: map, expected a sequence at line 1 column 0"},
       {R"(  {"a":1})", "invalid type: map, expected a sequence at line 1 column 2"},
+      //   ^
       {R"(null)", "invalid type: null, expected a sequence at line 1 column 4"},
+      //     ^
       {R"(true)", "invalid type: boolean `true`, expected a sequence at line 1 column 4"},
+      //     ^
       {R"(false )", "invalid type: boolean `false`, expected a sequence at line 1 column 5"},
+      //      ^
       {R"(-12)", "invalid type: integer `-12`, expected a sequence at line 1 column 3"},
+      //    ^
       {R"(1.5e1)", "invalid type: floating point `15.0`, expected a sequence at line 1 column 5"},
+      //      ^
       {R"(1e20)", "invalid type: floating point `1e+20`, expected a sequence at line 1 column 4"},
+      //     ^
       {R"("a\"b")", "invalid type: string \"a\\\"b\", expected a sequence at line 1 column 6"},
+      //       ^
       {R"([[1]])", "invalid type: sequence, expected struct AttrSpec at line 1 column 1"},
       //  ^ (0-based: the bracket itself is not consumed)
       {R"([{"name":"a","type":"normal","mean":0,"std_dev":1}, 7])",
        "invalid type: integer `7`, expected struct AttrSpec at line 1 column 53"},
+      //                                                      ^
       {R"([null])", "invalid type: null, expected struct AttrSpec at line 1 column 5"},
+      //      ^
       {R"([{"name":1}])", "invalid type: integer `1`, expected a string at line 1 column 10"},
       //           ^
       {R"([{"name":[1]}])", "invalid type: sequence, expected a string at line 1 column 9"},
+      //          ^
       {R"([{"name": {}}])", "invalid type: map, expected a string at line 1 column 10"},
+      //           ^
       {R"([{"name":-0}])",
        "invalid type: floating point `-0.0`, expected a string at line 1 column 11"},
+      //            ^
   };
   expect_errors(std::begin(cases), std::end(cases));
 }
@@ -173,15 +205,20 @@ TEST(ReadSpecs, WrongKindsOfDocumentElementAndName) {
 TEST(ReadSpecs, MemberErrorsComeInTheStatedOrder) {
   const Case cases[] = {
       {R"([{}])", "missing field `name` at line 1 column 3"},
+      //    ^
       {R"([{"name":"a"}])", "missing field `type` at line 1 column 13"},
+      //              ^
       // The name is tested before the kind, and both only after the whole object.
       {R"([{"type":"normal","mean":0,"std_dev":1}])", "missing field `name` at line 1 column 39"},
+      //                                        ^
       {R"([{"type":"bogus"}])", "missing field `name` at line 1 column 17"},
+      //                  ^
       {R"([{"name":"a","name":"b","type":"normal","mean":0,"std_dev":1}])",
        "duplicate field `name` at line 1 column 19"},
-      //                      ^
+      //                    ^
       {R"([{"name":"a","type":"normal","type":"choice","mean":0,"std_dev":1}])",
        "duplicate field `type` at line 1 column 66"},
+      //                                                                   ^
       // "type" values are judged where they stand: the first bad one wins over a second "type".
       {R"([{"name":"a","type":"bogus","type":"normal"}])",
        "unknown variant `bogus`, expected one of `uniform_int`, `uniform_float`, `normal`, "
@@ -194,64 +231,92 @@ TEST(ReadSpecs, MemberErrorsComeInTheStatedOrder) {
        "`choice` at line 1 column 27"},
       {R"([{"name":"a","type":4}])",
        "invalid value: integer `4`, expected variant index 0 <= i < 4 at line 1 column 22"},
+      //                       ^
       {R"([{"name":"a","type":18446744073709551615}])",
        "invalid value: integer `18446744073709551615`, expected variant index 0 <= i < 4 at line "
        "1 column 41"},
       {R"([{"name":"a","type":-1}])",
        "invalid type: integer `-1`, expected variant identifier at line 1 column 23"},
+      //                        ^
       {R"([{"name":"a","type":1.0}])",
        "invalid type: floating point `1.0`, expected variant identifier at line 1 column 24"},
+      //                         ^
       {R"([{"name":"a","type":null}])",
        "invalid type: null, expected variant identifier at line 1 column 25"},
+      //                          ^
       {R"([{"name":"a","type":false}])",
        "invalid type: boolean `false`, expected variant identifier at line 1 column 26"},
+      //                           ^
       {R"([{"name":"a","type":["normal"]}])",
        "invalid type: sequence, expected variant identifier at line 1 column 31"},
+      //                                ^
       {R"([{"name":"a","type":{}}])",
        "invalid type: map, expected variant identifier at line 1 column 23"},
+      //                        ^
       // The field pass ends before missing fields are looked for.
       {R"([{"name":"a","type":"uniform_int","high":1,"high":2}])",
        "duplicate field `high` at line 1 column 52"},
+      //                                                     ^
       {R"([{"name":"a","type":"uniform_int","high":1}])",
        "missing field `low` at line 1 column 43"},
+      //                                            ^
       {R"([{"name":"a","type":"uniform_int","low":1}])",
        "missing field `high` at line 1 column 42"},
+      //                                           ^
       {R"([{"name":"a","type":"uniform_float"}])", "missing field `low` at line 1 column 36"},
+      //                                     ^
       {R"([{"name":"a","type":2,"std_dev":1}])", "missing field `mean` at line 1 column 34"},
+      //                                   ^
       {R"([{"name":"a","type":"normal","mean":1,"min":0}])",
        "missing field `std_dev` at line 1 column 46"},
+      //                                               ^
       {R"([{"name":"a","type":"choice","weights":[1]}])",
        "missing field `values` at line 1 column 43"},
+      //                                            ^
       // Conversions.
       {R"([{"name":"a","type":"uniform_int","low":18.0,"high":80}])",
        "invalid type: floating point `18.0`, expected i64 at line 1 column 55"},
+      //                                                        ^
       {R"([{"name":"a","type":"uniform_int","low":1e3,"high":80}])",
        "invalid type: floating point `1000.0`, expected i64 at line 1 column 54"},
+      //                                                       ^
       {R"([{"name":"a","type":"uniform_int","low":"1","high":80}])",
        "invalid type: string \"1\", expected i64 at line 1 column 54"},
+      //                                                       ^
       {R"([{"name":"a","type":"uniform_int","low":9223372036854775808,"high":1}])",
        "invalid value: integer `9223372036854775808`, expected i64 at line 1 column 69"},
+      //                                                                      ^
       {R"([{"name":"a","type":"uniform_int","low":0,"high":-9223372036854775809}])",
        "invalid type: floating point `-9.223372036854776e+18`, expected i64 at line 1 column 70"},
+      //                                                                       ^
       {R"([{"name":"a","type":"uniform_float","low":0,"high":true}])",
        "invalid type: boolean `true`, expected f64 at line 1 column 56"},
+      //                                                         ^
       {R"([{"name":"a","type":"normal","mean":null,"std_dev":1}])",
        "invalid type: null, expected f64 at line 1 column 53"},
+      //                                                      ^
       {R"([{"name":"a","type":"normal","mean":0,"std_dev":1,"max":"5"}])",
        "invalid type: string \"5\", expected f64 at line 1 column 60"},
+      //                                                             ^
       {R"([{"name":"a","type":"choice","values":{"a":1}}])",
        "invalid type: map, expected a sequence at line 1 column 46"},
+      //                                               ^
       {R"([{"name":"a","type":"choice","values":"abc"}])",
        "invalid type: string \"abc\", expected a sequence at line 1 column 44"},
+      //                                             ^
       {R"([{"name":"a","type":"choice","values":[1],"weights":null}])",
        "invalid type: null, expected a sequence at line 1 column 57"},
+      //                                                          ^
       {R"([{"name":"a","type":"choice","values":[1],"weights":[1,"x",null]}])",
        "invalid type: string \"x\", expected f64 at line 1 column 65"},
+      //                                                                  ^
       {R"([{"name":"a","type":"choice","values":[1],"weights":[[]]}])",
        "invalid type: sequence, expected f64 at line 1 column 57"},
+      //                                                          ^
       // A later spec's error is reported at its own "}".
       {R"([{"name":"a","type":0,"low":0,"high":1},{"name":"b"}])",
        "missing field `type` at line 1 column 52"},
+      //                                                     ^
   };
   expect_errors(std::begin(cases), std::end(cases));
 }
