@@ -166,7 +166,7 @@ TEST(ReadSpecs, WrongKindsOfDocumentElementAndName) {
   const Case cases[] = {
       {R"({})", "invalid type: map, expected a sequence at line 1 column 0"},
       {R"(  {"a":1})", "invalid type: map, expected a sequence at line 1 column 2"},
-      //   ^
+      //    ^ (at a bracket, which is not consumed, the column is its 0-based one)
       {R"(null)", "invalid type: null, expected a sequence at line 1 column 4"},
       //     ^
       {R"(true)", "invalid type: boolean `true`, expected a sequence at line 1 column 4"},
@@ -182,7 +182,7 @@ TEST(ReadSpecs, WrongKindsOfDocumentElementAndName) {
       {R"("a\"b")", "invalid type: string \"a\\\"b\", expected a sequence at line 1 column 6"},
       //       ^
       {R"([[1]])", "invalid type: sequence, expected struct AttrSpec at line 1 column 1"},
-      //  ^ (0-based: the bracket itself is not consumed)
+      //   ^ (0-based, as above)
       {R"([{"name":"a","type":"normal","mean":0,"std_dev":1}, 7])",
        "invalid type: integer `7`, expected struct AttrSpec at line 1 column 53"},
       //                                                      ^
@@ -191,9 +191,9 @@ TEST(ReadSpecs, WrongKindsOfDocumentElementAndName) {
       {R"([{"name":1}])", "invalid type: integer `1`, expected a string at line 1 column 10"},
       //           ^
       {R"([{"name":[1]}])", "invalid type: sequence, expected a string at line 1 column 9"},
-      //          ^
-      {R"([{"name": {}}])", "invalid type: map, expected a string at line 1 column 10"},
       //           ^
+      {R"([{"name": {}}])", "invalid type: map, expected a string at line 1 column 10"},
+      //            ^
       {R"([{"name":-0}])",
        "invalid type: floating point `-0.0`, expected a string at line 1 column 11"},
       //            ^
