@@ -27,7 +27,7 @@ PendingError memory_error(std::string message) { return PendingError(PyExc_Memor
 // The interpreter could not make a result object: its error is printed and the call panics.
 PendingError api_call_failed() {
   PyErr_Print();
-  report_panic("Python API call failed", std::source_location::current());
+  report_panic("Python API call failed", SourceLocation::current());
   return panic_error("Python API call failed");
 }
 
