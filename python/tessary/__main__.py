@@ -8,6 +8,7 @@ Without --seed a fresh seed is drawn and printed on standard error, so the run c
 from __future__ import annotations
 
 import argparse
+import os
 import sys
 
 from tessary import generate_entities, make_seed
@@ -67,9 +68,14 @@ def main(argv: list[str] | None = None) -> int:
         return 1
 
     if args.output is None:
-        sys.stdout.write(text)
-        sys.stdout.write("\n")
-        sys.stdout.flush()
+        try:
+            sys.stdout.write(text)
+            sys.stdout.write("\n")
+            sys.stdout.flush()
+        except BrokenPipeError:  # the reader stopped early, as `| head` does: not an error
+            # Point stdout at /dev/null so that the flush at exit does not fail again.
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            return 0
     else:
         with open(args.output, "w", encoding="utf-8") as file:
             file.write(text)

@@ -89,12 +89,16 @@ def test_no_leak_over_many_calls_successful_and_failing():
 
     round_of_calls()  # warm up: pool, caches, the exception type
     gc.collect()
+    # A reference kept to an argument would show in its count.
+    watched = [specs, bad_spec]
+    before_counts = [sys.getrefcount(obj) for obj in watched]
     before_refs = sys.gettotalrefcount() if hasattr(sys, "gettotalrefcount") else None
     before_blocks = sys.getallocatedblocks()
     before_rss = resident_kib()
     for _ in range(10):
         round_of_calls()
     gc.collect()
+    assert [sys.getrefcount(obj) for obj in watched] == before_counts
     # Python objects: a leaked str, tuple or exception per call would show up in thousands.
     assert sys.getallocatedblocks() - before_blocks < 500
     if before_refs is not None:
