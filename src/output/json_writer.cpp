@@ -6,6 +6,7 @@
 #include <string>
 #include <variant>
 
+#include "output/double_text.h"
 #include "output/escape_table.h"
 #include "output/number_text.h"
 #include "records/panic.h"
@@ -31,7 +32,7 @@ char* put_double(double value, char* p) {
   if ((std::bit_cast<std::uint64_t>(value) & EXPONENT_MASK) == EXPONENT_MASK) {
     return put_literal("null", p);
   }
-  return write_f64_at(value, p);
+  return double_text::put_f64(value, p);
 }
 
 // Requires: SCALAR_ROOM bytes at p.

@@ -5,9 +5,9 @@
 // D × 10^K lies in v's rounding interval (the reals that round to v under round-to-nearest, its
 // bounds included when v's significand is even), D has the fewest significant digits of all such
 // decimals and, among those, D × 10^K is the nearest to v (an exact tie going to the even last
-// digit). The result is unique. The procedure is of the Schubfach kind: the significand, shifted
-// left by 1 to 4 bits, is multiplied by a 128-bit significand of 10^-K from a table; no arbitrary
-// precision, no allocation. Pure; safe on any thread.
+// digit). The result is unique. The procedure works on the interval directly: the significand,
+// shifted left by 1 to 4 bits, is multiplied by a 128-bit significand of 10^-K from a table; no
+// arbitrary precision, no allocation. Pure; safe on any thread.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,198 @@
+// Double text: the layout of a double's shortest digits, as inline code for the writers that place
+// doubles straight into their own storage (write_f64 and the JSON writer), so that the common path
+// runs without a call. Internal to the output subsystem; use number_text.h elsewhere.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "output/integer_text.h"
+#include "output/number_tables.h"
+#include "output/shortest_decimal.h"
+
+namespace tessary::double_text {
+
+using integer_text::digit_count;
+using integer_text::POW10;
+using number_tables::DIGIT_PAIRS;
+
+// Digit words are stored with memcpy: on a little-endian machine their lowest byte comes first.
+static_assert(std::endian::native == std::endian::little);
+
+inline constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030;
+
+// Two numbers below 10^4, in the low and high 32-bit lanes of a word, as eight digit bytes (0 to
+// 9), the digits of the low lane first and the earlier digit in the lower byte. Both lanes are
+// split at once, first into pairs and then into digits: in each split (x << bits) - quotient ×
+// ((divisor << bits) - 1) leaves the quotient in the lower half of a lane and the remainder in the
+// upper half.
+inline std::uint64_t two_fours_to_digits(std::uint64_t fours) {
+  // x / 100 == (x × 10486) >> 20 for x < 10^4; lanes of 16 bits.
+  const std::uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007F;
+  const std::uint64_t pairs = (fours << 16) - hundreds * ((100 << 16) - 1);
+  // x / 10 == (x × 103) >> 10 for x < 100; lanes of 8 bits.
+  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;
+  return (pairs << 8) - tens * ((10 << 8) - 1);
+}
+
+// A decimal of 1 to 17 digits as text held in registers, scaled to 17 digits: the first digit, then
+// digits 2 to 9 and 10 to 17 as eight bytes each (the earlier digit in the lower byte), how many
+// digits remain once trailing zeros are dropped, and the decimal exponent of the first digit.
+struct DigitText {
+  char first;
+  std::uint64_t middle;
+  std::uint64_t last;
+  int significant;
+  int exponent;
+};
+
+[[gnu::always_inline]] inline DigitText digit_text(ShortestDecimal decimal) {
+  // Scale to 17 digits. The common case, 15 to 17 digits, selects without a table lookup.
+  std::uint64_t value = decimal.digits;
+  int exponent = decimal.exponent + 16;
+  if (value >= POW10[14]) {
+    const int below_16 = value < POW10[15] ? 1 : 0;
+    const int below_17 = value < POW10[16] ? 1 : 0;
+    value *= static_cast<std::uint64_t>(1 + 9 * below_17 + 90 * below_16);
+    exponent -= below_16 + below_17;
+  } else {
+    const int count = digit_count(value);
+    value *= POW10[17 - count];
+    exponent -= 17 - count;
+  }
+  // The first digit and four groups of four, each from its own quotient (no division loop and no
+  // chain of divisions), then two groups per word.
+  const std::uint64_t first = value / POW10[16];
+  const std::uint64_t above_12 = value / POW10[12];
+  const std::uint64_t above_8 = value / POW10[8];
+  const std::uint64_t above_4 = value / POW10[4];
+  const std::uint64_t middle =
+      two_fours_to_digits((above_12 - first * 10000) | ((above_8 - above_12 * 10000) << 32));
+  const std::uint64_t last =
+      two_fours_to_digits((above_4 - above_8 * 10000) | ((value - above_4 * 10000) << 32));
+  // Trailing zero digits are zero bytes at the top of the words.
+  const int trailing_zeros =
+      std::countl_zero(last) / 8 + (last == 0 ? std::countl_zero(middle) / 8 : 0);
+  return {static_cast<char>('0' + first), middle + ASCII_ZEROS, last + ASCII_ZEROS,
+          17 - trailing_zeros, exponent};
+}
+
+inline void put_word(char* out, std::uint64_t word) {
+  std::memcpy(out, &word, 8);
+}
+
+// The 17 digits at out (bytes 0 to 16).
+inline void put_digits(const DigitText& digits, char* out) {
+  out[0] = digits.first;
+  put_word(out + 1, digits.middle);
+  put_word(out + 9, digits.last);
+}
+
+// Decimal exponent: "e", the sign, 1 to 3 digits without leading zeros.
+// Writes 5 bytes at most, as one byte and one 4-byte word, without branches (the number of
+// exponent digits of random doubles is close to random).
+inline char* put_exponent(int exponent, char* out) {
+  const std::uint32_t magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
+  const std::uint32_t hundreds = (magnitude * 41) >> 12;  // magnitude / 100 for magnitude < 1000
+  std::uint16_t pair;
+  std::memcpy(&pair, DIGIT_PAIRS + 2 * (magnitude - 100 * hundreds), 2);
+  // The three digits, then the leading zeros dropped by shifting them out at the low end.
+  const int count = 1 + (magnitude >= 10 ? 1 : 0) + (magnitude >= 100 ? 1 : 0);
+  const std::uint32_t digits =
+      ((('0' + hundreds) | (std::uint32_t{pair} << 8)) >> (8 * (3 - count)));
+  const std::uint32_t word = (exponent < 0 ? '-' : '+') | (digits << 8);
+  out[0] = 'e';
+  std::memcpy(out + 1, &word, 4);
+  return out + 2 + count;
+}
+
+// Plain decimal is used for decimal exponents in this range, exponent form outside it.
+inline constexpr int PLAIN_MIN_EXPONENT = -5;
+inline constexpr int PLAIN_MAX_EXPONENT = 15;
+
+// Splicing a point into the 16 bytes of digits 2 to 17 (two words, low then high) after byte e,
+// for 0 <= e <= 15: bytes before e keep their digit, byte e holds the point, later bytes take the
+// digit of the byte before them. Made at compile time.
+struct SpliceMasks {
+  std::uint64_t keep[2];
+  std::uint64_t point[2];
+  std::uint64_t moved[2];
+};
+
+inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> SPLICE_MASKS = [] {
+  std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> table{};
+  for (int e = 0; e <= PLAIN_MAX_EXPONENT; ++e) {
+    for (int byte = 0; byte < 16; ++byte) {
+      const std::uint64_t all = std::uint64_t{0xFF} << (8 * (byte % 8));
+      SpliceMasks& masks = table[static_cast<std::size_t>(e)];
+      if (byte < e) masks.keep[byte / 8] |= all;
+      if (byte == e) masks.point[byte / 8] |= (all / 0xFF) * '.';
+      if (byte > e) masks.moved[byte / 8] |= all;
+    }
+  }
+  return table;
+}();
+
+// Lays out the digits after the sign. Every layout is written with whole-word stores straight
+// from registers (reading back bytes just stored in pieces would stall) and stays within
+// F64_TEXT_CAPACITY bytes.
+[[gnu::always_inline]] inline char* put_decimal(const DigitText& digits, char* out) {
+  const int n = digits.significant;
+  const int e = digits.exponent;
+  if (e < PLAIN_MIN_EXPONENT || e > PLAIN_MAX_EXPONENT) {
+    out[0] = digits.first;
+    out[1] = '.';
+    put_word(out + 2, digits.middle);
+    put_word(out + 10, digits.last);
+    return put_exponent(e, out + (n == 1 ? 1 : n + 1));
+  }
+  if (e < 0) {
+    // "0.", then -e - 1 zeros (at most four), then the digits.
+    std::memcpy(out, "0.000000", 8);
+    put_digits(digits, out + 1 - e);
+    return out + 1 - e + n;
+  }
+  if (n - 1 <= e) {
+    // A whole number: its digits, zeros up to the point (the digits past n are zeros), ".0".
+    put_digits(digits, out);
+    std::memcpy(out + e + 1, ".0", 2);
+    return out + e + 3;
+  }
+  // 0 <= e < n - 1 <= 16: the point goes after digit e + 1. Bytes 1 to 16 of the text are digits 2
+  // to 17 with the point spliced in, blended from the digit words by the masks for e; the 17th
+  // digit follows.
+  const SpliceMasks& masks = SPLICE_MASKS[e];
+  const std::uint64_t low =
+      (digits.middle & masks.keep[0]) | masks.point[0] | ((digits.middle << 8) & masks.moved[0]);
+  const std::uint64_t high = (digits.last & masks.keep[1]) | masks.point[1] |
+                             (((digits.last << 8) | (digits.middle >> 56)) & masks.moved[1]);
+  out[0] = digits.first;
+  put_word(out + 1, low);
+  put_word(out + 9, high);
+  out[17] = static_cast<char>(digits.last >> 56);
+  return out + n + 1;
+}
+
+// The rare doubles whose digits the fast path leaves to the full procedure. Out of line (in
+// number_text.cpp) so that the common path holds nothing across a call.
+char* put_decimal_exact(std::uint64_t magnitude_bits, char* out);
+
+// Requires: value is finite and F64_TEXT_CAPACITY bytes at out. Returns the end of the text.
+[[gnu::always_inline]] inline char* put_f64(double value, char* out) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  const std::uint64_t magnitude_bits = bits & ~(std::uint64_t{1} << 63);
+  *out = '-';
+  out += bits >> 63;
+  if (magnitude_bits == 0) {
+    std::memcpy(out, "0.0", 3);
+    return out + 3;
+  }
+  ShortestDecimal decimal;
+  if (!shortest_decimal_fast(magnitude_bits, decimal))
+    return put_decimal_exact(magnitude_bits, out);
+  return put_decimal(digit_text(decimal), out);
+}
+
+}  // namespace tessary::double_text
