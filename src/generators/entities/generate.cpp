@@ -121,11 +121,11 @@ struct BlockPlan {
 // Sizes the blocks from the text of entity 0, which is built here on the calling thread. If it
 // fails, that failure is the right one to report: entity 0 is the lowest index.
 BlockPlan plan_blocks(std::uint64_t seed, std::uint64_t scale, std::span<const AttrSpec> specs,
-                      const EntityLayout& layout, std::size_t threads) {
+                      const EntityLayout& layout, const EntityKeys& keys, std::size_t threads) {
   EntityRecord record = make_entity_record(layout);
   build_entity(seed, 0, specs, record);
   OutputBuffer first;
-  write_entity(record, first);
+  write_entity(record, keys, first);
   // Later ids carry more digits than "0": allow for the widest id.
   const std::size_t entity_bytes = first.size() + 1 + 19;
 
@@ -139,7 +139,8 @@ BlockPlan plan_blocks(std::uint64_t seed, std::uint64_t scale, std::span<const A
 
 // Builds and writes the entities of block b into its own buffer, reusing one record.
 OutputBuffer build_block(const BlockPlan& plan, std::size_t b, std::uint64_t seed,
-                         std::span<const AttrSpec> specs, const EntityLayout& layout) {
+                         std::span<const AttrSpec> specs, const EntityLayout& layout,
+                         const EntityKeys& keys) {
   const std::uint64_t begin = b * plan.per_block;
   const std::uint64_t end = std::min(plan.scale, begin + plan.per_block);
   OutputBuffer buffer;
@@ -149,7 +150,7 @@ OutputBuffer build_block(const BlockPlan& plan, std::size_t b, std::uint64_t see
   for (std::uint64_t i = begin; i < end; ++i) {
     if (i != begin) buffer.append(",", 1);
     build_entity(seed, i, specs, record);
-    write_entity(record, buffer);
+    write_entity(record, keys, buffer);
   }
   if (end == plan.scale) buffer.append("]", 1);
   return buffer;
@@ -212,12 +213,13 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale, std::s
     return OutputTooLarge{needed, limits.memory_bytes, "physical memory"};
   }
 
-  const BlockPlan plan = plan_blocks(seed, scale, specs, layout, pool.thread_count());
+  const EntityKeys keys = prepare_entity_keys(layout);  // names escaped once, shared read-only
+  const BlockPlan plan = plan_blocks(seed, scale, specs, layout, keys, pool.thread_count());
   GeneratedText text;
   text.blocks.resize(plan.count);
   const CollectResult collected = collect_indexed(
       pool, plan.count,
-      [&](std::size_t b) { return build_block(plan, b, seed, specs, layout); },
+      [&](std::size_t b) { return build_block(plan, b, seed, specs, layout, keys); },
       std::span<std::optional<OutputBuffer>>(text.blocks), control);
   if (collected.cancelled) return Cancelled{};
   if (collected.filled != plan.count) {
