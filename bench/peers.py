@@ -39,7 +39,8 @@ from mimesis import Field, Schema
 
 import tessary
 from peers_report import (
-    Measurement, Results, Tool, check_targets, console_table, draw_chart, table_cells, write_report,
+    Measurement, Results, Tool, check_targets, console_table, draw_chart, reduced_size, table_cells,
+    write_report,
 )
 
 SEED = 7
@@ -224,20 +225,6 @@ def check_entities(name: str, text: str, n: int) -> None:
 
 
 # --- measuring ---------------------------------------------------------------------------------
-
-
-def reduced_size(previous: Measurement | None, n: int, limit_seconds: float) -> int:
-    """The largest size of the series n, n/2, n/5, n/10, n/20, ... that the previous measurement
-    says fits in the time limit (n itself when it fits or nothing is known yet)."""
-    if previous is None:
-        return n
-    per_entity = previous.median / previous.size
-    size = n
-    for step in itertools.cycle((2, 2.5, 2)):
-        if per_entity * size <= limit_seconds or size <= 1:
-            return size
-        size = max(1, int(size / step))
-    raise AssertionError("unreachable")
 
 
 def timed(tool: Tool, size: int) -> tuple[float, str]:

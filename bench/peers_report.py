@@ -1,9 +1,11 @@
-"""The records and the presentation of bench/peers.py: the console table, docs/performance.md and
-its chart. Nothing here measures; it turns measurements into text and a picture."""
+"""The records, the size rule and the presentation of bench/peers.py: the console table,
+docs/performance.md and its chart. Nothing here measures; it turns measurements into text and a
+picture."""
 
 from __future__ import annotations
 
 import datetime
+import itertools
 import math
 import os
 import platform
@@ -46,6 +48,20 @@ class Cell:
     measurement: Measurement
     ratio: float | None  # the tool's time over Tessary's at the same size; None for Tessary
     reduced: bool        # measured at a smaller size than the column's
+
+
+def reduced_size(previous: Measurement | None, n: int, limit_seconds: float) -> int:
+    """The largest size of the series n, n/2, n/5, n/10, n/20, ... that the previous measurement
+    says fits in the time limit (n itself when it fits or nothing is known yet)."""
+    if previous is None:
+        return n
+    per_entity = previous.median / previous.size
+    size = n
+    for step in itertools.cycle((2, 2.5, 2)):
+        if per_entity * size <= limit_seconds or size <= 1:
+            return size
+        size = max(1, int(size / step))
+    raise AssertionError("unreachable")
 
 
 def format_seconds(seconds: float) -> str:
