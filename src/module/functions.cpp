@@ -44,13 +44,13 @@ PyObject* run_entry(Body&& body) noexcept {
     failure = panic_error(p.message());
   } catch (const std::bad_alloc&) {
     failure = memory_error("out of memory while generating entities");
-  }
-  // A signal handler's exception (KeyboardInterrupt) raised while the call was being cancelled
-  // wins over a failure that the cancelled work met meanwhile.
-  if (PyErr_Occurred()) return nullptr; catch (...) {
+  } catch (...) {
     std::fputs("uncaught panic at ffi boundary\n", stderr);
     std::abort();
   }
+  // A signal handler's exception (KeyboardInterrupt) raised while the call was being cancelled
+  // wins over a failure that the cancelled work met meanwhile.
+  if (PyErr_Occurred()) return nullptr;
   if (failure->type != nullptr || failure->fetched != nullptr) raise_pending_error(std::move(*failure));
   return nullptr;  // an empty PendingError means the interpreter's error is already set
 }
@@ -100,15 +100,15 @@ CallResult text_to_str(const GeneratedText& text) {
     PyObject* str = PyUnicode_New(length, 127);
     if (str == nullptr) return api_call_failed();
     char* out = static_cast<char*>(PyUnicode_DATA(str));
-    for (const OutputBuffer& block : text.blocks) {
-      std::memcpy(out, block.data(), block.size());
-      out += block.size();
+    for (const std::optional<OutputBuffer>& block : text.blocks) {
+      std::memcpy(out, block->data(), block->size());
+      out += block->size();
     }
     return str;
   }
   std::string joined;
   joined.reserve(text.length);
-  for (const OutputBuffer& block : text.blocks) joined.append(block.data(), block.size());
+  for (const std::optional<OutputBuffer>& block : text.blocks) joined.append(block->view());
   PyObject* str = PyUnicode_FromStringAndSize(joined.data(), length);
   if (str == nullptr) return api_call_failed();
   return str;

@@ -1,8 +1,8 @@
 // Number text: the exact decimal text of every number the system writes.
 //
 // Each function writes into a small scratch area that the caller supplies and reports where the
-// text starts (integers, written right-aligned) or ends (doubles, written from the start). All three
-// are pure, allocate nothing and may run on any thread at once.
+// text starts (integers, written right-aligned) or ends (doubles, written from the start). All
+// three are pure, allocate nothing and may run on any thread at once.
 #pragma once
 
 #include <cstddef>
@@ -17,13 +17,26 @@ inline constexpr std::size_t F64_TEXT_CAPACITY = 24;  // "-1.7976931348623157e+3
 // The text runs from there to the end of the area.
 std::size_t write_u64(std::uint64_t value, char (&area)[U64_TEXT_CAPACITY]);
 
-// Writes "-" and the magnitude for a negative value, the digits alone otherwise, right-aligned in an
-// area one byte larger than a u64's; returns the index of the first byte.
+// The digits of write_u64 written from out, for writers that place them straight into their own
+// storage. Requires: out has room for U64_TEXT_CAPACITY bytes. Returns one past the last digit.
+char* write_u64_at(std::uint64_t value, char* out);
+
+// Writes "-" and the magnitude for a negative value, the digits alone otherwise, right-aligned in
+// an area one byte larger than a u64's; returns the index of the first byte.
 std::size_t write_i64(std::int64_t value, char (&area)[U64_TEXT_CAPACITY + 1]);
+
+// The text of write_i64 written from out. Requires: out has room for U64_TEXT_CAPACITY + 1 bytes.
+// Returns one past the last byte.
+char* write_i64_at(std::int64_t value, char* out);
 
 // Requires: value is finite. Writes the shortest round-trip text of value from the start of area
 // and returns the index one past its last byte. Plain decimal when the decimal exponent E lies in
 // [-5, 15] ("100.0", "0.00001"), exponent form otherwise ("1e+16", "1.5e-6").
 std::size_t write_f64(double value, char (&area)[F64_TEXT_CAPACITY]);
+
+// The text of write_f64 written at out, for writers that place it straight into their own storage.
+// Requires: value is finite and out has room for F64_TEXT_CAPACITY bytes; bytes past the text
+// within them may be overwritten. Returns one past the last byte of the text.
+char* write_f64_at(double value, char* out);
 
 }  // namespace tessary

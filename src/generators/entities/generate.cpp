@@ -172,8 +172,8 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale, std::s
   WorkerPool& pool = global_pool();  // created by the first call of the process, also for 0
   if (scale == 0) {
     GeneratedText text;
-    text.blocks.emplace_back();
-    text.blocks.back().append("[]", 2);
+    text.blocks.emplace_back(std::in_place);
+    text.blocks.back()->append("[]", 2);
     text.length = 2;
     return text;
   }
@@ -197,7 +197,7 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale, std::s
   const CollectResult collected = collect_indexed(
       pool, plan.count,
       [&](std::size_t b) { return build_block(plan, b, seed, specs, layout); },
-      std::span<OutputBuffer>(text.blocks), control);
+      std::span<std::optional<OutputBuffer>>(text.blocks), control);
   if (collected.cancelled) return Cancelled{};
   if (collected.filled != plan.count) {
     const std::uint64_t written = std::min<std::uint64_t>(scale, collected.filled * plan.per_block);
@@ -205,7 +205,7 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale, std::s
   }
 
   text.ascii = output_is_ascii(specs);
-  for (const OutputBuffer& block : text.blocks) text.length += block.size();
+  for (const std::optional<OutputBuffer>& block : text.blocks) text.length += block->size();
   return text;
 }
 

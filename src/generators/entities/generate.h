@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -25,7 +26,9 @@
 namespace tessary {
 
 struct GeneratedText {
-  std::vector<OutputBuffer> blocks;  // concatenated in order, they are the whole text
+  // Concatenated in order, the blocks are the whole text. Every block is present once the call
+  // has returned; optional only so that an empty slot costs no allocation while blocks are built.
+  std::vector<std::optional<OutputBuffer>> blocks;
   std::size_t length = 0;            // total bytes
   bool ascii = true;                 // every byte is below 0x80
 };

@@ -1,0 +1,28 @@
+#include "generators/entities/build_entity.h"
+
+#include <cstddef>
+
+#include "generators/entities/samplers.h"
+#include "random/xoshiro.h"
+#include "records/panic.h"
+
+namespace tessary {
+
+void build_entity(std::uint64_t seed, std::uint64_t index, std::span<const AttrSpec> specs,
+                  EntityRecord& record) {
+  // A record shaped for another spec list would be written out of bounds.
+  if (record.layout == nullptr || record.layout->member_of_spec.size() != specs.size())
+      [[unlikely]] {
+    panic("entity record does not match the spec list");
+  }
+  record.id = index;
+  if (specs.empty()) return;
+  Xoshiro256PlusPlus rng = entity_rng(seed, index);
+  const std::uint32_t* member_of_spec = record.layout->member_of_spec.data();
+  AttributeValue* values = record.values.data();
+  for (std::size_t k = 0; k < specs.size(); ++k) {
+    values[member_of_spec[k]] = sample_attribute(specs[k], rng);
+  }
+}
+
+}  // namespace tessary

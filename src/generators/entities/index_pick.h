@@ -1,0 +1,74 @@
+// Index picks: a uniform index below a bound, and a pick weighted by a list of weights.
+//
+// The number of generator steps each takes is part of the output contract, since it decides what
+// every later attribute of the entity draws. All functions act on a generator the caller owns and
+// are safe on any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <type_traits>
+
+#include "random/xoshiro.h"
+
+namespace tessary {
+
+// Maps draws onto 0..range-1 by a widening multiply with a single correction draw: the upper word
+// of draw()*range, plus one when the lower word is within `range` of overflowing and the upper word
+// of a second draw()*range carries into it. There is no rejection loop, so the result is very
+// slightly biased for ranges that are not powers of two; the streams depend on exactly this.
+// Word is std::uint32_t or std::uint64_t; draw() returns a Word. Requires range >= 1.
+// Takes one draw, or two on a correction.
+template <class Word, class Draw>
+inline Word widening_pick(Word range, Draw&& draw) {
+  static_assert(std::is_same_v<Word, std::uint32_t> || std::is_same_v<Word, std::uint64_t>);
+  using Wide = std::conditional_t<sizeof(Word) == 4, std::uint64_t, unsigned __int128>;
+  constexpr int kBits = 8 * sizeof(Word);
+  const Wide product = static_cast<Wide>(draw()) * range;
+  Word hi = static_cast<Word>(product >> kBits);
+  const Word lo = static_cast<Word>(product);
+  if (lo > static_cast<Word>(0 - range)) [[unlikely]] {  // 0 - range is 2^bits - range
+    const Word hi2 = static_cast<Word>((static_cast<Wide>(draw()) * range) >> kBits);
+    if (static_cast<Word>(lo + hi2) < lo) ++hi;
+  }
+  return hi;
+}
+
+// An index in 0..n-1. Requires n >= 1. Below 2^32 it works on next_u32 draws, above on next_u64
+// draws. Takes one step, or two on a correction.
+inline std::uint64_t uniform_index(std::uint64_t n, Xoshiro256PlusPlus& rng) {
+  if (n <= 0xFFFFFFFF) {
+    return widening_pick<std::uint32_t>(static_cast<std::uint32_t>(n),
+                                        [&rng] { return rng.next_u32(); });
+  }
+  return widening_pick<std::uint64_t>(n, [&rng] { return rng.next_u64(); });
+}
+
+// A weighted index in 0..weights.size()-1. Requires at least one weight. The total is summed in
+// list order from -0.0; t = unit_f64 * total; then each weight in turn is taken off t and the first
+// position where t <= 0 is the pick. A scan that never stops (t NaN, or rounding leaving t above 0)
+// picks the last position. Zero weights are passed over unless t is already <= 0, so a draw of
+// exactly 0 picks position 0. Takes exactly one step.
+//
+// Where the scan stops is as random as the draw, so a branch on it would be mispredicted about
+// every other entity. The scan is therefore branch-free within blocks of eight weights and looks
+// at whether it has stopped only at the end of a block.
+inline std::size_t weighted_pick(std::span<const double> weights, Xoshiro256PlusPlus& rng) {
+  double total = -0.0;
+  for (double w : weights) total += w;
+  double t = unit_f64(rng) * total;
+  const std::size_t k = weights.size();
+  std::size_t pick = k - 1;
+  std::size_t scanning = ~std::size_t{0};  // all ones until the scan stops, then zero
+  for (std::size_t j = 0; j < k; ++j) {
+    t -= weights[j];
+    const std::size_t stop_here = scanning & (std::size_t{0} - static_cast<std::size_t>(t <= 0));
+    pick = (j & stop_here) | (pick & ~stop_here);
+    scanning &= ~stop_here;
+    if (j % 8 == 7 && scanning == 0) break;
+  }
+  return pick;
+}
+
+}  // namespace tessary

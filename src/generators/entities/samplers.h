@@ -1,0 +1,132 @@
+// The attribute samplers: one spec and the entity's generator in, one attribute value out.
+//
+// Each sampler validates its parameters when it runs (there are no precomputed sampler objects)
+// and panics with the call-ending message on unusable ones. The number of generator steps each
+// takes is part of the output contract:
+//   uniform_int    1, or 2 on a correction
+//   uniform_float  1
+//   normal         1 per main attempt, +1 per wedge test, +2 per tail attempt
+//   choice         0 when "values" is empty; 1 with weights; 1 or 2 without
+// All samplers only read the spec and act on a generator the caller owns; they allocate nothing
+// (except the message of a panic) and are safe on any thread.
+//
+// The samplers are defined here, inline, so that build_entity's loop compiles into one function
+// that keeps the generator's four words in registers; only failures and the rare slow paths of the
+// normal draw are out of line.
+#pragma once
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <source_location>
+#include <variant>
+
+#include "generators/entities/index_pick.h"
+#include "generators/entities/standard_normal.h"
+#include "random/xoshiro.h"
+#include "records/attr_spec.h"
+#include "records/entity_record.h"
+
+namespace tessary {
+
+namespace sampler_failure {
+// Panics with "cannot sample empty range".
+[[noreturn, gnu::cold]] void empty_int_range(
+    std::source_location where = std::source_location::current());
+// Panics with "called `Result::unwrap()` on an `Err` value: " and the error's name.
+[[noreturn, gnu::cold]] void range_error(
+    const char* error, std::source_location where = std::source_location::current());
+// Panics with "index out of bounds: the len is {len} but the index is {index}".
+[[noreturn, gnu::cold]] void index_out_of_bounds(
+    std::uint64_t len, std::uint64_t index,
+    std::source_location where = std::source_location::current());
+}  // namespace sampler_failure
+
+// low + an offset in 0..high-low by the widening multiply with one correction draw; the full i64
+// range returns one raw draw. Panics with "cannot sample empty range" (before any draw) when
+// high < low.
+inline AttributeValue sample_uniform_int(const UniformInt& params, Xoshiro256PlusPlus& rng) {
+  if (params.high < params.low) [[unlikely]] {
+    sampler_failure::empty_int_range();
+  }
+  // The count of values in low..high, wrapping to 0 for the full i64 range.
+  const std::uint64_t range =
+      static_cast<std::uint64_t>(params.high) - static_cast<std::uint64_t>(params.low) + 1;
+  if (range == 0) return AttributeValue::from_i64(static_cast<std::int64_t>(rng.next_u64()));
+  const std::uint64_t offset =
+      widening_pick<std::uint64_t>(range, [&rng] { return rng.next_u64(); });
+  return AttributeValue::from_i64(
+      static_cast<std::int64_t>(static_cast<std::uint64_t>(params.low) + offset));
+}
+
+// u * scale + low, u in [0, 1) with 52 random bits and scale = high - low shrunk until the largest
+// possible sample is at most high, so a sample never exceeds high. Panics (before any draw) with
+// the EmptyRange message unless low < high, and with NonFinite when high - low overflows.
+inline AttributeValue sample_uniform_float(const UniformFloat& params, Xoshiro256PlusPlus& rng) {
+  const double low = params.low;
+  const double high = params.high;
+  if (!(low < high)) [[unlikely]] {
+    sampler_failure::range_error("EmptyRange");
+  }
+  double scale = high - low;
+  if (!std::isfinite(scale)) [[unlikely]] {
+    sampler_failure::range_error("NonFinite");
+  }
+  // The largest sample is (1 - 2^-52) * scale + low. Step the scale down one ulp at a time while
+  // that lies above high. (Under round-to-nearest the first scale already fits; the loop keeps the
+  // bound whatever the rounding. The build does not contract floating-point operations, so no
+  // fused multiply-add changes the rounding here or below.)
+  constexpr double kLargestUnit = 1.0 - 0x1p-52;
+  while (scale * kLargestUnit + low > high) [[unlikely]] {
+      scale = std::bit_cast<double>(std::bit_cast<std::uint64_t>(scale) - 1);
+    }
+  const double u = mantissa_f64(rng) - 1.0;
+  return AttributeValue::from_f64(u * scale + low);
+}
+
+// mean + std_dev * standard_normal, then "min", then "max": a value below the bound (or NaN)
+// becomes the bound, a value equal to it stays as it is (so -0.0 stays -0.0 under a min of 0.0). A
+// result that is not finite is null. Panics with BadVariance (before any draw) when std_dev is not
+// finite; a negative or zero std_dev is accepted and still draws.
+inline AttributeValue sample_normal(const Normal& params, Xoshiro256PlusPlus& rng) {
+  if (!std::isfinite(params.std_dev)) [[unlikely]] {
+    sampler_failure::range_error("BadVariance");
+  }
+  double value = params.mean + params.std_dev * standard_normal(rng);
+  if (params.min && (std::isnan(value) || value < *params.min)) value = *params.min;
+  if (params.max && (std::isnan(value) || value > *params.max)) value = *params.max;
+  return AttributeValue::from_f64(value);
+}
+
+// Null without a draw when there are no values; otherwise a uniform index (no weights) or the
+// weighted pick, and the value at that index, borrowed from the spec (the spec list outlives the
+// records). Panics with "index out of bounds: ..." when the weighted pick lands on a weight beyond
+// the last value.
+inline AttributeValue sample_choice(const Choice& params, Xoshiro256PlusPlus& rng) {
+  const std::uint64_t n = params.values.size();
+  if (n == 0) return AttributeValue::null();
+  const std::uint64_t index =
+      params.weights.empty() ? uniform_index(n, rng) : weighted_pick(params.weights, rng);
+  if (index >= n) [[unlikely]] {
+    sampler_failure::index_out_of_bounds(n, index);
+  }
+  return AttributeValue::borrow(params.values[index]);
+}
+
+// Dispatches on the spec's kind. (A switch rather than std::visit, which the compiler does not
+// always inline.)
+inline AttributeValue sample_attribute(const AttrSpec& spec, Xoshiro256PlusPlus& rng) {
+  const AttrKind& kind = spec.kind;
+  switch (kind.index()) {
+    case 0:
+      return sample_uniform_int(*std::get_if<UniformInt>(&kind), rng);
+    case 1:
+      return sample_uniform_float(*std::get_if<UniformFloat>(&kind), rng);
+    case 2:
+      return sample_normal(*std::get_if<Normal>(&kind), rng);
+    default:
+      return sample_choice(*std::get_if<Choice>(&kind), rng);
+  }
+}
+
+}  // namespace tessary

@@ -1,0 +1,92 @@
+#include "output/shortest_decimal.h"
+
+#include "output/number_tables.h"
+
+namespace tessary {
+namespace {
+
+using namespace shortest_decimal_detail;
+
+constexpr int SUBNORMAL_EXPONENT = 1 - EXPONENT_BIAS;
+
+// floor(e × log10 2 + log10 3/4) for the narrower interval of a power of two; floor(m × log2 10).
+// The table generator checks both over the range used.
+int floor_log10_three_quarters_pow2(int e) {
+  return (e * 315653 - 131072) >> 20;
+}
+int floor_log2_pow10(int m) {
+  return (m * 1741647) >> 19;
+}
+
+// floor(g × cp / 2^128), with the lowest bit set when the exact product scaled this way is not a
+// whole number ("round to odd"). Comparing the result with an even number then gives the same
+// answer as comparing the exact value. The exact product differs from g × cp by less than cp, so
+// a whole number leaves less than 2^64 below the cut; a fraction always leaves more.
+std::uint64_t round_to_odd(Uint128 g, std::uint64_t cp) {
+  const Uint128 low = static_cast<std::uint64_t>(g) * Uint128{cp};
+  const Uint128 high = static_cast<std::uint64_t>(g >> 64) * Uint128{cp} + (low >> 64);
+  const std::uint64_t whole = static_cast<std::uint64_t>(high >> 64);
+  const std::uint64_t fraction = static_cast<std::uint64_t>(high);
+  return whole | (fraction != 0 ? 1 : 0);
+}
+
+}  // namespace
+
+ShortestDecimal shortest_decimal_exact(std::uint64_t bits) {
+  const std::uint64_t fraction = bits & FRACTION_MASK;
+  const int field = static_cast<int>(bits >> 52);
+  std::uint64_t c;
+  int q;
+  if (field != 0) {
+    c = fraction | HIDDEN_BIT;
+    q = field - EXPONENT_BIAS;
+  } else {
+    c = fraction;
+    q = SUBNORMAL_EXPONENT;
+  }
+
+  // A power of two (above the smallest normal) is half as far from its lower neighbour as from its
+  // upper one.
+  const bool lower_closer = fraction == 0 && field > 1;
+  int k;
+  int shift;
+  if (!lower_closer) {
+    k = floor_log10_pow2(q);
+    shift = number_tables::SHIFTS[field != 0 ? field : 1];
+  } else {
+    k = floor_log10_three_quarters_pow2(q);
+    shift = q + floor_log2_pow10(-k) + 1;
+  }
+  const Uint128 g = pow10_significand(-k);
+
+  // Four times the value and its interval bounds, on the grid where the value has 16 or 17 digits.
+  const std::uint64_t cb = c << 2;
+  const std::uint64_t cbl = cb - 2 + (lower_closer ? 1 : 0);
+  const std::uint64_t cbr = cb + 2;
+  const std::uint64_t vb = round_to_odd(g, cb << shift);
+  const std::uint64_t vbl = round_to_odd(g, cbl << shift);
+  const std::uint64_t vbr = round_to_odd(g, cbr << shift);
+  // Bounds belong to the interval only for an even significand.
+  const std::uint64_t odd = c & 1;
+  const std::uint64_t lower = vbl + odd;
+  const std::uint64_t upper = vbr - odd;
+
+  // One digit shorter: the multiples of 10 around the value. The interval is narrower than ten grid
+  // steps, so at most one of them lies in it.
+  const std::uint64_t s = vb >> 2;
+  const std::uint64_t sp = s / 10;
+  const bool shorter_below = lower <= 40 * sp;
+  const bool shorter_above = 40 * sp + 40 <= upper;
+  if (shorter_below != shorter_above) return {sp + (shorter_above ? 1 : 0), k + 1};
+
+  // Full length: the grid points below and above the value.
+  const bool below_inside = lower <= 4 * s;
+  const bool above_inside = 4 * s + 4 <= upper;
+  if (below_inside != above_inside) return {s + (above_inside ? 1 : 0), k};
+  // Both inside: the nearer one, ties to the even one.
+  const std::uint64_t middle = 4 * s + 2;
+  const bool round_up = vb > middle || (vb == middle && (s & 1) != 0);
+  return {s + (round_up ? 1 : 0), k};
+}
+
+}  // namespace tessary

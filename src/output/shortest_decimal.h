@@ -1,0 +1,112 @@
+// Shortest decimal: the digits and decimal exponent of the shortest text that reads back as a
+// double.
+//
+// For a positive finite double v this finds the digit integer D and the exponent K such that
+// D × 10^K lies in v's rounding interval (the reals that round to v under round-to-nearest, its
+// bounds included when v's significand is even), D has the fewest significant digits of all such
+// decimals and, among those, D × 10^K is the nearest to v (an exact tie going to the even last
+// digit). The result is unique. The procedure is of the Schubfach kind: the significand, shifted
+// left by 1 to 4 bits, is multiplied by a 128-bit significand of 10^-K from a table; no arbitrary
+// precision, no allocation. Pure; safe on any thread.
+#pragma once
+
+#include <cstdint>
+
+#include "output/number_tables.h"
+
+namespace tessary {
+
+struct ShortestDecimal {
+  std::uint64_t digits;  // 1 to 10^17 - 1; may end in zero digits, which are not significant
+  int exponent;          // the value is digits × 10^exponent
+};
+
+// The full procedure, for every positive finite double: the value and both interval bounds are
+// scaled exactly enough (rounded to odd) that every decision is exact.
+// Requires: bits is the representation of a positive finite double (sign bit clear, not zero, not
+// infinite, not NaN).
+ShortestDecimal shortest_decimal_exact(std::uint64_t bits);
+
+namespace shortest_decimal_detail {
+
+using Uint128 = unsigned __int128;
+
+inline constexpr std::uint64_t FRACTION_MASK = (std::uint64_t{1} << 52) - 1;
+inline constexpr std::uint64_t HIDDEN_BIT = std::uint64_t{1} << 52;
+inline constexpr int EXPONENT_BIAS = 1075;  // a normal double is significand × 2^(field - 1075)
+// 10^m is a 128-bit integer for 0 <= m <= 55, so its table entry is exact; every other entry is
+// rounded down and is used plus one.
+inline constexpr int LAST_EXACT_POW10 = 55;
+// Fast-path decisions closer to a boundary than this many units of 2^-59 go to the full procedure.
+inline constexpr std::int64_t MARGIN = 8;
+
+// floor(e × log10 2); the table generator checks the formula over the range used.
+inline int floor_log10_pow2(int e) {
+  return (e * 315653) >> 20;
+}
+
+// The significand g of 10^m, with 10^m = g × 2^(floor(log2 10^m) - 127) up to less than one unit.
+inline Uint128 pow10_significand(int m) {
+  const number_tables::Uint128& entry =
+      number_tables::POW10_SIGNIFICANDS[m - number_tables::POW10_MIN];
+  const bool exact = m >= 0 && m <= LAST_EXACT_POW10;
+  return ((Uint128{entry.high} << 64) | entry.low) + (exact ? 0 : 1);
+}
+
+}  // namespace shortest_decimal_detail
+
+// Requires: as shortest_decimal_exact. The common case, a normal double whose fraction is not 0,
+// takes one 64 × 128-bit multiplication: it yields the value x on the decimal grid where x has 16
+// or 17 digits, with 64 fraction bits, and the interval's half-width w follows from the same table
+// entry. The decisions (a multiple of 10 in [x - w, x + w]; else the integer nearest to x) are made
+// on these approximations when they are clearly on one side; on or next to a boundary, and for
+// powers of two and subnormals, the full procedure decides.
+// Returns false, leaving `result` unspecified, where the full procedure must decide.
+inline bool shortest_decimal_fast(std::uint64_t bits, ShortestDecimal& result) {
+  using namespace shortest_decimal_detail;
+  const std::uint64_t fraction = bits & FRACTION_MASK;
+  const int field = static_cast<int>(bits >> 52);
+  if (field == 0 || fraction == 0) return false;
+
+  const int k = floor_log10_pow2(field - EXPONENT_BIAS);
+  // The table entry as it stands (rounded down): x comes out low by less than 2^-70.
+  const number_tables::Uint128& g =
+      number_tables::POW10_SIGNIFICANDS[-k - number_tables::POW10_MIN];
+  const int shift = number_tables::SHIFTS[field];
+  // x = v × 10^-k = (c << shift) × g / 2^128.
+  const std::uint64_t cp = (fraction | HIDDEN_BIT) << shift;
+  const Uint128 product =
+      g.high * Uint128{cp} + static_cast<std::uint64_t>((g.low * Uint128{cp}) >> 64);
+  const std::uint64_t s = static_cast<std::uint64_t>(product >> 64);  // floor(x)
+  // Fractions in units of 2^-59: that of x, and w = 2^q × 10^-k / 2 = g × 2^(shift - 129), below 5;
+  // both within 2 units.
+  const std::int64_t f = static_cast<std::int64_t>(static_cast<std::uint64_t>(product) >> 5);
+  const std::int64_t w = static_cast<std::int64_t>(g.high >> (6 - shift));
+  constexpr std::int64_t ONE = std::int64_t{1} << 59;
+
+  // The multiples of 10 around x, at -r and 10 - r from s. The interval is narrower than 10, so at
+  // most one of them lies in it.
+  const std::uint64_t sp = s / 10;
+  const std::int64_t r = static_cast<std::int64_t>(s - 10 * sp);
+  const std::int64_t to_lower = -r * ONE - (f - w);        // >= 0: 10 × sp lies in the interval
+  const std::int64_t to_upper = (f + w) - (10 - r) * ONE;  // >= 0: 10 × sp + 10 lies in it
+  const std::int64_t to_half = f - ONE / 2;                // >= 0: x rounds up
+  const auto near = [](std::int64_t distance) {
+    return static_cast<std::uint64_t>(distance + MARGIN) < 2 * MARGIN;
+  };
+  if (near(to_lower) | near(to_upper) | near(to_half)) return false;
+  // Chosen without branches: which case applies is close to random for random values. Else the
+  // integer nearest to x, which lies in the interval as w >= 1/2.
+  const bool shorter = (to_lower & to_upper) >= 0;  // not both negative
+  const std::uint64_t nearest = s + (to_half >= 0 ? 1 : 0);
+  const std::uint64_t shortened = sp + (to_upper >= 0 ? 1 : 0);
+  result = {shorter ? shortened : nearest, k + (shorter ? 1 : 0)};
+  return true;
+}
+
+inline ShortestDecimal shortest_decimal(std::uint64_t bits) {
+  ShortestDecimal result;
+  return shortest_decimal_fast(bits, result) ? result : shortest_decimal_exact(bits);
+}
+
+}  // namespace tessary

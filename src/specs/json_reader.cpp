@@ -1,0 +1,608 @@
+#include "specs/json_reader.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "specs/pow10_table.h"
+#include "specs/unexpected_text.h"
+
+namespace tessary {
+
+namespace {
+
+// Bit b is set for each whitespace byte b: space, tab, line feed, carriage return.
+constexpr std::uint64_t WHITESPACE_MASK =
+    (1ull << ' ') | (1ull << '\t') | (1ull << '\n') | (1ull << '\r');
+
+bool is_whitespace(std::uint8_t byte) {
+  return byte < 64 && ((WHITESPACE_MASK >> byte) & 1);
+}
+
+bool is_digit(int byte) {
+  return byte >= '0' && byte <= '9';
+}
+
+// Whether significand * 10 + digit still fits an unsigned 64-bit integer.
+bool digit_fits(std::uint64_t significand, int digit) {
+  constexpr std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() / 10;
+  constexpr int last = static_cast<int>(std::numeric_limits<std::uint64_t>::max() % 10);
+  return significand < limit || (significand == limit && digit <= last);
+}
+
+std::int32_t saturating_add(std::int32_t a, std::int64_t b) {
+  const std::int64_t sum = static_cast<std::int64_t>(a) + b;
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      sum, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+// The value of a hexadecimal digit, or -1.
+int hex_value(std::uint8_t byte) {
+  if (byte >= '0' && byte <= '9') return byte - '0';
+  if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
+  if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
+  return -1;
+}
+
+void append_utf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Bytes that end the plain run of a string: the quote, the backslash and every byte below 0x20.
+bool is_string_special(std::uint8_t byte) {
+  return byte == '"' || byte == '\\' || byte < 0x20;
+}
+
+// For each byte of word that is a string special, the top bit of that byte is set; bits above the
+// lowest special byte may be set spuriously (borrows), the lowest set bit is always exact.
+std::uint64_t string_special_bits(std::uint64_t word) {
+  constexpr std::uint64_t ones = 0x0101010101010101ull;
+  constexpr std::uint64_t highs = 0x8080808080808080ull;
+  const auto zero_bytes = [](std::uint64_t x) { return (x - ones) & ~x & highs; };
+  const std::uint64_t below_space = (word - ones * 0x20) & ~word & highs;
+  return below_space | zero_bytes(word ^ (ones * '"')) | zero_bytes(word ^ (ones * '\\'));
+}
+
+// Scales significand by 10^exponent: the reader's number conversion, steps 5 to 7. Returns false
+// when the result is out of range. Deliberately not correctly rounded: a significand of more
+// than 17 digits is rounded when converted and again when scaled.
+bool scale_by_power_of_ten(std::uint64_t significand, std::int32_t exponent, double& out) {
+  double f = static_cast<double>(significand);
+  for (;;) {
+    const std::uint32_t magnitude = exponent < 0 ? 0u - static_cast<std::uint32_t>(exponent)
+                                                 : static_cast<std::uint32_t>(exponent);
+    if (magnitude < POW10_COUNT) {
+      if (exponent >= 0) {
+        f *= POW10[magnitude];
+        if (std::isinf(f)) return false;
+      } else {
+        f /= POW10[magnitude];
+      }
+      break;
+    }
+    if (f == 0) break;
+    if (exponent >= 0) return false;
+    f /= POW10[308];
+    exponent += 308;
+  }
+  out = f;
+  return true;
+}
+
+}  // namespace
+
+BufferedValue keep_string(const StringRead& string) {
+  BufferedValue value;
+  if (string.in_document) {
+    value.data = string.text;
+  } else {
+    value.data = std::string(string.text);
+  }
+  return value;
+}
+
+JsonReader::JsonReader(std::string_view text) : text_(text) {}
+
+// ---- whitespace, brackets and separators
+
+void JsonReader::skip_whitespace() {
+  while (index_ < text_.size() && is_whitespace(static_cast<std::uint8_t>(text_[index_]))) {
+    ++index_;
+  }
+}
+
+int JsonReader::peek_after_whitespace() {
+  skip_whitespace();
+  return peek();
+}
+
+int JsonReader::peek_value() {
+  const int next = peek_after_whitespace();
+  if (next == END) fail_consumed("EOF while parsing a value");
+  return next;
+}
+
+bool JsonReader::open_bracket() {
+  if (--nesting_ == 0) return fail_next("recursion limit exceeded");
+  consume();
+  return true;
+}
+
+void JsonReader::close_bracket() {
+  consume();
+  ++nesting_;
+}
+
+void JsonReader::finish_object() {
+  if (peek_after_whitespace() == '}') consume();
+  ++nesting_;
+  if (failed_ && !error_placed_) {
+    error_index_ = index_;
+    error_placed_ = true;
+  }
+}
+
+JsonReader::Step JsonReader::next_element(bool first) {
+  int next = peek_after_whitespace();
+  if (next == ']') return Step::End;
+  if (next == END) return (fail_consumed("EOF while parsing a list"), Step::Failed);
+  if (first) return Step::Item;
+  if (next != ',') return (fail_next("expected `,` or `]`"), Step::Failed);
+  consume();
+  next = peek_after_whitespace();
+  if (next == ']') return (fail_next("trailing comma"), Step::Failed);
+  if (next == END) return (fail_consumed("EOF while parsing a value"), Step::Failed);
+  return Step::Item;
+}
+
+JsonReader::Step JsonReader::next_key(bool first, StringRead& key) {
+  int next = peek_after_whitespace();
+  if (next == '}') return Step::End;
+  if (next == END) return (fail_consumed("EOF while parsing an object"), Step::Failed);
+  if (!first) {
+    if (next != ',') return (fail_next("expected `,` or `}`"), Step::Failed);
+    consume();
+    next = peek_after_whitespace();
+    if (next == '}') return (fail_next("trailing comma"), Step::Failed);
+    if (next == END) return (fail_consumed("EOF while parsing a value"), Step::Failed);
+  }
+  if (next != '"') return (fail_next("key must be a string"), Step::Failed);
+  return read_string(key) ? Step::Item : Step::Failed;
+}
+
+bool JsonReader::read_colon() {
+  const int next = peek_after_whitespace();
+  if (next == ':') {
+    consume();
+    return true;
+  }
+  if (next == END) return fail_consumed("EOF while parsing an object");
+  return fail_next("expected `:`");
+}
+
+bool JsonReader::end_document() {
+  return peek_after_whitespace() == END || fail_next("trailing characters");
+}
+
+// ---- values
+
+bool JsonReader::read_value(BufferedValue& out) {
+  switch (peek_value()) {
+    case END:
+      return false;
+    case 'n':
+      consume();
+      out.data = std::monostate{};
+      return read_literal("ull");
+    case 't':
+      consume();
+      out.data = true;
+      return read_literal("rue");
+    case 'f':
+      consume();
+      out.data = false;
+      return read_literal("alse");
+    case '"': {
+      StringRead string;
+      if (!read_string(string)) return false;
+      out = keep_string(string);
+      return true;
+    }
+    case '[':
+      return read_array(out.data.emplace<BufferedArray>());
+    case '{':
+      return read_object(out.data.emplace<BufferedObject>());
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+      return read_number(out.data.emplace<JsonNumber>());
+    default:
+      return fail_next("expected value");
+  }
+}
+
+bool JsonReader::read_literal(std::string_view rest) {
+  for (const char letter : rest) {
+    const int next = peek();
+    if (next == END) return fail_consumed("EOF while parsing a value");
+    consume();
+    if (next != static_cast<std::uint8_t>(letter)) return fail_consumed("expected ident");
+  }
+  return true;
+}
+
+bool JsonReader::read_array(BufferedArray& items) {
+  if (!open_bracket()) return false;
+  for (bool first = true;; first = false) {
+    switch (next_element(first)) {
+      case Step::Item:
+        if (!read_value(items.emplace_back())) return false;
+        break;
+      case Step::End:
+        close_bracket();
+        return true;
+      case Step::Failed:
+        return false;
+    }
+  }
+}
+
+bool JsonReader::read_object(BufferedObject& members) {
+  if (!open_bracket()) return false;
+  StringRead key;
+  for (bool first = true;; first = false) {
+    switch (next_key(first, key)) {
+      case Step::Item: {
+        BufferedMember& member = members.emplace_back();
+        member.key = keep_string(key);  // before the value's strings reuse the scratch buffer
+        if (!read_colon() || !read_value(member.value)) return false;
+        break;
+      }
+      case Step::End:
+        close_bracket();
+        return true;
+      case Step::Failed:
+        return false;
+    }
+  }
+}
+
+bool JsonReader::report_unexpected(std::string_view expected) {
+  BufferedValue value;
+  switch (peek()) {
+    case '[':
+      value.data = BufferedArray{};
+      break;
+    case '{':
+      value.data = BufferedObject{};
+      break;
+    case 'n':
+    case 't':
+    case 'f':
+    case '"':
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+      if (!read_value(value)) return false;
+      break;
+    default:
+      return fail_next("expected value");
+  }
+  return fail_consumed(invalid_type_message(value, expected));
+}
+
+// ---- numbers
+//
+// Grammar: -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]? [0-9]+)?. The number ends at the first
+// byte that cannot continue it, which is left for the caller.
+//
+// Conversion: the digits build an unsigned 64-bit significand S while they fit. Integer digits
+// that no longer fit are dropped and each raises the decimal exponent E by one; fraction digits
+// that fit lower E by one each, and from the first that does not fit all are dropped. The explicit
+// exponent is added with saturation. Then S is converted to double and scaled by the table's power
+// of ten (scale_by_power_of_ten). An integer without fraction or exponent whose digits all fit
+// stays an integer: unsigned when non-negative, signed when negative and down to -2^63, else a
+// double (so -0 is negative zero).
+
+bool JsonReader::read_number(JsonNumber& out) {
+  const bool negative = peek() == '-';
+  if (negative) consume();
+  int next = peek();
+  if (next == END) return fail_consumed("EOF while parsing a value");
+  consume();
+  if (!is_digit(next)) return fail_consumed("invalid number");
+
+  std::uint64_t significand = static_cast<std::uint64_t>(next - '0');
+  std::int32_t exponent = 0;
+  bool is_double = false;  // digits dropped, a fraction or an exponent
+  bool dropped = false;
+  if (next == '0') {
+    if (is_digit(peek())) return fail_next("invalid number");
+  } else {
+    while (is_digit(next = peek())) {
+      consume();
+      if (!dropped && digit_fits(significand, next - '0')) {
+        significand = significand * 10 + static_cast<std::uint64_t>(next - '0');
+      } else {
+        dropped = is_double = true;
+        exponent = saturating_add(exponent, 1);
+      }
+    }
+  }
+
+  next = peek();
+  if (next == '.') {
+    consume();
+    next = peek();
+    if (next == END) return fail_consumed("EOF while parsing a value");
+    if (!is_digit(next)) return fail_next("invalid number");
+    bool dropping = false;
+    while (is_digit(next = peek())) {
+      consume();
+      if (!dropping && digit_fits(significand, next - '0')) {
+        significand = significand * 10 + static_cast<std::uint64_t>(next - '0');
+        exponent = saturating_add(exponent, -1);
+      } else {
+        dropping = true;
+      }
+    }
+    is_double = true;
+  }
+
+  if (next == 'e' || next == 'E') {
+    consume();
+    return read_exponent(negative, significand, exponent, out);
+  }
+  if (is_double) return finish_number(negative, significand, exponent, out);
+
+  if (!negative) {
+    out = JsonNumber::from_u64(significand);
+  } else if (significand >= 1 && significand <= (1ull << 63)) {
+    out = JsonNumber::from_negative(static_cast<std::int64_t>(0 - significand));
+  } else {
+    out = JsonNumber::from_f64(-static_cast<double>(significand));
+  }
+  return true;
+}
+
+// After the exponent mark.
+bool JsonReader::read_exponent(bool negative, std::uint64_t significand, std::int32_t exponent,
+                               JsonNumber& out) {
+  bool positive_exponent = true;
+  if (peek() == '+') {
+    consume();
+  } else if (peek() == '-') {
+    consume();
+    positive_exponent = false;
+  }
+  int next = peek();
+  if (next == END) return fail_consumed("EOF while parsing a value");
+  consume();
+  if (!is_digit(next)) return fail_consumed("invalid number");
+
+  std::int32_t value = next - '0';
+  constexpr std::int32_t limit = std::numeric_limits<std::int32_t>::max() / 10;
+  constexpr int last = std::numeric_limits<std::int32_t>::max() % 10;
+  while (is_digit(next = peek())) {
+    consume();
+    const int digit = next - '0';
+    if (value > limit || (value == limit && digit > last)) {
+      // Too many exponent digits: an error for a non-zero number growing, else zero.
+      if (significand != 0 && positive_exponent) return fail_consumed("number out of range");
+      while (is_digit(peek())) consume();
+      out = JsonNumber::from_f64(negative ? -0.0 : 0.0);
+      return true;
+    }
+    value = value * 10 + digit;
+  }
+  exponent = saturating_add(exponent, positive_exponent ? value : -std::int64_t{value});
+  return finish_number(negative, significand, exponent, out);
+}
+
+bool JsonReader::finish_number(bool negative, std::uint64_t significand, std::int32_t exponent,
+                               JsonNumber& out) {
+  double value;
+  if (!scale_by_power_of_ten(significand, exponent, value)) {
+    return fail_consumed("number out of range");
+  }
+  out = JsonNumber::from_f64(negative ? -value : value);
+  return true;
+}
+
+// ---- strings
+
+std::size_t JsonReader::find_string_special(std::size_t from) const {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text_.data());
+  const std::size_t size = text_.size();
+  std::size_t i = from;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; size - i >= 8; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes + i, 8);
+      if (const std::uint64_t bits = string_special_bits(word)) {
+        return i + static_cast<std::size_t>(std::countr_zero(bits)) / 8;
+      }
+    }
+  }
+  while (i < size && !is_string_special(bytes[i])) ++i;
+  return i;
+}
+
+bool JsonReader::read_string(StringRead& out) {
+  consume();  // the opening quote
+  std::size_t start = index_;
+  bool escaped = false;
+  for (;;) {
+    index_ = find_string_special(index_);
+    if (index_ == text_.size()) return fail_consumed("EOF while parsing a string");
+    const char byte = text_[index_];
+    if (byte == '"') {
+      const std::string_view run = text_.substr(start, index_ - start);
+      consume();
+      if (!escaped) {
+        out = {run, true};
+      } else {
+        scratch_.append(run);
+        out = {scratch_, false};
+      }
+      return true;
+    }
+    if (byte != '\\') {
+      consume();
+      return fail_consumed("control character (\\u0000-\\u001F) found while parsing a string");
+    }
+    if (!escaped) scratch_.clear();
+    escaped = true;
+    scratch_.append(text_.substr(start, index_ - start));
+    consume();
+    if (!read_escape()) return false;
+    start = index_;
+  }
+}
+
+// After a backslash.
+bool JsonReader::read_escape() {
+  const int letter = peek();
+  if (letter == END) return fail_consumed("EOF while parsing a string");
+  consume();
+  switch (letter) {
+    case '"':
+      scratch_ += '"';
+      return true;
+    case '\\':
+      scratch_ += '\\';
+      return true;
+    case '/':
+      scratch_ += '/';
+      return true;
+    case 'b':
+      scratch_ += '\b';
+      return true;
+    case 'f':
+      scratch_ += '\f';
+      return true;
+    case 'n':
+      scratch_ += '\n';
+      return true;
+    case 'r':
+      scratch_ += '\r';
+      return true;
+    case 't':
+      scratch_ += '\t';
+      return true;
+    case 'u':
+      break;
+    default:
+      return fail_consumed("invalid escape");
+  }
+  std::uint32_t code;
+  if (!read_hex_escape(code)) return false;
+  if (code >= 0xDC00 && code <= 0xDFFF)
+    return fail_consumed("lone leading surrogate in hex escape");
+  if (code >= 0xD800 && code <= 0xDBFF) {
+    // A leading surrogate: a trailing one must follow at once as another \u escape.
+    for (const char expected : {'\\', 'u'}) {
+      const int next = peek();
+      if (next == END) return fail_consumed("EOF while parsing a string");
+      consume();
+      if (next != expected) return fail_consumed("unexpected end of hex escape");
+    }
+    std::uint32_t trailing;
+    if (!read_hex_escape(trailing)) return false;
+    if (trailing < 0xDC00 || trailing > 0xDFFF) {
+      return fail_consumed("lone leading surrogate in hex escape");
+    }
+    code = ((code - 0xD800) << 10 | (trailing - 0xDC00)) + 0x10000;
+  }
+  append_utf8(scratch_, code);
+  return true;
+}
+
+// After "\u": exactly four hexadecimal digits.
+bool JsonReader::read_hex_escape(std::uint32_t& code) {
+  if (text_.size() - index_ < 4) {
+    index_ = text_.size();
+    return fail_consumed("EOF while parsing a string");
+  }
+  code = 0;
+  bool valid = true;
+  for (int i = 0; i < 4; ++i) {
+    const int digit = hex_value(static_cast<std::uint8_t>(text_[index_ + i]));
+    valid = valid && digit >= 0;
+    code = code << 4 | static_cast<std::uint32_t>(digit & 0xF);
+  }
+  index_ += 4;
+  return valid || fail_consumed("invalid escape");
+}
+
+// ---- errors
+
+bool JsonReader::fail(std::string message) {
+  failed_ = true;
+  error_message_ = std::move(message);
+  error_placed_ = false;
+  return false;
+}
+
+bool JsonReader::fail_consumed(std::string message) {
+  return fail_at(index_, std::move(message));
+}
+
+bool JsonReader::fail_next(std::string message) {
+  return fail_at(std::min(index_ + 1, text_.size()), std::move(message));
+}
+
+bool JsonReader::fail_at(std::size_t index, std::string message) {
+  fail(std::move(message));
+  error_index_ = index;
+  error_placed_ = true;
+  return false;
+}
+
+ReadError JsonReader::take_error() const {
+  ReadError error{error_message_};
+  if (!error_placed_) return error;
+  // The line starts after the last line feed before the index; columns count bytes.
+  const std::string_view before = text_.substr(0, error_index_);
+  const std::size_t last_feed = before.rfind('\n');
+  const std::size_t line_start = last_feed == std::string_view::npos ? 0 : last_feed + 1;
+  error.line =
+      1 + static_cast<std::size_t>(std::count(before.begin(), before.begin() + line_start, '\n'));
+  error.column = error_index_ - line_start;
+  return error;
+}
+
+}  // namespace tessary

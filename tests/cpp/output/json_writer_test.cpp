@@ -1,0 +1,220 @@
+#include "output/json_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "records/attr_spec.h"
+
+namespace tessary {
+namespace {
+
+std::string string_text(std::string_view text) {
+  OutputBuffer out;
+  write_json_string(text, out);
+  return std::string(out.view());
+}
+
+std::string value_text(const JsonValue& value) {
+  OutputBuffer out;
+  write_value(value, out);
+  return std::string(out.view());
+}
+
+std::string attribute_text(const AttributeValue& value) {
+  OutputBuffer out;
+  write_attribute_value(value, out);
+  return std::string(out.view());
+}
+
+// The escape rules written out independently of the table.
+std::string expected_escape(unsigned char byte) {
+  switch (byte) {
+    case '"':
+      return "\\\"";
+    case '\\':
+      return "\\\\";
+    case '\b':
+      return "\\b";
+    case '\t':
+      return "\\t";
+    case '\n':
+      return "\\n";
+    case '\f':
+      return "\\f";
+    case '\r':
+      return "\\r";
+  }
+  if (byte < 0x20) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\u%04x", byte);
+    return text;
+  }
+  return std::string(1, static_cast<char>(byte));
+}
+
+TEST(WriteJsonString, EveryByteIsEscapedOrCopiedByTheTable) {
+  for (int byte = 0; byte < 256; ++byte) {
+    const std::string text = "a" + std::string(1, static_cast<char>(byte)) + "z";
+    EXPECT_EQ(string_text(text), "\"a" + expected_escape(static_cast<unsigned char>(byte)) + "z\"")
+        << "byte " << byte;
+  }
+}
+
+TEST(WriteJsonString, RunsBetweenEscapesAreCopiedWhole) {
+  const struct {
+    std::string text;
+    std::string json;
+  } cases[] = {
+      {"", R"("")"},
+      {"age", R"("age")"},
+      {"a\"b\\c\td\x01", R"("a\"b\\c\td\u0001")"},
+      {"\"\"", R"("\"\"")"},
+      {"a/b", R"("a/b")"},
+      {"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
+       "\"\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
+      {"\x7F", "\"\x7F\""},
+      {std::string("nul\0byte", 8), R"("nul\u0000byte")"},
+      {"line one\nline two\r\n", R"("line one\nline two\r\n")"},
+      {"\x1F\x0B\x0C", R"("\u001f\u000b\f")"},
+      {std::string(300, 'x') + "\n" + std::string(300, 'y'),
+       "\"" + std::string(300, 'x') + "\\n" + std::string(300, 'y') + "\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(string_text(c.text), c.json);
+}
+
+JsonObject object_of(std::vector<std::pair<std::string, JsonValue>> members) {
+  JsonObject object;
+  for (auto& [key, value] : members) object.insert_or_assign(key, std::move(value));
+  return object;
+}
+
+TEST(WriteValue, EveryKind) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    JsonValue value;
+    const char* json;
+  } cases[] = {
+      {JsonValue(), "null"},
+      {JsonValue(true), "true"},
+      {JsonValue(false), "false"},
+      {JsonNumber::from_u64(0), "0"},
+      {JsonNumber::from_u64(std::numeric_limits<std::uint64_t>::max()), "18446744073709551615"},
+      {JsonNumber::from_negative(-5), "-5"},
+      {JsonNumber::from_negative(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
+      {JsonNumber::from_f64(1.0), "1.0"},
+      {JsonNumber::from_f64(-0.0), "-0.0"},
+      {JsonNumber::from_f64(0.1), "0.1"},
+      {JsonNumber::from_f64(1e300), "1e+300"},
+      // Not finite: written as null (the reader never makes these, the writer still copes).
+      {JsonNumber::from_f64(inf), "null"},
+      {JsonNumber::from_f64(-inf), "null"},
+      {JsonNumber::from_f64(nan), "null"},
+      {JsonNumber::from_f64(-nan), "null"},
+      {JsonValue(std::string("t\"x")), R"("t\"x")"},
+      {JsonArray{}, "[]"},
+      {JsonObject{}, "{}"},
+      {JsonArray{JsonNumber::from_u64(1), JsonValue(), JsonValue(std::string("a"))},
+       R"([1,null,"a"])"},
+      {object_of({{"b", JsonNumber::from_u64(1)},
+                  {"a", JsonNumber::from_u64(2)},
+                  {"B", JsonNumber::from_u64(3)}}),
+       R"({"B":3,"a":2,"b":1})"},
+      {object_of({{"\xC3\xA9", JsonValue(true)}, {"z", JsonValue(false)}, {"", JsonValue()}}),
+       "{\"\":null,\"z\":false,\"\xC3\xA9\":true}"},
+      {JsonArray{JsonArray{JsonArray{}}, object_of({{"k", JsonArray{JsonObject{}}}})},
+       R"([[[]],{"k":[{}]}])"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(value_text(c.value), c.json);
+}
+
+TEST(WriteAttributeValue, ScalarsInlineAndBorrowedValuesThroughWriteValue) {
+  const JsonValue nested = JsonArray{JsonNumber::from_f64(2.5), object_of({{"x", JsonValue()}})};
+  AttributeValue raw_infinity;  // a Double holding infinity, built without from_f64's check
+  raw_infinity.kind = AttributeValue::Kind::Double;
+  raw_infinity.d = std::numeric_limits<double>::infinity();
+  const struct {
+    AttributeValue value;
+    const char* json;
+  } cases[] = {
+      {AttributeValue::null(), "null"},
+      {AttributeValue::from_i64(0), "0"},
+      {AttributeValue::from_i64(58), "58"},
+      {AttributeValue::from_i64(-5), "-5"},
+      {AttributeValue::from_i64(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
+      {AttributeValue::from_f64(72.40703103282276), "72.40703103282276"},
+      {AttributeValue::from_f64(-0.0), "-0.0"},
+      {AttributeValue::from_f64(std::nan("")), "null"},
+      {raw_infinity, "null"},
+      {AttributeValue::borrow(nested), R"([2.5,{"x":null}])"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(attribute_text(c.value), c.json);
+}
+
+std::vector<AttrSpec> specs_named(const std::vector<std::string>& names) {
+  std::vector<AttrSpec> specs;
+  for (const std::string& name : names) specs.push_back({name, UniformInt{0, 1}});
+  return specs;
+}
+
+std::string entities_text(std::span<const EntityRecord> records) {
+  return std::string(write_entities(records).view());
+}
+
+TEST(WriteEntities, NoRecordsGiveAnEmptyArray) {
+  EXPECT_EQ(entities_text({}), "[]");
+}
+
+TEST(WriteEntities, RecordsWithoutMembersHoldTheIdAlone) {
+  const EntityLayout layout = layout_entities({});
+  std::vector<EntityRecord> records(2, make_entity_record(layout));
+  records[1].id = 1;
+  EXPECT_EQ(entities_text(records), R"([{"id":0},{"id":1}])");
+}
+
+TEST(WriteEntities, MembersFollowTheIdInLayoutOrder) {
+  // A spec named "id" gives a second member "id" after the entity's own; a repeated name is one
+  // member at its first position.
+  const std::vector<AttrSpec> specs = specs_named({"age", "id", "tab\there", "age", "\xC3\xA9"});
+  const EntityLayout layout = layout_entities(specs);
+  const JsonValue choice =
+      object_of({{"b", JsonArray{JsonNumber::from_u64(10)}}, {"a", JsonValue()}});
+  std::vector<EntityRecord> records;
+  for (std::uint64_t id :
+       {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{18446744073709551615u}}) {
+    EntityRecord record = make_entity_record(layout);
+    record.id = id;
+    record.values[0] = AttributeValue::from_i64(static_cast<std::int64_t>(id % 7) - 3);
+    record.values[1] = AttributeValue::from_f64(0.5);
+    record.values[2] = AttributeValue::borrow(choice);
+    // values[3] left null
+    records.push_back(record);
+  }
+  EXPECT_EQ(
+      entities_text(records),
+      "[{\"id\":0,\"age\":-3,\"id\":0.5,\"tab\\there\":{\"a\":null,\"b\":[10]},\"\xC3\xA9\":null},"
+      "{\"id\":1,\"age\":-2,\"id\":0.5,\"tab\\there\":{\"a\":null,\"b\":[10]},\"\xC3\xA9\":null},"
+      "{\"id\":18446744073709551615,\"age\":-2,\"id\":0.5,\"tab\\there\":{\"a\":null,\"b\":[10]},"
+      "\"\xC3\xA9\":null}]");
+}
+
+TEST(WriteEntity, AppendsOneObjectToTheCallersBuffer) {
+  const std::vector<AttrSpec> specs = specs_named({"age"});
+  const EntityLayout layout = layout_entities(specs);
+  EntityRecord record = make_entity_record(layout);
+  record.id = 7;
+  record.values[0] = AttributeValue::from_i64(42);
+  OutputBuffer out;
+  out.append_literal("prefix,");
+  write_entity(record, out);
+  EXPECT_EQ(out.view(), R"(prefix,{"id":7,"age":42})");
+}
+
+}  // namespace
+}  // namespace tessary
