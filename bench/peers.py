@@ -52,15 +52,9 @@ WEIGHTS = [1.0, 2.0, 3.0]
 PROBABILITIES = [w / sum(WEIGHTS) for w in WEIGHTS]
 CUMULATIVE_WEIGHTS = list(itertools.accumulate(WEIGHTS))
 
-SPECS_JSON = json.dumps(
-    [
-        {"name": "age", "type": "uniform_int", "low": 18, "high": 80},
-        {"name": "score", "type": "uniform_float", "low": 0.0, "high": 1.0},
-        {"name": "height", "type": "normal", "mean": 100.0, "std_dev": 15.0},
-        {"name": "pick", "type": "choice", "values": VALUES},
-        {"name": "weighted", "type": "choice", "values": VALUES, "weights": WEIGHTS},
-    ]
-)
+# The reference document of the five-spec example; the peers below do what it says (and the check
+# of every tool's text, check_entities, holds Tessary to the same keys, ranges and distributions).
+SPECS_JSON = (Path(__file__).resolve().parents[1] / "examples" / "five_specs.json").read_text().strip()
 
 
 # --- the tools ---------------------------------------------------------------------------------
