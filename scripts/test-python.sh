@@ -20,7 +20,9 @@ rm -rf "$stage" && mkdir -p "$stage/tessary"
 cp python/tessary/*.py python/tessary/*.pyi python/tessary/py.typed "$stage/tessary/"
 cp build/sanitize-module/_core*.so "$stage/tessary/"
 # The interpreter itself is not instrumented: ASan must be loaded first, and its leak checker
-# would report the interpreter's own allocations kept until exit.
-LD_PRELOAD="$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 \
+# would report the interpreter's own allocations kept until exit. The C++ runtime is preloaded
+# too: ASan intercepts exception throwing only if the runtime is there when ASan starts, and a
+# panic (a thrown exception) would otherwise abort the process.
+LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" ASAN_OPTIONS=detect_leaks=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONPATH="$ROOT/$stage" \
   "$python" -m pytest -q -p no:cacheprovider -m "not slow" tests/python
