@@ -24,6 +24,7 @@ import gc
 import itertools
 import json
 import math
+import os
 import random
 import statistics
 import sys
@@ -273,6 +274,7 @@ def main() -> int:
     args = parser.parse_args()
     sizes = sorted(args.sizes)
 
+    load_at_start = os.getloadavg()[0]
     FLOOR_BYTES[100] = with_tessary(100, SEED).encode()
     for tool in TOOLS:  # warm up: imports, caches, Tessary's worker pool
         check_entities(tool.name, tool.run(100, SEED), 100)
@@ -290,7 +292,8 @@ def main() -> int:
     args.docs.mkdir(parents=True, exist_ok=True)
     chart = args.docs / "performance.png"
     draw_chart(TOOLS, results, chart)
-    write_report(args.docs / "performance.md", chart, TOOLS, cells, sizes, rounds, args.limit)
+    write_report(args.docs / "performance.md", chart, TOOLS, cells, sizes, rounds, args.limit,
+                 (load_at_start, os.getloadavg()[0]))
     print(f"wrote {args.docs / 'performance.md'} and {chart}", file=sys.stderr)
     return 0
 

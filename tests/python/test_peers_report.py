@@ -9,7 +9,9 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
 
-from peers_report import Measurement, Tool, check_targets, format_size, reduced_size, table_cells  # noqa: E402
+from peers_report import (  # noqa: E402
+    Measurement, TargetCheck, Tool, check_targets, format_size, reduced_size, table_cells,
+)
 
 
 @pytest.mark.parametrize(
@@ -39,11 +41,12 @@ def unused(n, seed):
 
 
 TESSARY = Tool("Tessary", unused, "", role="tessary")
+FLOOR = Tool("floor", unused, "", role="floor")
 FAST = Tool("Fast", unused, "")
 SLOW = Tool("Slow", unused, "")
 STALLED = Tool("Stalled", unused, "")
 NUMPY = Tool("NumPy + orjson", unused, "")
-TOOLS = [TESSARY, FAST, SLOW, STALLED, NUMPY]
+TOOLS = [TESSARY, FLOOR, FAST, SLOW, STALLED, NUMPY]
 
 
 def measured(*pairs):
@@ -52,6 +55,7 @@ def measured(*pairs):
 
 RESULTS = {
     "Tessary": measured((1000, 0.001), (500_000, 0.05), (1_000_000, 0.1)),
+    "floor": measured((1000, 0.0001), (1_000_000, 0.05)),
     "Fast": measured((1000, 0.002), (1_000_000, 0.4)),
     "Slow": measured((1000, 0.1), (500_000, 50.0)),  # measured at 5×10^5 in the 10^6 column
     "Stalled": measured((1000, 40.0)),                # too slow for any larger size
@@ -73,6 +77,23 @@ def test_cells_take_each_ratio_against_tessary_at_the_size_measured():
 def test_targets_compare_with_the_fastest_peer_measured_at_full_size():
     targets = check_targets(TOOLS, table_cells(TOOLS, RESULTS, [1000, 1_000_000]))
     assert (targets.fastest_peer, targets.over_fastest, targets.over_numpy) == ("Fast", pytest.approx(4.0), pytest.approx(20.0))
-    text = targets.describe()
-    assert "target at least 3×: met" in text
-    assert "target at least 30×: missed by a factor of 1.50" in text
+    assert targets.floor_share == pytest.approx(0.5)
+    assert targets.verdict("Fast", 4.0, 3.0).endswith("the target of 3× is met.")
+
+
+@pytest.mark.parametrize(
+    "floor_share, explanation",
+    [
+        # NumPy takes 40 floors: a tool at the floor would lead it 40×, so the miss is Tessary's.
+        (0.5, "Tessary takes 2.0× the floor's time."),
+        # NumPy takes 20 floors: no tool could lead it 30×.
+        (1.0, "Even the floor is only 20.0× as fast as NumPy on this machine, so no tool that returns the "
+              "text as a str could reach 30× here."),
+    ],
+)
+def test_a_missed_target_says_whether_the_floor_leaves_room_for_it(floor_share, explanation):
+    verdict = TargetCheck("Fast", 4.0, 20.0, floor_share).verdict("NumPy", 20.0, 30.0)
+    assert verdict == (
+        "At the largest N, Tessary is 20.00× as fast as NumPy: the target of 30× is missed by a factor of 1.50. "
+        + explanation
+    )
