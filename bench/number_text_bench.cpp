@@ -1,7 +1,7 @@
 // Number text against the standard library's shortest std::to_chars, on the same inputs.
 //
-// Each benchmark writes every value of a fixed input set (drawn once from a seeded generator) into a
-// scratch area; items per second counts values written. Compare the rows of one run pairwise:
+// Each benchmark writes every value of a fixed input set (drawn once from a seeded generator) into
+// a scratch area; items per second counts values written. Compare the rows of one run pairwise:
 // write_f64 / to_chars for each double set, write_u64 / to_chars for each integer set.
 #include <benchmark/benchmark.h>
 
@@ -73,56 +73,44 @@ const std::vector<std::uint64_t>& integers(int set) {
 const char* const DOUBLE_SETS[3] = {"uniform [0,1)", "normal(100,15)", "finite bits"};
 const char* const INTEGER_SETS[2] = {"below 10^6", "below 2^64"};
 
-void BM_write_f64(benchmark::State& state) {
-  const std::vector<double>& values = doubles(static_cast<int>(state.range(0)));
-  char area[F64_TEXT_CAPACITY];
+// Writes every value of the set into one scratch area per value; `write` returns something that
+// depends on the text so that the work is not optimised away.
+template <typename Value, typename Write>
+void run(benchmark::State& state, const std::vector<Value>& values, const char* label,
+         Write write) {
   for (auto _ : state) {
-    for (double value : values) {
-      benchmark::DoNotOptimize(tessary::write_f64(value, area));
+    for (Value value : values) {
+      benchmark::DoNotOptimize(write(value));
       benchmark::ClobberMemory();
     }
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
-  state.SetLabel(DOUBLE_SETS[state.range(0)]);
+  state.SetLabel(label);
+}
+
+char f64_area[F64_TEXT_CAPACITY];
+char u64_area[U64_TEXT_CAPACITY];
+
+void BM_write_f64(benchmark::State& state) {
+  run(state, doubles(static_cast<int>(state.range(0))), DOUBLE_SETS[state.range(0)],
+      [](double value) { return tessary::write_f64(value, f64_area); });
 }
 
 void BM_to_chars_f64(benchmark::State& state) {
-  const std::vector<double>& values = doubles(static_cast<int>(state.range(0)));
-  char area[F64_TEXT_CAPACITY];
-  for (auto _ : state) {
-    for (double value : values) {
-      benchmark::DoNotOptimize(std::to_chars(area, area + sizeof area, value).ptr);
-      benchmark::ClobberMemory();
-    }
-  }
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
-  state.SetLabel(DOUBLE_SETS[state.range(0)]);
+  run(state, doubles(static_cast<int>(state.range(0))), DOUBLE_SETS[state.range(0)],
+      [](double value) { return std::to_chars(f64_area, f64_area + sizeof f64_area, value).ptr; });
 }
 
 void BM_write_u64(benchmark::State& state) {
-  const std::vector<std::uint64_t>& values = integers(static_cast<int>(state.range(0)));
-  char area[U64_TEXT_CAPACITY];
-  for (auto _ : state) {
-    for (std::uint64_t value : values) {
-      benchmark::DoNotOptimize(tessary::write_u64(value, area));
-      benchmark::ClobberMemory();
-    }
-  }
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
-  state.SetLabel(INTEGER_SETS[state.range(0)]);
+  run(state, integers(static_cast<int>(state.range(0))), INTEGER_SETS[state.range(0)],
+      [](std::uint64_t value) { return tessary::write_u64(value, u64_area); });
 }
 
 void BM_to_chars_u64(benchmark::State& state) {
-  const std::vector<std::uint64_t>& values = integers(static_cast<int>(state.range(0)));
-  char area[U64_TEXT_CAPACITY];
-  for (auto _ : state) {
-    for (std::uint64_t value : values) {
-      benchmark::DoNotOptimize(std::to_chars(area, area + sizeof area, value).ptr);
-      benchmark::ClobberMemory();
-    }
-  }
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
-  state.SetLabel(INTEGER_SETS[state.range(0)]);
+  run(state, integers(static_cast<int>(state.range(0))), INTEGER_SETS[state.range(0)],
+      [](std::uint64_t value) {
+        return std::to_chars(u64_area, u64_area + sizeof u64_area, value).ptr;
+      });
 }
 
 BENCHMARK(BM_write_f64)->DenseRange(0, 2);

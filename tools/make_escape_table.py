@@ -38,6 +38,9 @@ def main() -> None:
         "",
         "namespace tessary {",
         "",
+        "// The tables are hidden so that position-independent code reads them directly rather than",
+        "// through the global offset table (one dependent load less on the hot paths).",
+        "",
         "// The escape sequence of one byte: the first `length` bytes of `text`; length 0 means the byte",
         "// is copied as it is. Eight bytes per entry, so a sequence can be copied as one fixed-size block.",
         "struct JsonEscape {",
@@ -45,12 +48,13 @@ def main() -> None:
         "  std::uint8_t length;",
         "};",
         "",
-        "inline constexpr JsonEscape JSON_ESCAPES[256] = {",
+        "// clang-format off",
+        "[[gnu::visibility(\"hidden\")]] inline constexpr JsonEscape JSON_ESCAPES[256] = {",
     ]
     for byte in range(256):
         escape = escape_of(byte)
         lines.append(f"    {{{c_literal(escape)}, {len(escape)}}},  // 0x{byte:02X}")
-    lines += ["};", "", "}  // namespace tessary", ""]
+    lines += ["};", "// clang-format on", "", "}  // namespace tessary", ""]
     target = Path(__file__).resolve().parent.parent / "src" / "output" / "escape_table.h"
     target.write_text("\n".join(lines))
 

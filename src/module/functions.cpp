@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -26,7 +27,7 @@ PendingError memory_error(std::string message) { return PendingError(PyExc_Memor
 // The interpreter could not make a result object: its error is printed and the call panics.
 PendingError api_call_failed() {
   PyErr_Print();
-  report_panic("Python API call failed", std::source_location::current());
+  report_panic("Python API call failed", SourceLocation::current());
   return panic_error("Python API call failed");
 }
 
@@ -92,24 +93,19 @@ constexpr Signature GENERATE_SIGNATURE{"generate_entities", GENERATE_PARAMS, 3};
 thread_local bool g_call_in_progress = false;
 
 // Makes the str from the blocks: ASCII text is copied straight into a compact str; other text is
-// joined once and decoded from UTF-8.
-CallResult text_to_str(const GeneratedText& text) {
+// assembled once and decoded from UTF-8.
+CallResult text_to_str(GeneratedText& text) {
   if (text.length > static_cast<std::size_t>(PY_SSIZE_T_MAX)) return api_call_failed();
   const Py_ssize_t length = static_cast<Py_ssize_t>(text.length);
   if (text.ascii) {
     PyObject* str = PyUnicode_New(length, 127);
     if (str == nullptr) return api_call_failed();
-    char* out = static_cast<char*>(PyUnicode_DATA(str));
-    for (const std::optional<OutputBuffer>& block : text.blocks) {
-      std::memcpy(out, block->data(), block->size());
-      out += block->size();
-    }
+    assemble_text(text, static_cast<char*>(PyUnicode_DATA(str)));
     return str;
   }
-  std::string joined;
-  joined.reserve(text.length);
-  for (const std::optional<OutputBuffer>& block : text.blocks) joined.append(block->view());
-  PyObject* str = PyUnicode_FromStringAndSize(joined.data(), length);
+  std::unique_ptr<char[]> joined(new char[text.length]);
+  assemble_text(text, joined.get());
+  PyObject* str = PyUnicode_FromStringAndSize(joined.get(), length);
   if (str == nullptr) return api_call_failed();
   return str;
 }

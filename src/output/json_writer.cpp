@@ -2,48 +2,75 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <variant>
 
 #include "output/escape_table.h"
 #include "output/number_text.h"
+#include "records/panic.h"
 
 namespace tessary {
 namespace {
 
-void write_unsigned(std::uint64_t value, OutputBuffer& out) {
-  out.reserve(U64_TEXT_CAPACITY);
-  out.advance(static_cast<std::size_t>(write_u64_at(value, out.tail()) - out.tail()));
-}
+// Room that any scalar value needs: the longest double text (24 bytes) or "-" and 20 digits.
+constexpr std::size_t SCALAR_ROOM = F64_TEXT_CAPACITY;
+static_assert(SCALAR_ROOM >= U64_TEXT_CAPACITY + 1);
+// Keys are copied in blocks of this size, so the key text carries as many bytes of padding.
+constexpr std::size_t KEY_BLOCK = 32;
 
-void write_signed(std::int64_t value, OutputBuffer& out) {
-  out.reserve(U64_TEXT_CAPACITY + 1);
-  out.advance(static_cast<std::size_t>(write_i64_at(value, out.tail()) - out.tail()));
+template <std::size_t N>
+char* put_literal(const char (&text)[N], char* p) {
+  std::memcpy(p, text, N - 1);
+  return p + N - 1;
 }
 
 // Non-finite doubles (exponent field all ones) have no JSON text and are written as null.
-void write_double(double value, OutputBuffer& out) {
+char* put_double(double value, char* p) {
   constexpr std::uint64_t EXPONENT_MASK = 0x7FF0000000000000;
   if ((std::bit_cast<std::uint64_t>(value) & EXPONENT_MASK) == EXPONENT_MASK) {
-    out.append_literal("null");
-    return;
+    return put_literal("null", p);
   }
-  out.reserve(F64_TEXT_CAPACITY);
-  out.advance(static_cast<std::size_t>(write_f64_at(value, out.tail()) - out.tail()));
+  return write_f64_at(value, p);
 }
 
-void write_number(const JsonNumber& number, OutputBuffer& out) {
+// Requires: SCALAR_ROOM bytes at p.
+char* put_number(const JsonNumber& number, char* p) {
   switch (number.kind) {
     case JsonNumber::Kind::Unsigned:
-      write_unsigned(number.u, out);
-      return;
+      return write_u64_at(number.u, p);
     case JsonNumber::Kind::Negative:
-      write_signed(number.i, out);
-      return;
+      return write_i64_at(number.i, p);
     case JsonNumber::Kind::Double:
-      write_double(number.d, out);
-      return;
+      break;
   }
+  return put_double(number.d, p);
+}
+
+// Writes the text of one attribute value at p, which has SCALAR_ROOM bytes reserved in out, and
+// returns the end. Borrowed arrays, objects and strings go through the buffer (which may move its
+// bytes); afterwards `room` bytes are reserved again.
+char* put_attribute_value(const AttributeValue& value, char* p, OutputBuffer& out,
+                          std::size_t room) {
+  switch (value.kind) {
+    case AttributeValue::Kind::Null:
+      return put_literal("null", p);
+    case AttributeValue::Kind::Unsigned:
+      return write_u64_at(value.u, p);
+    case AttributeValue::Kind::Negative:
+      return write_i64_at(value.i, p);
+    case AttributeValue::Kind::Double:
+      return put_double(value.d, p);
+    case AttributeValue::Kind::Borrowed:
+      break;
+  }
+  if (const JsonNumber* number = std::get_if<JsonNumber>(&value.borrowed->data)) {
+    return put_number(*number, p);
+  }
+  out.advance(static_cast<std::size_t>(p - out.tail()));
+  write_value(*value.borrowed, out);
+  out.reserve(room);
+  return out.tail();
 }
 
 // Visits the alternatives of JsonValue::data.
@@ -58,7 +85,10 @@ struct ValueWriter {
       out.append_literal("false");
     }
   }
-  void operator()(const JsonNumber& number) const { write_number(number, out); }
+  void operator()(const JsonNumber& number) const {
+    out.reserve(SCALAR_ROOM);
+    out.advance(static_cast<std::size_t>(put_number(number, out.tail()) - out.tail()));
+  }
   void operator()(const std::string& text) const { write_json_string(text, out); }
   void operator()(const JsonArray& array) const {
     out.push_back('[');
@@ -84,13 +114,34 @@ struct ValueWriter {
   }
 };
 
+// The start of an entity object, up to and including the id.
+char* put_entity_id(std::uint64_t id, char* p) {
+  return write_u64_at(id, put_literal("{\"id\":", p));
+}
+
+// Room for "{\"id\":", 20 digits and "}".
+constexpr std::size_t ENTITY_ROOM = 6 + U64_TEXT_CAPACITY + 1;
+
 }  // namespace
 
 void write_json_string(std::string_view text, OutputBuffer& out) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* p = begin;
+  while (p != end && JSON_ESCAPES[static_cast<unsigned char>(*p)].length == 0) ++p;
+  if (p == end) {
+    // Nothing to escape (the common case): quotes and text in one reservation.
+    out.reserve(text.size() + 2);
+    char* tail = out.tail();
+    tail[0] = '"';
+    if (!text.empty()) std::memcpy(tail + 1, begin, text.size());
+    tail[text.size() + 1] = '"';
+    out.advance(text.size() + 2);
+    return;
+  }
   out.push_back('"');
-  const char* run = text.data();
-  const char* const end = run + text.size();
-  for (const char* p = run; p != end; ++p) {
+  const char* run = begin;
+  for (; p != end; ++p) {
     const JsonEscape& escape = JSON_ESCAPES[static_cast<unsigned char>(*p)];
     if (escape.length == 0) continue;
     out.append(run, static_cast<std::size_t>(p - run));
@@ -106,28 +157,32 @@ void write_value(const JsonValue& value, OutputBuffer& out) {
 }
 
 void write_attribute_value(const AttributeValue& value, OutputBuffer& out) {
-  switch (value.kind) {
-    case AttributeValue::Kind::Null:
-      out.append_literal("null");
-      return;
-    case AttributeValue::Kind::Unsigned:
-      write_unsigned(value.u, out);
-      return;
-    case AttributeValue::Kind::Negative:
-      write_signed(value.i, out);
-      return;
-    case AttributeValue::Kind::Double:
-      write_double(value.d, out);
-      return;
-    case AttributeValue::Kind::Borrowed:
-      write_value(*value.borrowed, out);
-      return;
+  out.reserve(SCALAR_ROOM);
+  char* end = put_attribute_value(value, out.tail(), out, SCALAR_ROOM);
+  out.advance(static_cast<std::size_t>(end - out.tail()));
+}
+
+EntityKeys prepare_entity_keys(const EntityLayout& layout) {
+  EntityKeys keys;
+  keys.layout = &layout;
+  keys.ends.reserve(layout.member_names.size());
+  for (std::string_view name : layout.member_names) {
+    keys.text.push_back(',');
+    write_json_string(name, keys.text);
+    keys.text.push_back(':');
+    keys.ends.push_back(keys.text.size());
   }
+  const char padding[KEY_BLOCK] = {};
+  keys.text.append(padding, KEY_BLOCK);
+  return keys;
 }
 
 void write_entity(const EntityRecord& record, OutputBuffer& out) {
-  out.append_literal("{\"id\":");
-  write_unsigned(record.id, out);
+  if (record.layout == nullptr || record.values.size() != record.layout->member_names.size()) {
+    panic("entity record does not match its layout");
+  }
+  out.reserve(ENTITY_ROOM);
+  out.advance(static_cast<std::size_t>(put_entity_id(record.id, out.tail()) - out.tail()));
   const std::vector<std::string_view>& names = record.layout->member_names;
   for (std::size_t m = 0; m < names.size(); ++m) {
     out.push_back(',');
@@ -138,12 +193,47 @@ void write_entity(const EntityRecord& record, OutputBuffer& out) {
   out.push_back('}');
 }
 
+void write_entity(const EntityRecord& record, const EntityKeys& keys, OutputBuffer& out) {
+  if (record.layout != keys.layout || record.values.size() != keys.ends.size()) {
+    panic("entity record does not match the layout of the entity keys");
+  }
+  // One reservation covers the id, every key (copied in whole blocks) and every scalar value;
+  // only borrowed arrays, objects and strings reserve again as they are written.
+  const std::size_t room =
+      ENTITY_ROOM + keys.text.size() + record.values.size() * (KEY_BLOCK + SCALAR_ROOM);
+  out.reserve(room);
+  char* p = put_entity_id(record.id, out.tail());
+  // Held in locals: the text stores through char pointers could alias the containers' fields,
+  // which the compiler would otherwise load again after every store.
+  const char* const key_text = keys.text.data();
+  const std::size_t* const key_ends = keys.ends.data();
+  const AttributeValue* const values = record.values.data();
+  const std::size_t count = record.values.size();
+  std::size_t key_begin = 0;
+  for (std::size_t m = 0; m < count; ++m) {
+    const std::size_t key_end = key_ends[m];
+    const std::size_t key_length = key_end - key_begin;
+    if (key_length <= KEY_BLOCK) {
+      std::memcpy(p, key_text + key_begin, KEY_BLOCK);
+    } else {
+      std::memcpy(p, key_text + key_begin, key_length);
+    }
+    p = put_attribute_value(values[m], p + key_length, out, room);
+    key_begin = key_end;
+  }
+  *p++ = '}';
+  out.advance(static_cast<std::size_t>(p - out.tail()));
+}
+
 OutputBuffer write_entities(std::span<const EntityRecord> records) {
   OutputBuffer out;
   out.push_back('[');
-  for (std::size_t r = 0; r < records.size(); ++r) {
-    if (r != 0) out.push_back(',');
-    write_entity(records[r], out);
+  if (!records.empty()) {
+    const EntityKeys keys = prepare_entity_keys(*records.front().layout);
+    for (std::size_t r = 0; r < records.size(); ++r) {
+      if (r != 0) out.push_back(',');
+      write_entity(records[r], keys, out);
+    }
   }
   out.push_back(']');
   return out;

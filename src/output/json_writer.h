@@ -8,8 +8,10 @@
 // inputs; different buffers may be written on different threads at once.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "output/output_buffer.h"
 #include "records/entity_record.h"
@@ -25,15 +27,32 @@ void write_json_string(std::string_view text, OutputBuffer& out);
 // depth).
 void write_value(const JsonValue& value, OutputBuffer& out);
 
-// Appends the text of one attribute value of a record; a borrowed value is written by write_value.
+// Appends the text of one attribute value of a record; a borrowed value is written as write_value
+// writes it.
 void write_attribute_value(const AttributeValue& value, OutputBuffer& out);
 
-// Appends one entity object: {"id":N, then ,"name":value for each member in the order of
-// record.layout->member_names, then }. Requires: record.layout is set and record.values has one
-// value per member.
-void write_entity(const EntityRecord& record, OutputBuffer& out);
+// The member keys of a layout as JSON text, escaped once for every entity of a call: for member m
+// the bytes `,"name":` from text.data() + (m == 0 ? 0 : ends[m - 1]) to text.data() + ends[m].
+// Immutable once made; may be shared by threads.
+struct EntityKeys {
+  const EntityLayout* layout = nullptr;  // the layout the keys were made for
+  OutputBuffer text;                     // the keys back to back, then padding
+  std::vector<std::size_t> ends;         // one per member
+};
 
-// The whole text for a list of records: "[", the entity objects separated by ",", "]".
+// Requires: layout outlives the keys.
+EntityKeys prepare_entity_keys(const EntityLayout& layout);
+
+// Appends one entity object: {"id":N, then ,"name":value for each member in the order of
+// record.layout->member_names, then }. The second form takes the keys prepared once for
+// record.layout, which saves escaping every name again for every entity; both write the same
+// bytes. A record whose values do not match its layout, or keys made for another layout, are an
+// internal fault and panic.
+void write_entity(const EntityRecord& record, OutputBuffer& out);
+void write_entity(const EntityRecord& record, const EntityKeys& keys, OutputBuffer& out);
+
+// The whole text for a list of records: "[", the entity objects separated by ",", "]". The records
+// of one call share one layout; a record with another layout panics.
 OutputBuffer write_entities(std::span<const EntityRecord> records);
 
 }  // namespace tessary

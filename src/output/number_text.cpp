@@ -1,74 +1,40 @@
 #include "output/number_text.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 
+#include "output/integer_text.h"
 #include "output/number_tables.h"
 #include "output/shortest_decimal.h"
-#include "output/sixteen_digits.h"
 
 namespace tessary {
 namespace {
 
+using integer_text::digit_count;
+using integer_text::magnitude_of;
+using integer_text::POW10;
+using integer_text::put_pair;
+using integer_text::put_u64_before;
 using number_tables::DIGIT_PAIRS;
 
-void put_pair(char* out, std::uint64_t pair) {
-  std::memcpy(out, DIGIT_PAIRS + 2 * pair, 2);
-}
+// Digit words are stored with memcpy: on a little-endian machine their lowest byte comes first.
+static_assert(std::endian::native == std::endian::little);
 
-// Writes the digits of value so that they end just before `end`; returns the first digit. Four
-// digits per round while at least 1000 remains, then a pair, then a single digit.
-char* put_u64_before(std::uint64_t value, char* end) {
-  char* out = end;
-  const bool zero = value == 0;
-  while (value >= 1000) {
-    const std::uint64_t four = value % 10000;
-    value /= 10000;
-    out -= 4;
-    put_pair(out, four / 100);
-    put_pair(out + 2, four % 100);
-  }
-  if (value >= 10) {
-    out -= 2;
-    put_pair(out, value % 100);
-    value /= 100;
-  }
-  if (value != 0 || zero) *--out = static_cast<char>('0' + value);
-  return out;
-}
+constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030;
 
-constexpr std::uint64_t POW10[20] = {1,
-                                     10,
-                                     100,
-                                     1000,
-                                     10000,
-                                     100000,
-                                     1000000,
-                                     10000000,
-                                     100000000,
-                                     1000000000,
-                                     10000000000,
-                                     100000000000,
-                                     1000000000000,
-                                     10000000000000,
-                                     100000000000000,
-                                     1000000000000000,
-                                     10000000000000000,
-                                     100000000000000000,
-                                     1000000000000000000,
-                                     10000000000000000000u};
-
-// Number of decimal digits of value (1 for 0).
-int digit_count(std::uint64_t value) {
-  value |= 1;  // the same count, and 0 counts as 1
-  const int bits = 64 - std::countl_zero(value);
-  const int guess = (bits * 1233) >> 12;  // floor(bits × log10 2), at most 19
-  return guess + 1 - (value < POW10[guess] ? 1 : 0);
-}
-
-// The two's-complement negation taken as unsigned is the magnitude, also for the minimum.
-std::uint64_t magnitude_of(std::int64_t value) {
-  return value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+// Two numbers below 10^4, in the low and high 32-bit lanes of a word, as eight digit bytes (0 to
+// 9), the digits of the low lane first and the earlier digit in the lower byte. Both lanes are
+// split at once, first into pairs and then into digits: in each split (x << bits) - quotient ×
+// ((divisor << bits) - 1) leaves the quotient in the lower half of a lane and the remainder in the
+// upper half.
+std::uint64_t two_fours_to_digits(std::uint64_t fours) {
+  // x / 100 == (x × 10486) >> 20 for x < 10^4; lanes of 16 bits.
+  const std::uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007F;
+  const std::uint64_t pairs = (fours << 16) - hundreds * ((100 << 16) - 1);
+  // x / 10 == (x × 103) >> 10 for x < 100; lanes of 8 bits.
+  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;
+  return (pairs << 8) - tens * ((10 << 8) - 1);
 }
 
 // A decimal of 1 to 17 digits as text held in registers, scaled to 17 digits: the first digit, then
@@ -82,7 +48,7 @@ struct DigitText {
   int exponent;
 };
 
-DigitText digit_text(ShortestDecimal decimal) {
+[[gnu::always_inline]] inline DigitText digit_text(ShortestDecimal decimal) {
   // Scale to 17 digits. The common case, 15 to 17 digits, selects without a table lookup.
   std::uint64_t value = decimal.digits;
   int exponent = decimal.exponent + 16;
@@ -96,13 +62,21 @@ DigitText digit_text(ShortestDecimal decimal) {
     value *= POW10[17 - count];
     exponent -= 17 - count;
   }
-  // Split 1 + 8 + 8 with two independent quotients.
+  // The first digit and four groups of four, each from its own quotient (no division loop and no
+  // chain of divisions), then two groups per word.
   const std::uint64_t first = value / POW10[16];
-  const std::uint64_t first_nine = value / POW10[8];
-  const SixteenDigits rest =
-      sixteen_digits(first_nine - first * POW10[8], value - first_nine * POW10[8]);
-  return {static_cast<char>('0' + first), rest.high_text, rest.low_text, 17 - rest.trailing_zeros,
-          exponent};
+  const std::uint64_t above_12 = value / POW10[12];
+  const std::uint64_t above_8 = value / POW10[8];
+  const std::uint64_t above_4 = value / POW10[4];
+  const std::uint64_t middle =
+      two_fours_to_digits((above_12 - first * 10000) | ((above_8 - above_12 * 10000) << 32));
+  const std::uint64_t last =
+      two_fours_to_digits((above_4 - above_8 * 10000) | ((value - above_4 * 10000) << 32));
+  // Trailing zero digits are zero bytes at the top of the words.
+  const int trailing_zeros =
+      std::countl_zero(last) / 8 + (last == 0 ? std::countl_zero(middle) / 8 : 0);
+  return {static_cast<char>('0' + first), middle + ASCII_ZEROS, last + ASCII_ZEROS,
+          17 - trailing_zeros, exponent};
 }
 
 void put_word(char* out, std::uint64_t word) {
@@ -138,6 +112,29 @@ char* put_exponent(int exponent, char* out) {
 constexpr int PLAIN_MIN_EXPONENT = -5;
 constexpr int PLAIN_MAX_EXPONENT = 15;
 
+// Splicing a point into the 16 bytes of digits 2 to 17 (two words, low then high) after byte e,
+// for 0 <= e <= 15: bytes before e keep their digit, byte e holds the point, later bytes take the
+// digit of the byte before them. Made at compile time.
+struct SpliceMasks {
+  std::uint64_t keep[2];
+  std::uint64_t point[2];
+  std::uint64_t moved[2];
+};
+
+constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> SPLICE_MASKS = [] {
+  std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> table{};
+  for (int e = 0; e <= PLAIN_MAX_EXPONENT; ++e) {
+    for (int byte = 0; byte < 16; ++byte) {
+      const std::uint64_t all = std::uint64_t{0xFF} << (8 * (byte % 8));
+      SpliceMasks& masks = table[static_cast<std::size_t>(e)];
+      if (byte < e) masks.keep[byte / 8] |= all;
+      if (byte == e) masks.point[byte / 8] |= (all / 0xFF) * '.';
+      if (byte > e) masks.moved[byte / 8] |= all;
+    }
+  }
+  return table;
+}();
+
 // Lays out the digits after the sign. Every layout is written with whole-word stores straight
 // from registers (reading back bytes just stored in pieces would stall) and stays within
 // F64_TEXT_CAPACITY bytes.
@@ -164,15 +161,16 @@ constexpr int PLAIN_MAX_EXPONENT = 15;
     return out + e + 3;
   }
   // 0 <= e < n - 1 <= 16: the point goes after digit e + 1. Bytes 1 to 16 of the text are digits 2
-  // to 16 with the point spliced in, built in one 128-bit word; the 17th digit follows.
-  using Uint128 = unsigned __int128;
-  const Uint128 tail = (Uint128{digits.last} << 64) | digits.middle;  // digits 2 to 17
-  const int point = 8 * e;                                            // bit offset of the point
-  const Uint128 before = (Uint128{1} << point) - 1;
-  const Uint128 after = ~((before << 8) | 0xFF);
-  const Uint128 spliced = (tail & before) | (Uint128{'.'} << point) | ((tail << 8) & after);
+  // to 17 with the point spliced in, blended from the digit words by the masks for e; the 17th
+  // digit follows.
+  const SpliceMasks& masks = SPLICE_MASKS[e];
+  const std::uint64_t low =
+      (digits.middle & masks.keep[0]) | masks.point[0] | ((digits.middle << 8) & masks.moved[0]);
+  const std::uint64_t high = (digits.last & masks.keep[1]) | masks.point[1] |
+                             (((digits.last << 8) | (digits.middle >> 56)) & masks.moved[1]);
   out[0] = digits.first;
-  std::memcpy(out + 1, &spliced, 16);
+  put_word(out + 1, low);
+  put_word(out + 9, high);
   out[17] = static_cast<char>(digits.last >> 56);
   return out + n + 1;
 }
@@ -204,21 +202,10 @@ std::size_t write_u64(std::uint64_t value, char (&area)[U64_TEXT_CAPACITY]) {
   return static_cast<std::size_t>(put_u64_before(value, area + U64_TEXT_CAPACITY) - area);
 }
 
-char* write_u64_at(std::uint64_t value, char* out) {
-  char* end = out + digit_count(value);
-  put_u64_before(value, end);
-  return end;
-}
-
 std::size_t write_i64(std::int64_t value, char (&area)[U64_TEXT_CAPACITY + 1]) {
   char* first = put_u64_before(magnitude_of(value), area + U64_TEXT_CAPACITY + 1);
   if (value < 0) *--first = '-';
   return static_cast<std::size_t>(first - area);
-}
-
-char* write_i64_at(std::int64_t value, char* out) {
-  *out = '-';
-  return write_u64_at(magnitude_of(value), out + (value < 0 ? 1 : 0));
 }
 
 char* write_f64_at(double value, char* out) {

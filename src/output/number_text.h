@@ -1,12 +1,15 @@
 // Number text: the exact decimal text of every number the system writes.
 //
-// Each function writes into a small scratch area that the caller supplies and reports where the
-// text starts (integers, written right-aligned) or ends (doubles, written from the start). All
-// three are pure, allocate nothing and may run on any thread at once.
+// write_u64, write_i64 and write_f64 write into a small scratch area that the caller supplies and
+// report where the text starts (integers, written right-aligned) or ends (doubles, written from the
+// start). The _at forms write the same text straight into the caller's storage, from a given
+// position. All are pure, allocate nothing and may run on any thread at once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "output/integer_text.h"
 
 namespace tessary {
 
@@ -19,7 +22,11 @@ std::size_t write_u64(std::uint64_t value, char (&area)[U64_TEXT_CAPACITY]);
 
 // The digits of write_u64 written from out, for writers that place them straight into their own
 // storage. Requires: out has room for U64_TEXT_CAPACITY bytes. Returns one past the last digit.
-char* write_u64_at(std::uint64_t value, char* out);
+inline char* write_u64_at(std::uint64_t value, char* out) {
+  char* end = out + integer_text::digit_count(value);
+  integer_text::put_u64_before(value, end);
+  return end;
+}
 
 // Writes "-" and the magnitude for a negative value, the digits alone otherwise, right-aligned in
 // an area one byte larger than a u64's; returns the index of the first byte.
@@ -27,7 +34,10 @@ std::size_t write_i64(std::int64_t value, char (&area)[U64_TEXT_CAPACITY + 1]);
 
 // The text of write_i64 written from out. Requires: out has room for U64_TEXT_CAPACITY + 1 bytes.
 // Returns one past the last byte.
-char* write_i64_at(std::int64_t value, char* out);
+inline char* write_i64_at(std::int64_t value, char* out) {
+  *out = '-';
+  return write_u64_at(integer_text::magnitude_of(value), out + (value < 0 ? 1 : 0));
+}
 
 // Requires: value is finite. Writes the shortest round-trip text of value from the start of area
 // and returns the index one past its last byte. Plain decimal when the decimal exponent E lies in

@@ -20,8 +20,10 @@ int floor_log2_pow10(int m) {
 
 // floor(g × cp / 2^128), with the lowest bit set when the exact product scaled this way is not a
 // whole number ("round to odd"). Comparing the result with an even number then gives the same
-// answer as comparing the exact value. The exact product differs from g × cp by less than cp, so
-// a whole number leaves less than 2^64 below the cut; a fraction always leaves more.
+// answer as comparing the exact value. g is above the exact power by less than one unit, so a
+// whole number leaves less than cp < 2^64 below the cut. A fraction leaves more: for the
+// significands and powers that occur here the fractional parts stay well clear of 0 and 1 (the
+// property this family of methods rests on; the tests against the standard library check it).
 std::uint64_t round_to_odd(Uint128 g, std::uint64_t cp) {
   const Uint128 low = static_cast<std::uint64_t>(g) * Uint128{cp};
   const Uint128 high = static_cast<std::uint64_t>(g >> 64) * Uint128{cp} + (low >> 64);

@@ -27,14 +27,24 @@ bool operator==(const JsonNumber& a, const JsonNumber& b) {
 static bool key_less(const JsonMember& a, const JsonMember& b) { return a.key < b.key; }
 
 JsonObject JsonObject::from_members(std::vector<JsonMember> members) {
-  // Stable sort keeps document order among equal keys; the last of each run then wins.
-  std::stable_sort(members.begin(), members.end(), key_less);
-  JsonObject object;
-  object.members_.reserve(members.size());
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    if (i + 1 < members.size() && members[i + 1].key == members[i].key) continue;
-    object.members_.push_back(std::move(members[i]));
+  // A stable sort keeps document order among equal keys; the last of each run then wins. Small
+  // objects, the common case, are sorted by insertion, which needs no buffer.
+  if (members.size() <= 16) {
+    for (auto it = members.begin(); it != members.end(); ++it) {
+      std::rotate(std::upper_bound(members.begin(), it, *it, key_less), it, std::next(it));
+    }
+  } else {
+    std::stable_sort(members.begin(), members.end(), key_less);
   }
+  auto kept = members.begin();
+  for (auto it = members.begin(); it != members.end(); ++it) {
+    if (std::next(it) != members.end() && std::next(it)->key == it->key) continue;
+    if (kept != it) *kept = std::move(*it);
+    ++kept;
+  }
+  members.erase(kept, members.end());
+  JsonObject object;
+  object.members_ = std::move(members);
   return object;
 }
 

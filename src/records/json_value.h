@@ -73,10 +73,11 @@ class JsonObject {
   void insert_or_assign(std::string key, JsonValue value);
   const JsonValue* find(std::string_view key) const;
 
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
-  std::vector<JsonMember>::const_iterator begin() const { return members_.begin(); }
-  std::vector<JsonMember>::const_iterator end() const { return members_.end(); }
+  // Defined below JsonMember: clang instantiates the vector's constexpr members eagerly.
+  std::size_t size() const;
+  bool empty() const;
+  std::vector<JsonMember>::const_iterator begin() const;
+  std::vector<JsonMember>::const_iterator end() const;
 
   friend bool operator==(const JsonObject& a, const JsonObject& b);
 
@@ -88,13 +89,14 @@ struct JsonValue {
   // Alternatives in this order: null, boolean, number, string, array, object.
   std::variant<std::monostate, bool, JsonNumber, std::string, JsonArray, JsonObject> data;
 
+  // The constructors are defined below JsonMember, which destroying a JsonObject needs.
   JsonValue() = default;
-  JsonValue(std::nullptr_t) {}
-  explicit JsonValue(bool b) : data(b) {}
-  JsonValue(JsonNumber n) : data(n) {}
-  explicit JsonValue(std::string s) : data(std::move(s)) {}
-  JsonValue(JsonArray a) : data(std::move(a)) {}
-  JsonValue(JsonObject o) : data(std::move(o)) {}
+  JsonValue(std::nullptr_t);
+  explicit JsonValue(bool b);
+  JsonValue(JsonNumber n);
+  explicit JsonValue(std::string s);
+  JsonValue(JsonArray a);
+  JsonValue(JsonObject o);
 
   bool is_null() const { return std::holds_alternative<std::monostate>(data); }
 
@@ -109,5 +111,21 @@ struct JsonMember {
 };
 
 inline bool operator==(const JsonObject& a, const JsonObject& b) { return a.members_ == b.members_; }
+
+inline std::size_t JsonObject::size() const { return members_.size(); }
+inline bool JsonObject::empty() const { return members_.empty(); }
+inline std::vector<JsonMember>::const_iterator JsonObject::begin() const {
+  return members_.begin();
+}
+inline std::vector<JsonMember>::const_iterator JsonObject::end() const {
+  return members_.end();
+}
+
+inline JsonValue::JsonValue(std::nullptr_t) {}
+inline JsonValue::JsonValue(bool b) : data(b) {}
+inline JsonValue::JsonValue(JsonNumber n) : data(n) {}
+inline JsonValue::JsonValue(std::string s) : data(std::move(s)) {}
+inline JsonValue::JsonValue(JsonArray a) : data(std::move(a)) {}
+inline JsonValue::JsonValue(JsonObject o) : data(std::move(o)) {}
 
 }  // namespace tessary

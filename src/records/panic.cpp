@@ -6,7 +6,7 @@
 
 namespace tessary {
 
-void report_panic(const std::string& message, const std::source_location& where) {
+void report_panic(const std::string& message, const SourceLocation& where) {
   // Worker threads are unnamed; a named thread (as set by pthread_setname_np) is shown by name.
   char name[32] = "<unnamed>";
   if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0') {
@@ -18,7 +18,7 @@ void report_panic(const std::string& message, const std::source_location& where)
                message.c_str());
 }
 
-void panic(std::string message, std::source_location where) {
+void panic(std::string message, SourceLocation where) {
   report_panic(message, where);
   throw Panic(std::move(message));
 }

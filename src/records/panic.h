@@ -2,16 +2,43 @@
 //
 // A panic carries a message. It is thrown as `Panic` from wherever it happens (a sampler, the
 // worker pool, the pipeline), travels across worker threads as a value, and is caught only at the
-// two places that own a call: the pool's piece runner, which hands it to the waiting caller, and the
-// Python entry point, which raises it as PanicException. Nothing else in the core throws, apart from
-// std::bad_alloc, and all code holds its resources in RAII owners, so unwinding releases them.
+// two places that own a call: the pool's piece runner, which hands it to the waiting caller, and
+// the Python entry point, which raises it as PanicException. Nothing else in the core throws, apart
+// from std::bad_alloc, and all code holds its resources in RAII owners, so unwinding releases them.
 #pragma once
 
 #include <exception>
-#include <source_location>
 #include <string>
+#include <version>
+#if defined(__cpp_lib_source_location)
+#include <source_location>
+#endif
 
 namespace tessary {
+
+// Where a panic was raised: SourceLocation where the standard library has it, else a
+// stand-in with the same interface (clang 14 with libstdc++ 12, the fuzz build, lacks it).
+#if defined(__cpp_lib_source_location)
+using SourceLocation = std::source_location;
+#else
+struct SourceLocation {
+  static constexpr SourceLocation current(const char* file = __builtin_FILE(),
+                                          const char* function = __builtin_FUNCTION(),
+                                          unsigned line = __builtin_LINE(),
+                                          unsigned column = __builtin_COLUMN()) {
+    return SourceLocation{file, function, line, column};
+  }
+  constexpr const char* file_name() const { return file_; }
+  constexpr const char* function_name() const { return function_; }
+  constexpr unsigned line() const { return line_; }
+  constexpr unsigned column() const { return column_; }
+
+  const char* file_ = "";
+  const char* function_ = "";
+  unsigned line_ = 0;
+  unsigned column_ = 0;
+};
+#endif
 
 class Panic : public std::exception {
  public:
@@ -26,11 +53,10 @@ class Panic : public std::exception {
 
 // Writes the failure report (thread, source location, message) to standard error, then throws
 // Panic(message). The report is written once, at the moment of the failure.
-[[noreturn]] void panic(std::string message,
-                        std::source_location where = std::source_location::current());
+[[noreturn]] void panic(std::string message, SourceLocation where = SourceLocation::current());
 
 // Writes just the failure report; used where a panic is raised without unwinding from the place
 // it was detected.
-void report_panic(const std::string& message, const std::source_location& where);
+void report_panic(const std::string& message, const SourceLocation& where);
 
 }  // namespace tessary

@@ -1,9 +1,12 @@
-// BufferedValue: the reader's faithful image of one JSON value, held until a spec object has been
-// read whole and its members can be interpreted.
+// BufferedValue: one member value of a spec object, held until the object has been read whole and
+// its members can be interpreted (the kind a spec has is only known then).
 //
-// Unlike JsonValue it keeps what the text said: object members stay in document order with
-// repeated keys kept, and strings without escapes stay views into the document text (so the text
-// must outlive the value). Nothing is validated or converted beyond the reader's own grammar.
+// A string stays a view into the document text when it had no escapes (so the text must outlive
+// the value), else it is its unescaped copy. Arrays and objects are read straight into their
+// JsonValue form: their items are kept only as "values" (where they are JsonValues) or looked at
+// as numbers ("weights"), and objects are never looked into, so building them once saves a second
+// pass over large lists. An object therefore already holds its keys in order, a repeated key with
+// its last value; nothing else is validated or converted beyond the reader's own grammar.
 #pragma once
 
 #include <cstddef>
@@ -16,16 +19,9 @@
 
 namespace tessary {
 
-struct BufferedValue;
-struct BufferedMember;
-using BufferedArray = std::vector<BufferedValue>;
-using BufferedObject = std::vector<BufferedMember>;  // document order, repeated keys kept
-
 struct BufferedValue {
-  // Strings come as std::string_view (a view into the document text, when the string had no
-  // escapes) or as std::string (their unescaped copy).
-  std::variant<std::monostate, bool, JsonNumber, std::string_view, std::string, BufferedArray,
-               BufferedObject>
+  std::variant<std::monostate, bool, JsonNumber, std::string_view, std::string, JsonArray,
+               JsonObject>
       data;
 
   bool is_string() const {
@@ -39,21 +35,14 @@ struct BufferedValue {
   }
 };
 
+// A member of a spec object as read: its key (always a string) and its value.
 struct BufferedMember {
-  BufferedValue key;  // always a string
+  BufferedValue key;
   BufferedValue value;
 };
+using BufferedObject = std::vector<BufferedMember>;  // document order, repeated keys kept
 
-// Lists made from buffered arrays reserve their length up front, but never more than 1 MiB worth:
-// longer lists grow as they fill.
-inline constexpr std::size_t MAX_RESERVED_JSON_VALUES = 32768;
-
-// Turns a buffered value into a JsonValue, consuming it: numbers keep their kind, arrays their
-// order, objects become key-ordered maps in which a repeated key keeps its last value. Recursion
-// follows the value's nesting, which the reader has bounded.
+// Turns a buffered value into a JsonValue, consuming it; a string view is copied.
 JsonValue to_json_value(BufferedValue&& value);
-
-// The same for each item of an array, in order.
-JsonArray to_json_array(BufferedArray&& items);
 
 }  // namespace tessary

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "specs/pow10_table.h"
@@ -24,6 +25,26 @@ bool is_whitespace(std::uint8_t byte) {
 
 bool is_digit(int byte) {
   return byte >= '0' && byte <= '9';
+}
+
+// Whether the eight bytes of word are all ASCII digits: each byte's high nibble is 3 and adding 6
+// to it does not carry into the high nibble.
+bool all_digits(std::uint64_t word) {
+  constexpr std::uint64_t high_nibbles = 0xF0F0F0F0F0F0F0F0ull;
+  constexpr std::uint64_t threes = 0x3030303030303030ull;
+  return (word & high_nibbles) == threes &&
+         ((word + 0x0606060606060606ull) & high_nibbles) == threes;
+}
+
+// The value of eight ASCII digits loaded little-endian (the first digit in the lowest byte):
+// pairs of digits, then pairs of pairs, then the two halves are combined by multiplications.
+std::uint64_t eight_digit_value(std::uint64_t word) {
+  word -= 0x3030303030303030ull;
+  word = word * 10 + (word >> 8);  // each even byte now holds a two-digit value
+  constexpr std::uint64_t mask = 0x000000FF000000FFull;
+  constexpr std::uint64_t mul1 = 100 + (1000000ull << 32);
+  constexpr std::uint64_t mul2 = 1 + (10000ull << 32);
+  return ((word & mask) * mul1 + ((word >> 16) & mask) * mul2) >> 32;
 }
 
 // Whether significand * 10 + digit still fits an unsigned 64-bit integer.
@@ -128,11 +149,6 @@ void JsonReader::skip_whitespace() {
   }
 }
 
-int JsonReader::peek_after_whitespace() {
-  skip_whitespace();
-  return peek();
-}
-
 int JsonReader::peek_value() {
   const int next = peek_after_whitespace();
   if (next == END) fail_consumed("EOF while parsing a value");
@@ -204,7 +220,15 @@ bool JsonReader::end_document() {
 // ---- values
 
 bool JsonReader::read_value(BufferedValue& out) {
-  switch (peek_value()) {
+  return read_any(out);
+}
+
+// Value is BufferedValue (a member value: strings without escapes stay views) or JsonValue (inside
+// an array or object: strings are copied).
+template <typename Value>
+bool JsonReader::read_any(Value& out) {
+  const int next = peek_value();
+  switch (next) {
     case END:
       return false;
     case 'n':
@@ -222,26 +246,21 @@ bool JsonReader::read_value(BufferedValue& out) {
     case '"': {
       StringRead string;
       if (!read_string(string)) return false;
-      out = keep_string(string);
+      if constexpr (std::is_same_v<Value, BufferedValue>) {
+        out = keep_string(string);
+      } else {
+        out.data.template emplace<std::string>(string.text);
+      }
       return true;
     }
     case '[':
-      return read_array(out.data.emplace<BufferedArray>());
+      return read_array(out.data.template emplace<JsonArray>());
     case '{':
-      return read_object(out.data.emplace<BufferedObject>());
-    case '-':
-    case '0':
-    case '1':
-    case '2':
-    case '3':
-    case '4':
-    case '5':
-    case '6':
-    case '7':
-    case '8':
-    case '9':
-      return read_number(out.data.emplace<JsonNumber>());
+      return read_object(out.data.template emplace<JsonObject>());
     default:
+      if (next == '-' || is_digit(next)) {
+        return read_number(out.data.template emplace<JsonNumber>());
+      }
       return fail_next("expected value");
   }
 }
@@ -256,12 +275,12 @@ bool JsonReader::read_literal(std::string_view rest) {
   return true;
 }
 
-bool JsonReader::read_array(BufferedArray& items) {
+bool JsonReader::read_array(JsonArray& items) {
   if (!open_bracket()) return false;
   for (bool first = true;; first = false) {
     switch (next_element(first)) {
       case Step::Item:
-        if (!read_value(items.emplace_back())) return false;
+        if (!read_any(items.emplace_back())) return false;
         break;
       case Step::End:
         close_bracket();
@@ -272,19 +291,21 @@ bool JsonReader::read_array(BufferedArray& items) {
   }
 }
 
-bool JsonReader::read_object(BufferedObject& members) {
+bool JsonReader::read_object(JsonObject& object) {
   if (!open_bracket()) return false;
+  std::vector<JsonMember> members;  // document order; from_members sorts and keeps the last
   StringRead key;
   for (bool first = true;; first = false) {
     switch (next_key(first, key)) {
       case Step::Item: {
-        BufferedMember& member = members.emplace_back();
-        member.key = keep_string(key);  // before the value's strings reuse the scratch buffer
-        if (!read_colon() || !read_value(member.value)) return false;
+        JsonMember& member = members.emplace_back();
+        member.key = key.text;  // before the value's strings reuse the scratch buffer
+        if (!read_colon() || !read_any(member.value)) return false;
         break;
       }
       case Step::End:
         close_bracket();
+        object = JsonObject::from_members(std::move(members));
         return true;
       case Step::Failed:
         return false;
@@ -294,32 +315,15 @@ bool JsonReader::read_object(BufferedObject& members) {
 
 bool JsonReader::report_unexpected(std::string_view expected) {
   BufferedValue value;
-  switch (peek()) {
-    case '[':
-      value.data = BufferedArray{};
-      break;
-    case '{':
-      value.data = BufferedObject{};
-      break;
-    case 'n':
-    case 't':
-    case 'f':
-    case '"':
-    case '-':
-    case '0':
-    case '1':
-    case '2':
-    case '3':
-    case '4':
-    case '5':
-    case '6':
-    case '7':
-    case '8':
-    case '9':
-      if (!read_value(value)) return false;
-      break;
-    default:
-      return fail_next("expected value");
+  const int next = peek();
+  if (next == '[') {
+    value.data = JsonArray{};
+  } else if (next == '{') {
+    value.data = JsonObject{};
+  } else if (next == END) {
+    return fail_next("expected value");
+  } else if (!read_value(value)) {  // a scalar, or "expected value" for a byte that starts none
+    return false;
   }
   return fail_consumed(invalid_type_message(value, expected));
 }
@@ -348,18 +352,13 @@ bool JsonReader::read_number(JsonNumber& out) {
   std::uint64_t significand = static_cast<std::uint64_t>(next - '0');
   std::int32_t exponent = 0;
   bool is_double = false;  // digits dropped, a fraction or an exponent
-  bool dropped = false;
   if (next == '0') {
     if (is_digit(peek())) return fail_next("invalid number");
   } else {
-    while (is_digit(next = peek())) {
-      consume();
-      if (!dropped && digit_fits(significand, next - '0')) {
-        significand = significand * 10 + static_cast<std::uint64_t>(next - '0');
-      } else {
-        dropped = is_double = true;
-        exponent = saturating_add(exponent, 1);
-      }
+    const DigitRun run = read_digit_run(significand);
+    if (run.appended < run.consumed) {
+      is_double = true;
+      exponent = saturating_add(exponent, static_cast<std::int64_t>(run.consumed - run.appended));
     }
   }
 
@@ -369,17 +368,10 @@ bool JsonReader::read_number(JsonNumber& out) {
     next = peek();
     if (next == END) return fail_consumed("EOF while parsing a value");
     if (!is_digit(next)) return fail_next("invalid number");
-    bool dropping = false;
-    while (is_digit(next = peek())) {
-      consume();
-      if (!dropping && digit_fits(significand, next - '0')) {
-        significand = significand * 10 + static_cast<std::uint64_t>(next - '0');
-        exponent = saturating_add(exponent, -1);
-      } else {
-        dropping = true;
-      }
-    }
+    const DigitRun run = read_digit_run(significand);
+    exponent = saturating_add(exponent, -static_cast<std::int64_t>(run.appended));
     is_double = true;
+    next = peek();
   }
 
   if (next == 'e' || next == 'E') {
@@ -396,6 +388,31 @@ bool JsonReader::read_number(JsonNumber& out) {
     out = JsonNumber::from_f64(-static_cast<double>(significand));
   }
   return true;
+}
+
+JsonReader::DigitRun JsonReader::read_digit_run(std::uint64_t& significand) {
+  // A local index keeps the loops in registers.
+  const std::string_view text = text_;
+  std::size_t i = index_;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight digits at a time while they surely fit: below 10^11, S * 10^8 + 99999999 < 10^19.
+    while (significand < 100'000'000'000ull && text.size() - i >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if (!all_digits(word)) break;
+      significand = significand * 100'000'000 + eight_digit_value(word);
+      i += 8;
+    }
+  }
+  while (i < text.size() && is_digit(text[i]) && digit_fits(significand, text[i] - '0')) {
+    significand = significand * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    ++i;
+  }
+  const std::size_t appended = i - index_;
+  while (i < text.size() && is_digit(text[i])) ++i;
+  const DigitRun run{i - index_, appended};
+  index_ = i;
+  return run;
 }
 
 // After the exponent mark.

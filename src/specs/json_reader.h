@@ -8,9 +8,9 @@
 // in json_reader.cpp, because the parsed parameters decide every sampled value.
 //
 // Failure: every operation that can fail returns false (or Step::Failed) after recording one
-// error; the caller stops and takes it with take_error(). No operation may be called after a
-// failure. Nothing throws except std::bad_alloc. Any byte string is safe input: reads stay in
-// bounds and nesting is limited, so recursion is bounded.
+// error; the caller stops and takes it with take_error(). After a failure only finish_object and
+// take_error may be called. Nothing throws except std::bad_alloc. Any byte string is safe input:
+// reads stay in bounds and nesting is limited, so recursion is bounded.
 //
 // The text must outlive the reader and every BufferedValue read from it (strings without escapes
 // are views into it). A reader is used by one thread.
@@ -51,7 +51,12 @@ class JsonReader {
     return index_ < text_.size() ? static_cast<std::uint8_t>(text_[index_]) : END;
   }
   // Skips space, tab, line feed and carriage return, then peeks.
-  int peek_after_whitespace();
+  int peek_after_whitespace() {
+    const int next = peek();
+    if (next > ' ') return next;  // the common case: no whitespace at all
+    skip_whitespace();
+    return peek();
+  }
   // Skips whitespace and peeks; at the end of the text fails with "EOF while parsing a value".
   int peek_value();
 
@@ -79,6 +84,7 @@ class JsonReader {
   // Requires peek() == '"'. Reads the string up to its closing quote, escapes resolved.
   [[nodiscard]] bool read_string(StringRead& out);
   // Skips whitespace and reads one whole value, nested to any depth the nesting limit allows.
+  // Arrays and objects inside it are built as JsonValues.
   [[nodiscard]] bool read_value(BufferedValue& out);
 
   // For a value of the wrong kind at the next byte (whitespace skipped by the caller): reads it if
@@ -102,14 +108,23 @@ class JsonReader {
   void skip_whitespace();
   bool read_literal(std::string_view rest);
   bool read_number(JsonNumber& out);
+  // Consumes a run of digits, appending each to significand while it fits an unsigned 64-bit
+  // integer; from the first that does not fit, all further digits are dropped.
+  struct DigitRun {
+    std::size_t consumed;
+    std::size_t appended;
+  };
+  DigitRun read_digit_run(std::uint64_t& significand);
   bool read_exponent(bool negative, std::uint64_t significand, std::int32_t exponent,
                      JsonNumber& out);
   bool finish_number(bool negative, std::uint64_t significand, std::int32_t exponent,
                      JsonNumber& out);
   bool read_escape();
   bool read_hex_escape(std::uint32_t& code);
-  bool read_array(BufferedArray& items);
-  bool read_object(BufferedObject& members);
+  template <typename Value>
+  bool read_any(Value& out);
+  bool read_array(JsonArray& items);
+  bool read_object(JsonObject& object);
   std::size_t find_string_special(std::size_t from) const;
 
   // Record an error at the consumed index (bytes consumed so far) or at the next index (one

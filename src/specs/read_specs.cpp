@@ -61,19 +61,22 @@ Problem take_optional_f64(const BufferedValue& value, std::optional<double>& out
   return take_f64(value, out.emplace());
 }
 
+// The list keeps the array's own storage, so nothing is reserved up front.
 Problem take_values(BufferedValue& value, std::vector<JsonValue>& out) {
-  auto* items = std::get_if<BufferedArray>(&value.data);
+  auto* items = std::get_if<JsonArray>(&value.data);
   if (items == nullptr) return invalid_type_message(value, "a sequence");
-  out = to_json_array(std::move(*items));
+  out = std::move(*items);
   return std::nullopt;
 }
 
 Problem take_weights(const BufferedValue& value, std::vector<double>& out) {
-  const auto* items = std::get_if<BufferedArray>(&value.data);
+  const auto* items = std::get_if<JsonArray>(&value.data);
   if (items == nullptr) return invalid_type_message(value, "a sequence");
   out.reserve(std::min(items->size(), MAX_RESERVED_WEIGHTS));
-  for (const BufferedValue& item : *items) {
-    if (Problem problem = take_f64(item, out.emplace_back())) return problem;
+  for (const JsonValue& item : *items) {
+    const auto* number = std::get_if<JsonNumber>(&item.data);
+    if (number == nullptr) return invalid_type_message(item, "f64");
+    out.push_back(number->to_f64());
   }
   return std::nullopt;
 }

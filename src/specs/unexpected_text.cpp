@@ -5,40 +5,13 @@
 #include <variant>
 
 #include "output/number_text.h"
+#include "specs/utf8.h"
 
 namespace tessary {
 
 namespace {
 
 constexpr char HEX_DIGITS[] = "0123456789abcdef";
-
-// The length of the well-formed UTF-8 sequence at the start of bytes (1 to 4), or 0 when the
-// first byte does not start one: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t utf8_sequence_length(std::string_view bytes) {
-  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
-  const std::uint8_t lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length;
-  std::uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (bytes.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
 
 void append_hex_escape(std::string& out, const char* prefix, std::uint32_t code,
                        const char* suffix) {
@@ -48,11 +21,11 @@ void append_hex_escape(std::string& out, const char* prefix, std::uint32_t code,
   out += suffix;
 }
 
-}  // namespace
-
-std::string unexpected_text(const BufferedValue& value) {
+// The text for the value held in data, a BufferedValue's or a JsonValue's variant.
+template <typename Variant>
+std::string describe(const Variant& data) {
   return std::visit(
-      [&value](const auto& held) -> std::string {
+      [](const auto& held) -> std::string {
         using T = std::decay_t<decltype(held)>;
         if constexpr (std::is_same_v<T, std::monostate>) {
           return "null";
@@ -71,20 +44,34 @@ std::string unexpected_text(const BufferedValue& value) {
           char area[U64_TEXT_CAPACITY + 1];
           const std::size_t start = write_i64(held.i, area);
           return "integer `" + std::string(area + start, area + sizeof area) + "`";
-        } else if constexpr (std::is_same_v<T, BufferedArray>) {
+        } else if constexpr (std::is_same_v<T, JsonArray>) {
           return "sequence";
-        } else if constexpr (std::is_same_v<T, BufferedObject>) {
+        } else if constexpr (std::is_same_v<T, JsonObject>) {
           return "map";
         } else {
           std::string text = "string ";
-          append_quoted(text, value.string());
+          append_quoted(text, held);
           return text;
         }
       },
-      value.data);
+      data);
+}
+
+}  // namespace
+
+std::string unexpected_text(const BufferedValue& value) {
+  return describe(value.data);
+}
+
+std::string unexpected_text(const JsonValue& value) {
+  return describe(value.data);
 }
 
 std::string invalid_type_message(const BufferedValue& value, std::string_view expected) {
+  return "invalid type: " + unexpected_text(value) + ", expected " + std::string(expected);
+}
+
+std::string invalid_type_message(const JsonValue& value, std::string_view expected) {
   return "invalid type: " + unexpected_text(value) + ", expected " + std::string(expected);
 }
 

@@ -13,9 +13,11 @@ namespace tessary {
 // "null", "boolean `true`", "integer `-5`", "floating point `18.0`", "string \"a\"", "sequence"
 // or "map".
 std::string unexpected_text(const BufferedValue& value);
+std::string unexpected_text(const JsonValue& value);
 
 // "invalid type: {value's text}, expected {expected}".
 std::string invalid_type_message(const BufferedValue& value, std::string_view expected);
+std::string invalid_type_message(const JsonValue& value, std::string_view expected);
 
 // "invalid value: {value's text}, expected {expected}".
 std::string invalid_value_message(const BufferedValue& value, std::string_view expected);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <span>
 #include <string>
@@ -155,6 +156,26 @@ OutputBuffer build_block(const BlockPlan& plan, std::size_t b, std::uint64_t see
 }
 
 }  // namespace
+
+void assemble_text(GeneratedText& text, char* destination) {
+  // Copying into fresh memory costs mostly page faults; spread over the pool, they are paid in
+  // parallel, and each block's memory goes back as soon as it is copied.
+  std::vector<std::size_t> offsets(text.blocks.size());
+  std::size_t offset = 0;
+  for (std::size_t b = 0; b < text.blocks.size(); ++b) {
+    offsets[b] = offset;
+    offset += text.blocks[b]->size();
+  }
+  std::vector<unsigned char> copied(text.blocks.size());
+  collect_indexed(
+      global_pool(), text.blocks.size(),
+      [&](std::size_t b) -> unsigned char {
+        std::memcpy(destination + offsets[b], text.blocks[b]->data(), text.blocks[b]->size());
+        text.blocks[b].reset();
+        return 1;
+      },
+      std::span<unsigned char>(copied));
+}
 
 std::uint64_t physical_memory_bytes() {
   const long pages = sysconf(_SC_PHYS_PAGES);

@@ -56,6 +56,11 @@ struct GenerateLimits {
 GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale, std::string_view specs_json,
                                  const GenerateLimits& limits, const CollectControl& control = {});
 
+// Copies the blocks, in order, into `destination` (text.length bytes) on the worker pool, releasing
+// each block once it is copied. Workers write only into `destination`. Requires: text holds every
+// block (as generate_entities returned it). Afterwards the blocks are empty.
+void assemble_text(GeneratedText& text, char* destination);
+
 // The machine's physical memory in bytes (0 when the system cannot tell).
 std::uint64_t physical_memory_bytes();
 

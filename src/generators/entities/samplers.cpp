@@ -7,15 +7,15 @@
 
 namespace tessary::sampler_failure {
 
-void empty_int_range(std::source_location where) {
+void empty_int_range(SourceLocation where) {
   panic("cannot sample empty range", where);
 }
 
-void range_error(const char* error, std::source_location where) {
+void range_error(const char* error, SourceLocation where) {
   panic(std::string("called `Result::unwrap()` on an `Err` value: ") + error, where);
 }
 
-void index_out_of_bounds(std::uint64_t len, std::uint64_t index, std::source_location where) {
+void index_out_of_bounds(std::uint64_t len, std::uint64_t index, SourceLocation where) {
   char len_text[U64_TEXT_CAPACITY];
   char index_text[U64_TEXT_CAPACITY];
   const std::size_t len_start = write_u64(len, len_text);

@@ -18,7 +18,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <source_location>
 #include <variant>
 
 #include "generators/entities/index_pick.h"
@@ -26,20 +25,21 @@
 #include "random/xoshiro.h"
 #include "records/attr_spec.h"
 #include "records/entity_record.h"
+#include "records/panic.h"
 
 namespace tessary {
 
 namespace sampler_failure {
 // Panics with "cannot sample empty range".
 [[noreturn, gnu::cold]] void empty_int_range(
-    std::source_location where = std::source_location::current());
+    SourceLocation where = SourceLocation::current());
 // Panics with "called `Result::unwrap()` on an `Err` value: " and the error's name.
 [[noreturn, gnu::cold]] void range_error(
-    const char* error, std::source_location where = std::source_location::current());
+    const char* error, SourceLocation where = SourceLocation::current());
 // Panics with "index out of bounds: the len is {len} but the index is {index}".
 [[noreturn, gnu::cold]] void index_out_of_bounds(
     std::uint64_t len, std::uint64_t index,
-    std::source_location where = std::source_location::current());
+    SourceLocation where = SourceLocation::current());
 }  // namespace sampler_failure
 
 // low + an offset in 0..high-low by the widening multiply with one correction draw; the full i64

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "records/attr_spec.h"
+#include "records/panic.h"
 
 namespace tessary {
 namespace {
@@ -214,6 +215,53 @@ TEST(WriteEntity, AppendsOneObjectToTheCallersBuffer) {
   out.append_literal("prefix,");
   write_entity(record, out);
   EXPECT_EQ(out.view(), R"(prefix,{"id":7,"age":42})");
+}
+
+TEST(WriteEntity, PreparedKeysWriteTheSameBytes) {
+  // Keys shorter and longer than the block they are copied in, escaped keys, and borrowed values
+  // large enough to make the buffer grow in the middle of an entity.
+  const std::vector<AttrSpec> specs =
+      specs_named({"", "a", std::string(31, 'k'), std::string(70, 'L'), "q\"\n", "id", "z"});
+  const EntityLayout layout = layout_entities(specs);
+  const EntityKeys keys = prepare_entity_keys(layout);
+  JsonArray big;
+  for (int i = 0; i < 500; ++i) big.push_back(JsonValue(std::string("element")));
+  const JsonValue big_value = big;
+  const JsonValue text_value(std::string("\x01text"));
+  const JsonValue number_value = JsonNumber::from_f64(-1.5e-7);
+  EntityRecord record = make_entity_record(layout);
+  record.id = 123456789;
+  record.values = {AttributeValue::borrow(big_value),    AttributeValue::from_f64(0.1),
+                   AttributeValue::borrow(text_value),   AttributeValue::from_i64(-42),
+                   AttributeValue::borrow(number_value), AttributeValue::null(),
+                   AttributeValue::borrow(big_value)};
+  for (std::size_t filled : {0, 100, 127}) {
+    OutputBuffer plain;
+    OutputBuffer prepared;
+    const std::string filler(filled, '.');
+    plain.append(filler);
+    prepared.append(filler);
+    write_entity(record, plain);
+    write_entity(record, keys, prepared);
+    EXPECT_EQ(prepared.view(), plain.view());
+    EXPECT_EQ(plain.view().substr(filled, 33), R"({"id":123456789,"":["element","el)");
+  }
+}
+
+TEST(WriteEntity, RecordsThatDoNotMatchTheirLayoutOrKeysPanic) {
+  const std::vector<AttrSpec> one = specs_named({"a"});
+  const std::vector<AttrSpec> two = specs_named({"a", "b"});
+  const EntityLayout layout_one = layout_entities(one);
+  const EntityLayout layout_two = layout_entities(two);
+  const EntityKeys keys_one = prepare_entity_keys(layout_one);
+  EntityRecord short_record = make_entity_record(layout_two);
+  short_record.values.pop_back();  // one value for two members
+  const EntityRecord other_layout = make_entity_record(layout_two);
+  OutputBuffer out;
+  EXPECT_THROW(write_entity(short_record, out), Panic);
+  EXPECT_THROW(write_entity(other_layout, keys_one, out), Panic);
+  const std::vector<EntityRecord> mixed = {make_entity_record(layout_one), other_layout};
+  EXPECT_THROW(write_entities(mixed), Panic);
 }
 
 }  // namespace

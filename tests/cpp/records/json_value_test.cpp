@@ -46,6 +46,20 @@ TEST(JsonObject, KeysIterateInUnsignedByteOrderAndRepeatedKeysKeepTheLastValue) 
   }
 }
 
+// Large objects take another sorting path than small ones; both keep the last repeated value.
+TEST(JsonObject, FromMembersMatchesInsertionForEverySize) {
+  for (int size = 0; size <= 40; ++size) {
+    std::vector<JsonMember> members;
+    JsonObject inserted;
+    for (int i = 0; i < size; ++i) {
+      const std::string key = std::to_string((size - i) % 7);  // descending, repeated
+      members.push_back({key, JsonNumber::from_u64(i)});
+      inserted.insert_or_assign(key, JsonNumber::from_u64(i));
+    }
+    EXPECT_EQ(JsonObject::from_members(members), inserted) << size;
+  }
+}
+
 TEST(JsonValue, CopiesAreDeep) {
   JsonObject inner;
   inner.insert_or_assign("k", JsonValue(std::string("v")));

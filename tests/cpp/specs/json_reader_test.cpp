@@ -51,7 +51,7 @@ std::string describe(const JsonNumber& n) {
 }
 
 // Every syntax error, with its position: the caret under each input marks the byte whose 1-based
-// column is reported (one past the end for errors at the end of the text).
+// column is reported (for errors at the end of the text, the last byte).
 TEST(JsonReader, SyntaxErrorsNameTheirByte) {
   struct Case {
     std::string_view text;
@@ -60,30 +60,43 @@ TEST(JsonReader, SyntaxErrorsNameTheirByte) {
   const Case cases[] = {
       {R"()", "EOF while parsing a value at line 1 column 0"},
       {R"(   )", "EOF while parsing a value at line 1 column 3"},
-      //     ^
-      {R"(nu)", "EOF while parsing a value at line 1 column 2"},
       //    ^
+      {R"(nu)", "EOF while parsing a value at line 1 column 2"},
+      //   ^
       {R"(-)", "EOF while parsing a value at line 1 column 1"},
+      //  ^
       {R"(1.)", "EOF while parsing a value at line 1 column 2"},
+      //   ^
       {R"(1e)", "EOF while parsing a value at line 1 column 2"},
+      //   ^
       {R"(1e+)", "EOF while parsing a value at line 1 column 3"},
-      //     ^
+      //    ^
       {R"([1,)", "EOF while parsing a value at line 1 column 3"},
+      //    ^
       {R"({"a":1,)", "EOF while parsing a value at line 1 column 7"},
-      //         ^
-      {R"({"a":)", "EOF while parsing a value at line 1 column 5"},
-      {R"([)", "EOF while parsing a list at line 1 column 1"},
-      {R"([1 )", "EOF while parsing a list at line 1 column 3"},
-      {R"({)", "EOF while parsing an object at line 1 column 1"},
-      {R"({"a")", "EOF while parsing an object at line 1 column 4"},
-      {R"({"a":1)", "EOF while parsing an object at line 1 column 6"},
       //        ^
+      {R"({"a":)", "EOF while parsing a value at line 1 column 5"},
+      //      ^
+      {R"([)", "EOF while parsing a list at line 1 column 1"},
+      //  ^
+      {R"([1 )", "EOF while parsing a list at line 1 column 3"},
+      //    ^
+      {R"({)", "EOF while parsing an object at line 1 column 1"},
+      //  ^
+      {R"({"a")", "EOF while parsing an object at line 1 column 4"},
+      //     ^
+      {R"({"a":1)", "EOF while parsing an object at line 1 column 6"},
+      //       ^
       {R"("abc)", "EOF while parsing a string at line 1 column 4"},
+      //     ^
       {R"("\)", "EOF while parsing a string at line 1 column 2"},
+      //   ^
       {R"("\u12)", "EOF while parsing a string at line 1 column 5"},
+      //      ^
       {R"("\ud800)", "EOF while parsing a string at line 1 column 7"},
+      //        ^
       {R"("\ud800\)", "EOF while parsing a string at line 1 column 8"},
-      //          ^
+      //         ^
       {R"({"a" 1})", "expected `:` at line 1 column 6"},
       //       ^
       {R"([1 2])", "expected `,` or `]` at line 1 column 4"},
@@ -101,9 +114,11 @@ TEST(JsonReader, SyntaxErrorsNameTheirByte) {
       {R"(x)", "expected value at line 1 column 1"},
       //  ^
       {R"(])", "expected value at line 1 column 1"},
+      //  ^
       {R"([,1])", "expected value at line 1 column 2"},
       //   ^
       {R"(.5)", "expected value at line 1 column 1"},
+      //  ^
       {"\xEF\xBB\xBF{}", "expected value at line 1 column 1"},  // a byte-order mark is no space
       {R"("\x")", "invalid escape at line 1 column 3"},
       //    ^
@@ -112,12 +127,15 @@ TEST(JsonReader, SyntaxErrorsNameTheirByte) {
       {R"(01)", "invalid number at line 1 column 2"},
       //   ^
       {R"(-01)", "invalid number at line 1 column 3"},
+      //    ^
       {R"(-x)", "invalid number at line 1 column 2"},
       //   ^
       {R"(1.x)", "invalid number at line 1 column 3"},
       //    ^
       {R"(1.e5)", "invalid number at line 1 column 3"},
+      //    ^
       {R"(1ex)", "invalid number at line 1 column 3"},
+      //    ^
       {R"(1e+x)", "invalid number at line 1 column 4"},
       //     ^
       {R"(1e309)", "number out of range at line 1 column 5"},
@@ -129,8 +147,10 @@ TEST(JsonReader, SyntaxErrorsNameTheirByte) {
       {R"(1e21474836470000)", "number out of range at line 1 column 13"},
       //              ^
       {R"(1e2147483647)", "number out of range at line 1 column 12"},
+      //             ^
       // Rounded up when multiplied by 1e292; the correctly rounded reading is the largest double.
       {R"(1.7976931348623158e308)", "number out of range at line 1 column 22"},
+      //                       ^
       {"\"a\tb\"",
        "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3"},
       {std::string_view("\"\0\"", 3),
@@ -148,14 +168,17 @@ TEST(JsonReader, SyntaxErrorsNameTheirByte) {
       {R"(1 2)", "trailing characters at line 1 column 3"},
       //    ^
       {R"([]])", "trailing characters at line 1 column 3"},
+      //    ^
       {R"("\udc00")", "lone leading surrogate in hex escape at line 1 column 7"},
       //        ^
       {R"("\ud800\u0041")", "lone leading surrogate in hex escape at line 1 column 13"},
       //              ^
       {R"("\ud800\udbff")", "lone leading surrogate in hex escape at line 1 column 13"},
+      //              ^
       {R"("\ud800")", "unexpected end of hex escape at line 1 column 8"},
       //         ^ (the closing quote, which is no backslash)
       {R"("\ud800x)", "unexpected end of hex escape at line 1 column 8"},
+      //         ^
       {R"("\ud800\n")", "unexpected end of hex escape at line 1 column 9"},
       //          ^
   };
@@ -220,6 +243,30 @@ TEST(JsonReader, NumbersFollowTheFixedConversion) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(describe(number_of(c.text)), describe(c.expected)) << c.text;
+  }
+}
+
+// Digits are read eight at a time where they surely fit: every length and every position of the
+// first non-digit must give the same value as reading them one by one. Integers that fit and
+// fractions of up to 15 digits (one exact division) are also what strtoull and strtod give.
+TEST(JsonReader, DigitRunsOfEveryLength) {
+  const std::string patterns[] = {"12345678901234567890", "99999999999999999999",
+                                  "10000000000000000000", "18446744073709551615"};
+  for (const std::string& pattern : patterns) {
+    for (std::size_t length = 1; length <= pattern.size(); ++length) {
+      const std::string digits = pattern.substr(0, length);
+      if (length < 20 || digits <= "18446744073709551615") {
+        EXPECT_EQ(describe(number_of(digits)),
+                  describe(JsonNumber::from_u64(std::strtoull(digits.c_str(), nullptr, 10))));
+        EXPECT_EQ(describe(number_of(digits + "        ")), describe(number_of(digits)));
+      }
+      if (length <= 15) {
+        const std::string fraction = "0." + digits;
+        EXPECT_EQ(describe(number_of(fraction)),
+                  describe(JsonNumber::from_f64(std::strtod(fraction.c_str(), nullptr))));
+        EXPECT_EQ(describe(number_of(fraction + "e0")), describe(number_of(fraction)));
+      }
+    }
   }
 }
 
@@ -309,23 +356,25 @@ TEST(JsonReader, StringScanFindsTheFirstSpecialByteAtEveryOffset) {
   }
 }
 
-TEST(JsonReader, ArraysAndObjectsAreBufferedInDocumentOrder) {
-  const auto result = read_document(R"( {"b": 1, "a": [true, false, null], "b": "x", "": {}} )");
+// Arrays and objects are built as JsonValues at once: objects ordered by key, a repeated key
+// keeping its last value; member strings with escapes are copies, plain ones views.
+TEST(JsonReader, ArraysAndObjectsBecomeJsonValues) {
+  const auto result =
+      read_document(R"( {"b": 1, "a": [true, false, null, "x\ty"], "b": {"c": "d"}, "": {}} )");
   ASSERT_TRUE(std::holds_alternative<BufferedValue>(result));
-  const auto& members = std::get<BufferedObject>(std::get<BufferedValue>(result).data);
-  ASSERT_EQ(members.size(), 4u);
-  EXPECT_EQ(members[0].key.string(), "b");
-  EXPECT_EQ(std::get<JsonNumber>(members[0].value.data), JsonNumber::from_u64(1));
-  EXPECT_EQ(members[1].key.string(), "a");
-  const auto& items = std::get<BufferedArray>(members[1].value.data);
-  ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(std::get<bool>(items[0].data), true);
-  EXPECT_EQ(std::get<bool>(items[1].data), false);
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(items[2].data));
-  EXPECT_EQ(members[2].key.string(), "b");  // the repeated key is kept
-  EXPECT_EQ(members[2].value.string(), "x");
-  EXPECT_EQ(members[3].key.string(), "");
-  EXPECT_TRUE(std::get<BufferedObject>(members[3].value.data).empty());
+  JsonObject inner;
+  inner.insert_or_assign("c", JsonValue(std::string("d")));
+  JsonObject expected;
+  expected.insert_or_assign("", JsonObject{});
+  expected.insert_or_assign("a", JsonArray{JsonValue(true), JsonValue(false), JsonValue(nullptr),
+                                           JsonValue(std::string("x\ty"))});
+  expected.insert_or_assign("b", std::move(inner));
+  EXPECT_EQ(std::get<JsonObject>(std::get<BufferedValue>(result).data), expected);
+
+  const auto plain = read_document(R"("abc")");
+  EXPECT_TRUE(std::holds_alternative<std::string_view>(std::get<BufferedValue>(plain).data));
+  const auto escaped = read_document(R"("a\nc")");
+  EXPECT_EQ(std::get<std::string>(std::get<BufferedValue>(escaped).data), "a\nc");
 }
 
 TEST(JsonReader, NestingStopsAtTheHundredTwentyEighthBracket) {
@@ -351,7 +400,8 @@ TEST(JsonReader, NestingStopsAtTheHundredTwentyEighthBracket) {
 // Reading stays linear: a 10 MB string (with and without escapes) and a million-element array.
 TEST(JsonReader, LargeValuesAreReadWhole) {
   const std::size_t size = 10 << 20;
-  std::string plain = "\"" + std::string(size, 'a') + "\"";
+  std::string plain(size + 2, 'a');
+  plain.front() = plain.back() = '"';
   auto result = read_document(plain);
   ASSERT_TRUE(std::holds_alternative<BufferedValue>(result));
   EXPECT_EQ(std::get<std::string_view>(std::get<BufferedValue>(result).data).size(), size);
@@ -368,9 +418,9 @@ TEST(JsonReader, LargeValuesAreReadWhole) {
   array += "]";
   result = read_document(array);
   ASSERT_TRUE(std::holds_alternative<BufferedValue>(result));
-  const auto& items = std::get<BufferedArray>(std::get<BufferedValue>(result).data);
+  const auto& items = std::get<JsonArray>(std::get<BufferedValue>(result).data);
   ASSERT_EQ(items.size(), 1000000u);
-  EXPECT_EQ(std::get<JsonNumber>(items.back().data), JsonNumber::from_f64(1.5));
+  EXPECT_EQ(items.back(), JsonValue(JsonNumber::from_f64(1.5)));
 }
 
 }  // namespace
