@@ -192,7 +192,7 @@ def machine_description(load: tuple[float, float]) -> list[str]:
     packages = ("tessary", "numpy", "orjson", "polars", "mimesis", "faker", "matplotlib")
     threads = os.environ.get("RAYON_NUM_THREADS") or f"{os.cpu_count()} (one per core)"
     return [
-        f"- Date: {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}",
+        f"- Date (end of the run): {datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}",
         f"- CPU: {cpu_model()}, {os.cpu_count()} cores online",
         f"- System: {platform.platform()}",
         f"- Python: {platform.python_implementation()} {platform.python_version()}",
