@@ -1,5 +1,5 @@
 # The two entry points of the quick start; the work is done by the scripts.
-.PHONY: demo test bench
+.PHONY: demo test bench bench-peers
 
 demo:
 	./scripts/demo.sh
@@ -9,3 +9,6 @@ test:
 
 bench:
 	./scripts/bench.sh
+
+bench-peers:
+	./scripts/bench-peers.sh

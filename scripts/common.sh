@@ -59,9 +59,10 @@ clang_runtime_package() {
 
 BUILD_TOOLS=(g++ cmake ninja-build)
 
-# Creates .venv with the given Python unless it is there already, and echoes its interpreter.
+# Creates the virtual environment (.venv unless a directory is given) with the given Python
+# unless it is there already, and echoes its interpreter.
 ensure_venv() {
-  local python=$1 venv="$ROOT/.venv"
+  local python=$1 venv=${2:-$ROOT/.venv}
   if ! is_python313 "$venv/bin/python"; then
     say "creating $venv"
     rm -rf "$venv"
