@@ -28,7 +28,7 @@ constexpr std::size_t MAP_COUNT = 1000000;
 // thread shows (BM_Map50ns_Serial, time / 10^6).
 std::uint64_t work_50ns(std::size_t i) {
   std::uint64_t x = i + 1;
-  for (int r = 0; r < 55; ++r) {
+  for (int r = 0; r < 68; ++r) {
     x ^= x >> 29;
     x *= 0xBF58476D1CE4E5B9ULL;
   }
