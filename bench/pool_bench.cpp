@@ -6,9 +6,9 @@
 // OpenMP's. The machine may be shared, so compare medians of interleaved repetitions. (The round
 // trips run a fixed number of iterations: OpenMP's spinning threads get very slow when other
 // processes want the processors, and an iteration count sized in a quiet moment could then take
-// many minutes.)
+// many minutes.) One command line:
 //
-//   pool_bench --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
+//   pool_bench --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true
 //              --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
