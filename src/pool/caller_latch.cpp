@@ -5,9 +5,20 @@
 namespace tessary {
 namespace {
 
-// How many times the waiting thread looks at the flag, yielding its processor in between, before
-// it blocks. About as long as a short call takes; a longer call pays this once.
-constexpr int CHECKS_BEFORE_BLOCKING = 200;
+// How long the waiting thread checks the flag before it blocks: about as long as a short call
+// takes (a block and wake-up costs several microseconds, more than such a call). It checks with
+// the processor's spin-wait hint and gives its processor away now and then, in case the worker it
+// waits for shares that processor; a call that takes longer pays this once, some 100 microseconds.
+constexpr int CHECKS_BEFORE_BLOCKING = 6400;
+constexpr int CHECKS_PER_YIELD = 64;
+
+void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
 
 }  // namespace
 
@@ -20,8 +31,12 @@ std::exception_ptr CallerLatch::wait(const std::function<bool()>& poll,
                                      std::chrono::milliseconds interval,
                                      std::atomic<bool>& stop_requested) noexcept {
   waiting_ = true;
-  for (int i = 0; i < CHECKS_BEFORE_BLOCKING && !set_.load(std::memory_order_acquire); ++i) {
-    sched_yield();
+  for (int i = 1; i <= CHECKS_BEFORE_BLOCKING && !set_.load(std::memory_order_acquire); ++i) {
+    if (i % CHECKS_PER_YIELD == 0) {
+      sched_yield();
+    } else {
+      cpu_relax();
+    }
   }
   std::exception_ptr poll_failure;
   std::unique_lock<std::mutex> lock(mutex_);

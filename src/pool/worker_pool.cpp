@@ -27,7 +27,9 @@ struct alignas(64) Worker {
 namespace {
 
 // How many fruitless searches an idle worker makes, yielding its processor after each, before it
-// sleeps. Short calls that follow each other closely then find their workers awake.
+// sleeps. Announced work, even when another worker takes it, starts the count again: the worker
+// sleeps once the pool has been quiet for a while, and short calls that follow each other closely
+// find their workers awake.
 constexpr int SEARCHES_BEFORE_SLEEP = 64;
 
 thread_local Worker* this_thread_worker = nullptr;
@@ -107,11 +109,7 @@ void WorkerPool::stop_workers() noexcept {
   stopping_.store(true, std::memory_order_seq_cst);
   {
     std::lock_guard<std::mutex> lock(sleep_mutex_);
-    for (Worker* worker : asleep_) {
-      worker->woken = true;
-      worker->wake.notify_one();
-    }
-    asleep_.clear();
+    while (!asleep_.empty()) wake_locked(asleep_.begin());
   }
   for (std::size_t i = 0; i < started_; ++i) pthread_join(workers_[i].thread, nullptr);
   started_ = 0;
@@ -186,11 +184,12 @@ void WorkerPool::execute(Worker& self, Job& job, bool moved) noexcept {
   }
   Worker& owner = *job.owner;
   job.done.store(true, std::memory_order_seq_cst);
-  if (sleepers_.load(std::memory_order_seq_cst) != 0) wake(owner);
+  if (asleep_count_.load(std::memory_order_seq_cst) != 0) wake(owner);
 }
 
 void WorkerPool::work_until(Worker& self, const std::atomic<bool>* done) noexcept {
   int fruitless = 0;
+  std::uint64_t previous_epoch = epoch_.load(std::memory_order_relaxed);
   for (;;) {
     if (done != nullptr ? done->load(std::memory_order_acquire)
                         : stopping_.load(std::memory_order_acquire)) {
@@ -199,6 +198,8 @@ void WorkerPool::work_until(Worker& self, const std::atomic<bool>* done) noexcep
     // Read before searching: work announced after this point changes the epoch and keeps the
     // worker from sleeping through it.
     const std::uint64_t seen_epoch = epoch_.load(std::memory_order_seq_cst);
+    if (seen_epoch != previous_epoch) fruitless = 0;
+    previous_epoch = seen_epoch;
     bool moved = false;
     if (Job* job = find_work(self, moved)) {
       execute(self, *job, moved);
@@ -215,41 +216,41 @@ void WorkerPool::work_until(Worker& self, const std::atomic<bool>* done) noexcep
 
 void WorkerPool::announce_work() noexcept {
   epoch_.fetch_add(1, std::memory_order_seq_cst);
-  if (sleepers_.load(std::memory_order_seq_cst) != 0) wake_one();
+  if (asleep_count_.load(std::memory_order_seq_cst) != 0) wake_one();
 }
 
 void WorkerPool::sleep(Worker& self, std::uint64_t seen_epoch,
                        const std::atomic<bool>* done) noexcept {
-  sleepers_.fetch_add(1, std::memory_order_seq_cst);
-  {
-    std::unique_lock<std::mutex> lock(sleep_mutex_);
-    const bool nothing_happened = epoch_.load(std::memory_order_seq_cst) == seen_epoch &&
-                                  !stopping_.load(std::memory_order_seq_cst) &&
-                                  (done == nullptr || !done->load(std::memory_order_seq_cst));
-    if (nothing_happened) {
-      self.woken = false;
-      asleep_.push_back(&self);
-      self.wake.wait(lock, [&self] { return self.woken; });
-    }
+  std::unique_lock<std::mutex> lock(sleep_mutex_);
+  self.woken = false;
+  asleep_.push_back(&self);
+  asleep_count_.fetch_add(1, std::memory_order_seq_cst);
+  const bool news = epoch_.load(std::memory_order_seq_cst) != seen_epoch ||
+                    stopping_.load(std::memory_order_seq_cst) ||
+                    (done != nullptr && done->load(std::memory_order_seq_cst));
+  if (news) {
+    wake_locked(asleep_.end() - 1);
+    return;
   }
-  sleepers_.fetch_sub(1, std::memory_order_seq_cst);
+  self.wake.wait(lock, [&self] { return self.woken; });
 }
 
 void WorkerPool::wake_one() noexcept {
   std::lock_guard<std::mutex> lock(sleep_mutex_);
-  if (asleep_.empty()) return;
-  Worker* worker = asleep_.back();
-  asleep_.pop_back();
-  worker->woken = true;
-  worker->wake.notify_one();
+  if (!asleep_.empty()) wake_locked(asleep_.end() - 1);
 }
 
 void WorkerPool::wake(Worker& worker) noexcept {
   std::lock_guard<std::mutex> lock(sleep_mutex_);
   auto found = std::find(asleep_.begin(), asleep_.end(), &worker);
-  if (found == asleep_.end()) return;
-  *found = asleep_.back();
+  if (found != asleep_.end()) wake_locked(found);
+}
+
+void WorkerPool::wake_locked(std::vector<Worker*>::iterator sleeper) noexcept {
+  Worker& worker = **sleeper;
+  *sleeper = asleep_.back();
   asleep_.pop_back();
+  asleep_count_.fetch_sub(1, std::memory_order_seq_cst);
   worker.woken = true;
   worker.wake.notify_one();
 }

@@ -72,6 +72,7 @@ class WorkerPool {
   void sleep(Worker& self, std::uint64_t seen_epoch, const std::atomic<bool>* done) noexcept;
   void wake_one() noexcept;
   void wake(Worker& worker) noexcept;
+  void wake_locked(std::vector<Worker*>::iterator sleeper) noexcept;
 
   std::size_t thread_count_ = 0;
   std::unique_ptr<Worker[]> workers_;
@@ -79,12 +80,14 @@ class WorkerPool {
   SharedQueue shared_;
   std::atomic<bool> stopping_{false};
 
-  // Sleeping: a worker counts itself in `sleepers_` before it checks, under `sleep_mutex_`, that
-  // nothing it waits for has happened, and then sleeps in `asleep_`. A thread that announces work
-  // advances `epoch_` before it reads `sleepers_`, so either the sleeper sees the new epoch or the
-  // announcer sees the sleeper (both sides use sequentially consistent operations).
+  // Sleeping: a worker puts itself into `asleep_` and counts itself in `asleep_count_` before it
+  // checks, under `sleep_mutex_`, that nothing it waits for has happened. A thread that announces
+  // work advances `epoch_` before it reads `asleep_count_` (a thief that completes a job sets the
+  // job's flag first), so either the sleeper sees the news or the announcer sees the sleeper; both
+  // sides use sequentially consistent operations. A worker that is woken is taken out of the count
+  // by its waker, so announcers lock nothing while no worker is actually asleep.
   std::atomic<std::uint64_t> epoch_{0};
-  std::atomic<std::size_t> sleepers_{0};
+  std::atomic<std::size_t> asleep_count_{0};
   std::mutex sleep_mutex_;
   std::vector<Worker*> asleep_;  // guarded by sleep_mutex_; capacity reserved for every worker
 };

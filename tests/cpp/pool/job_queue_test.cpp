@@ -45,20 +45,5 @@ TEST(JobDeque, RefusesWhenFullAndWrapsAround) {
   EXPECT_EQ(deque.take_oldest(), jobs[2].get());
 }
 
-TEST(SharedQueue, FirstInFirstOut) {
-  SharedQueue queue;
-  auto jobs = make_jobs(3);
-  EXPECT_EQ(queue.take(), nullptr);
-  queue.push(*jobs[0]);
-  queue.push(*jobs[1]);
-  EXPECT_TRUE(queue.maybe_nonempty());
-  EXPECT_EQ(queue.take(), jobs[0].get());
-  queue.push(*jobs[2]);
-  EXPECT_EQ(queue.take(), jobs[1].get());
-  EXPECT_EQ(queue.take(), jobs[2].get());
-  EXPECT_EQ(queue.take(), nullptr);
-  EXPECT_FALSE(queue.maybe_nonempty());
-}
-
 }  // namespace
 }  // namespace tessary
