@@ -7,9 +7,13 @@
 namespace tessary::module {
 namespace {
 
-std::string full_name(const Signature& signature) { return std::string(signature.name) + "()"; }
+std::string full_name(const Signature& signature) {
+  return std::string(signature.name) + "()";
+}
 
-PendingError type_error(std::string message) { return PendingError(PyExc_TypeError, std::move(message)); }
+PendingError type_error(std::string message) {
+  return PendingError(PyExc_TypeError, std::move(message));
+}
 
 // The keyword as str() shows it, in UTF-8 (characters with no UTF-8 form are escaped).
 std::string keyword_text(PyObject* keyword) {
@@ -31,8 +35,8 @@ PendingError too_many_positional(const Signature& signature, std::size_t given) 
   } else {
     message += "from " + std::to_string(signature.required) + " to " + std::to_string(total);
   }
-  message += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") +
-             " given";
+  message += " positional arguments but " + std::to_string(given) +
+             (given == 1 ? " was" : " were") + " given";
   return type_error(std::move(message));
 }
 

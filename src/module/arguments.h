@@ -18,9 +18,9 @@
 namespace tessary::module {
 
 struct Signature {
-  const char* name;                      // "generate_entities"
-  std::span<const char* const> params;   // parameter names in order
-  std::size_t required;                  // the first `required` parameters have no default
+  const char* name;                     // "generate_entities"
+  std::span<const char* const> params;  // parameter names in order
+  std::size_t required;                 // the first `required` parameters have no default
 };
 
 // Binds a vectorcall argument list (args, nargsf, kwnames) to the signature's parameters:

@@ -22,7 +22,9 @@ namespace {
 // A call result: a new reference, or the error to raise.
 using CallResult = std::variant<PyObject*, PendingError>;
 
-PendingError memory_error(std::string message) { return PendingError(PyExc_MemoryError, std::move(message)); }
+PendingError memory_error(std::string message) {
+  return PendingError(PyExc_MemoryError, std::move(message));
+}
 
 // The interpreter could not make a result object: its error is printed and the call panics.
 PendingError api_call_failed() {
@@ -52,7 +54,8 @@ PyObject* run_entry(Body&& body) noexcept {
   // A signal handler's exception (KeyboardInterrupt) raised while the call was being cancelled
   // wins over a failure that the cancelled work met meanwhile.
   if (PyErr_Occurred()) return nullptr;
-  if (failure->type != nullptr || failure->fetched != nullptr) raise_pending_error(std::move(*failure));
+  if (failure->type != nullptr || failure->fetched != nullptr)
+    raise_pending_error(std::move(*failure));
   return nullptr;  // an empty PendingError means the interpreter's error is already set
 }
 
@@ -111,9 +114,12 @@ CallResult text_to_str(GeneratedText& text) {
 }
 
 // Polls for signals while the caller waits; a handler's exception cancels the call.
-bool signal_raised() { return PyErr_CheckSignals() != 0; }
+bool signal_raised() {
+  return PyErr_CheckSignals() != 0;
+}
 
-CallResult generate_entities_impl(std::uint64_t seed, std::uint64_t scale, std::string_view specs_json) {
+CallResult generate_entities_impl(std::uint64_t seed, std::uint64_t scale,
+                                  std::string_view specs_json) {
   if (g_call_in_progress) {
     return PendingError(PyExc_RuntimeError,
                         "generate_entities() cannot be called while another call on this thread "
@@ -133,17 +139,20 @@ CallResult generate_entities_impl(std::uint64_t seed, std::uint64_t scale, std::
     return PendingError(PyExc_ValueError, error->display());
   }
   if (const OutputTooLarge* large = std::get_if<OutputTooLarge>(&result)) {
-    return memory_error("cannot generate " + std::to_string(scale) + " entities: the output needs at least " +
-                        std::to_string(large->needed) + " bytes, more than the " +
-                        std::to_string(large->limit) + " bytes of " + large->limit_name);
+    return memory_error("cannot generate " + std::to_string(scale) +
+                        " entities: the output needs at least " + std::to_string(large->needed) +
+                        " bytes, more than the " + std::to_string(large->limit) + " bytes of " +
+                        large->limit_name);
   }
-  if (std::holds_alternative<Cancelled>(result)) return PendingError();  // the handler's exception is set
+  if (std::holds_alternative<Cancelled>(result))
+    return PendingError();  // the handler's exception is set
   // Release the blocks as soon as the str holds their bytes.
   GeneratedText text = std::move(std::get<GeneratedText>(result));
   return text_to_str(text);
 }
 
-PyObject* generate_entities_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+PyObject* generate_entities_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                                  PyObject* kwnames) {
   return run_entry([&]() -> CallResult {
     PyObject* bound[3];
     if (auto error = bind_arguments(GENERATE_SIGNATURE, args, nargsf, kwnames, bound)) {

@@ -20,7 +20,10 @@ PyModuleDef g_definition = {
     "Tessary C++ core extension module.",
     0,        // no per-module state
     nullptr,  // the functions are added by add_function
-    nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // Appends the function's name to __all__ (created as an empty list when missing) and sets the
@@ -64,7 +67,8 @@ done:
 PyObject* create_module() {
   PyObject* module = PyModule_Create2(&g_definition, 1013);
   if (module == nullptr) return nullptr;
-  if (add_function(module, &make_seed_def) < 0 || add_function(module, &generate_entities_def) < 0) {
+  if (add_function(module, &make_seed_def) < 0 ||
+      add_function(module, &generate_entities_def) < 0) {
     Py_DECREF(module);  // a later import tries again
     return nullptr;
   }
@@ -92,4 +96,6 @@ PyObject* init_module() {
 
 }  // namespace tessary::module
 
-PyMODINIT_FUNC PyInit__core(void) { return tessary::module::init_module(); }
+PyMODINIT_FUNC PyInit__core(void) {
+  return tessary::module::init_module();
+}

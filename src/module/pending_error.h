@@ -2,7 +2,8 @@
 //
 // Inside the module, failures travel as values: an exception type plus a message text, or an
 // exception object already fetched from the interpreter. Only the entry point that gives up turns
-// one into the interpreter's error indicator, with raise_pending_error. Requires the GIL throughout.
+// one into the interpreter's error indicator, with raise_pending_error. Requires the GIL
+// throughout.
 #pragma once
 
 #include <Python.h>
@@ -12,9 +13,9 @@
 namespace tessary::module {
 
 struct PendingError {
-  PyObject* type = nullptr;       // borrowed: a built-in exception type or the PanicException type
-  std::string message;            // used when `fetched` is empty
-  PyObject* fetched = nullptr;    // owned: an exception object taken from the interpreter
+  PyObject* type = nullptr;     // borrowed: a built-in exception type or the PanicException type
+  std::string message;          // used when `fetched` is empty
+  PyObject* fetched = nullptr;  // owned: an exception object taken from the interpreter
 
   PendingError() = default;
   PendingError(PyObject* exception_type, std::string text)

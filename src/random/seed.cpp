@@ -14,8 +14,12 @@ namespace tessary {
 namespace {
 
 // strerror_r comes in two flavours: the GNU one returns the text, the POSIX one fills the buffer.
-[[maybe_unused]] const char* error_text(char* result, const char*) { return result; }
-[[maybe_unused]] const char* error_text(int, const char* buffer) { return buffer; }
+[[maybe_unused]] const char* error_text(char* result, const char*) {
+  return result;
+}
+[[maybe_unused]] const char* error_text(int, const char* buffer) {
+  return buffer;
+}
 
 std::string describe_os_error(int number) {
   char buffer[256] = "";
@@ -29,7 +33,9 @@ std::uint64_t read_le64(const unsigned char* bytes) {
   return word;
 }
 
-int system_entropy(void* buffer, std::size_t length) { return getentropy(buffer, length); }
+int system_entropy(void* buffer, std::size_t length) {
+  return getentropy(buffer, length);
+}
 
 }  // namespace
 
@@ -41,8 +47,9 @@ std::uint64_t make_seed(std::optional<std::uint64_t> seed, EntropyFill fill) {
   errno = 0;
   if (fill(block, sizeof block) != 0) {
     const int number = errno;
-    panic("from_os_rng failed: " + (number > 0 ? describe_os_error(number)
-                                                : std::string("errno: did not return a positive value")));
+    panic("from_os_rng failed: " + (number > 0
+                                        ? describe_os_error(number)
+                                        : std::string("errno: did not return a positive value")));
   }
   Xoshiro256PlusPlus state{read_le64(block), read_le64(block + 8), read_le64(block + 16),
                            read_le64(block + 24)};

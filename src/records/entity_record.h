@@ -3,8 +3,9 @@
 // Members come in spec order: a name that several specs share takes the position of its first
 // spec and the value of its last. The layout of members is the same for every entity of a call,
 // so it is worked out once (EntityLayout) and each record holds just its id and one value per
-// member. Values that come from a "choice" point into the spec list instead of copying it; the
-// spec list outlives the records. A record can be refilled for the next entity without allocating.
+// member. Values that come from a "choice" point into the attribute spec list instead of copying
+// it; the spec list outlives the records. A record can be refilled for the next entity without
+// allocating.
 #pragma once
 
 #include <cmath>
@@ -26,7 +27,8 @@ struct EntityLayout {
 // Requires: specs outlives the layout (member names point into it).
 EntityLayout layout_entities(std::span<const AttrSpec> specs);
 
-// The value of one attribute. Scalars are held inline; a choice borrows its value from the spec.
+// The value of one attribute. Scalars are held inline; a choice borrows its value from the
+// attribute spec.
 struct AttributeValue {
   enum class Kind : std::uint8_t { Null, Unsigned, Negative, Double, Borrowed };
 

@@ -19,12 +19,14 @@ double JsonNumber::to_f64() const {
 
 bool operator==(const JsonNumber& a, const JsonNumber& b) {
   if (a.kind != b.kind) return false;
-  return a.kind == JsonNumber::Kind::Double ? std::bit_cast<std::uint64_t>(a.d) ==
-                                                  std::bit_cast<std::uint64_t>(b.d)
-                                            : a.u == b.u;
+  return a.kind == JsonNumber::Kind::Double
+             ? std::bit_cast<std::uint64_t>(a.d) == std::bit_cast<std::uint64_t>(b.d)
+             : a.u == b.u;
 }
 
-static bool key_less(const JsonMember& a, const JsonMember& b) { return a.key < b.key; }
+static bool key_less(const JsonMember& a, const JsonMember& b) {
+  return a.key < b.key;
+}
 
 JsonObject JsonObject::from_members(std::vector<JsonMember> members) {
   // A stable sort keeps document order among equal keys; the last of each run then wins. Small

@@ -1,5 +1,5 @@
-// JsonValue: a JSON value held in memory, as the spec reader produces it inside "choice" specs and
-// as the writer prints it back.
+// JsonValue: a JSON value held in memory, as the attribute spec reader produces it inside "choice"
+// specs and as the writer prints it back.
 //
 // Numbers keep the kind the reader gave them: every non-negative integer is Unsigned, a negative
 // integer is Negative (its value is always below 0), everything else is a finite Double.
@@ -110,10 +110,16 @@ struct JsonMember {
   friend bool operator==(const JsonMember& a, const JsonMember& b) = default;
 };
 
-inline bool operator==(const JsonObject& a, const JsonObject& b) { return a.members_ == b.members_; }
+inline bool operator==(const JsonObject& a, const JsonObject& b) {
+  return a.members_ == b.members_;
+}
 
-inline std::size_t JsonObject::size() const { return members_.size(); }
-inline bool JsonObject::empty() const { return members_.empty(); }
+inline std::size_t JsonObject::size() const {
+  return members_.size();
+}
+inline bool JsonObject::empty() const {
+  return members_.empty();
+}
 inline std::vector<JsonMember>::const_iterator JsonObject::begin() const {
   return members_.begin();
 }

@@ -1,11 +1,11 @@
 // JsonReader: a strict JSON reader that works on the UTF-8 bytes of one document in one forward
 // pass, looking at most one byte ahead and never going back.
 //
-// The spec document reader drives it token by token (next_element, next_key, read_colon, ...) and
-// lets it read whole member values into BufferedValues. The grammar is the strict one of RFC 8259:
-// no comments, no trailing commas, no byte-order mark, whitespace only space, tab, line feed and
-// carriage return. Numbers are converted by the fixed, deliberately not correctly rounded steps
-// in json_reader.cpp, because the parsed parameters decide every sampled value.
+// The attribute spec document reader drives it token by token (next_element, next_key, read_colon,
+// ...) and lets it read whole member values into BufferedValues. The grammar is the strict one of
+// RFC 8259: no comments, no trailing commas, no byte-order mark, whitespace only space, tab, line
+// feed and carriage return. Numbers are converted by the fixed, deliberately not correctly rounded
+// steps in json_reader.cpp, because the parsed parameters decide every sampled value.
 //
 // Failure: every operation that can fail returns false (or Step::Failed) after recording one
 // error; the caller stops and takes it with take_error(). After a failure only finish_object and

@@ -13,7 +13,7 @@ void build_entity(std::uint64_t seed, std::uint64_t index, std::span<const AttrS
   // A record shaped for another spec list would be written out of bounds.
   if (record.layout == nullptr || record.layout->member_of_spec.size() != specs.size())
       [[unlikely]] {
-    panic("entity record does not match the spec list");
+    panic("entity record does not match its attribute specs");
   }
   record.id = index;
   if (specs.empty()) return;

@@ -10,7 +10,7 @@
 namespace tessary {
 
 // Fills `record` with entity `index` of the call under `seed`: sets record.id = index and, for
-// every spec k in list order, samples the spec and stores the value in
+// every spec k in list order, samples the attribute spec and stores the value in
 // record.values[layout->member_of_spec[k]], so a name shared by several specs keeps the last value
 // while every spec still takes its draws. All draws come from one entity_rng(seed, index), made
 // only when there is at least one spec.

@@ -27,8 +27,9 @@ constexpr std::size_t BLOCKS_PER_THREAD = 4;
 using u128 = unsigned __int128;
 
 std::uint64_t saturate(u128 value) {
-  return value > std::numeric_limits<std::uint64_t>::max() ? std::numeric_limits<std::uint64_t>::max()
-                                                           : static_cast<std::uint64_t>(value);
+  return value > std::numeric_limits<std::uint64_t>::max()
+             ? std::numeric_limits<std::uint64_t>::max()
+             : static_cast<std::uint64_t>(value);
 }
 
 // The exact text length of a value or a quoted name, measured by writing it once.
@@ -43,16 +44,17 @@ std::size_t quoted_length_of(std::string_view name) {
   return scratch.size();
 }
 
-// The fewest bytes any value of the spec can take as text.
+// The fewest bytes any value of an attribute spec can take as text.
 std::size_t shortest_value_text(const AttrSpec& spec) {
   if (const Choice* choice = std::get_if<Choice>(&spec.kind)) {
     if (choice->values.empty()) return 4;  // null
     std::size_t shortest = std::numeric_limits<std::size_t>::max();
-    for (const JsonValue& value : choice->values) shortest = std::min(shortest, text_length_of(value));
+    for (const JsonValue& value : choice->values)
+      shortest = std::min(shortest, text_length_of(value));
     return shortest;
   }
   if (std::holds_alternative<UniformInt>(spec.kind)) return 1;  // one digit
-  return 3;                                                       // "0.0" is the shortest double
+  return 3;                                                     // "0.0" is the shortest double
 }
 
 // The total count of decimal digits in the ids 0 .. scale - 1.
@@ -85,13 +87,15 @@ std::uint64_t shortest_output(std::uint64_t scale, std::span<const AttrSpec> spe
 }
 
 bool is_ascii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 bool is_ascii(const JsonValue& value) {
   if (const auto* text = std::get_if<std::string>(&value.data)) return is_ascii(*text);
   if (const auto* array = std::get_if<JsonArray>(&value.data)) {
-    return std::all_of(array->begin(), array->end(), [](const JsonValue& v) { return is_ascii(v); });
+    return std::all_of(array->begin(), array->end(),
+                       [](const JsonValue& v) { return is_ascii(v); });
   }
   if (const auto* object = std::get_if<JsonObject>(&value.data)) {
     return std::all_of(object->begin(), object->end(),
@@ -105,17 +109,16 @@ bool output_is_ascii(std::span<const AttrSpec> specs) {
   return std::all_of(specs.begin(), specs.end(), [](const AttrSpec& spec) {
     if (!is_ascii(spec.name)) return false;
     const Choice* choice = std::get_if<Choice>(&spec.kind);
-    return choice == nullptr ||
-           std::all_of(choice->values.begin(), choice->values.end(),
-                       [](const JsonValue& v) { return is_ascii(v); });
+    return choice == nullptr || std::all_of(choice->values.begin(), choice->values.end(),
+                                            [](const JsonValue& v) { return is_ascii(v); });
   });
 }
 
 struct BlockPlan {
   std::uint64_t scale;
-  std::uint64_t per_block;   // entities per block (the last block may hold fewer)
-  std::size_t count;         // number of blocks
-  std::size_t reserve_bytes; // initial buffer capacity of a full block
+  std::uint64_t per_block;    // entities per block (the last block may hold fewer)
+  std::size_t count;          // number of blocks
+  std::size_t reserve_bytes;  // initial buffer capacity of a full block
 };
 
 // Sizes the blocks from the text of entity 0, which is built here on the calling thread. If it
@@ -131,7 +134,8 @@ BlockPlan plan_blocks(std::uint64_t seed, std::uint64_t scale, std::span<const A
 
   std::uint64_t per_block = std::max<std::size_t>(1, TARGET_BLOCK_BYTES / entity_bytes);
   const std::uint64_t wanted_blocks = static_cast<std::uint64_t>(threads) * BLOCKS_PER_THREAD;
-  per_block = std::max<std::uint64_t>(1, std::min(per_block, (scale + wanted_blocks - 1) / wanted_blocks));
+  per_block =
+      std::max<std::uint64_t>(1, std::min(per_block, (scale + wanted_blocks - 1) / wanted_blocks));
   const std::uint64_t count = (scale + per_block - 1) / per_block;
   return {scale, per_block, static_cast<std::size_t>(count),
           static_cast<std::size_t>(per_block * (first.size() + 1) + 2)};
@@ -185,8 +189,9 @@ std::uint64_t physical_memory_bytes() {
   return saturate(static_cast<u128>(pages) * static_cast<u128>(page_size));
 }
 
-GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale, std::string_view specs_json,
-                                 const GenerateLimits& limits, const CollectControl& control) {
+GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
+                                 std::string_view specs_json, const GenerateLimits& limits,
+                                 const CollectControl& control) {
   auto read = read_specs(specs_json);
   if (ReadError* error = std::get_if<ReadError>(&read)) return std::move(*error);
   const std::vector<AttrSpec>& specs = std::get<std::vector<AttrSpec>>(read);
@@ -201,14 +206,16 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale, std::s
   }
 
   // The record list of `scale` entities must fit in the address space, as the count promises.
-  if (scale > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) / sizeof(EntityRecord)) {
+  if (scale > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
+                  sizeof(EntityRecord)) {
     panic("capacity overflow");
   }
   const EntityLayout layout = layout_entities(specs);
 
   // Refuse at once an output that cannot fit, instead of failing after hours of work.
   const std::uint64_t needed = shortest_output(scale, specs, layout);
-  if (needed > limits.max_text_bytes) return OutputTooLarge{needed, limits.max_text_bytes, "the largest string"};
+  if (needed > limits.max_text_bytes)
+    return OutputTooLarge{needed, limits.max_text_bytes, "the largest string"};
   if (limits.memory_bytes != 0 && needed > limits.memory_bytes) {
     return OutputTooLarge{needed, limits.memory_bytes, "physical memory"};
   }
@@ -224,7 +231,8 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale, std::s
   if (collected.cancelled) return Cancelled{};
   if (collected.filled != plan.count) {
     const std::uint64_t written = std::min<std::uint64_t>(scale, collected.filled * plan.per_block);
-    panic("expected " + std::to_string(scale) + " total writes, but got " + std::to_string(written));
+    panic("expected " + std::to_string(scale) + " total writes, but got " +
+          std::to_string(written));
   }
 
   text.ascii = output_is_ascii(specs);

@@ -29,8 +29,8 @@ struct GeneratedText {
   // Concatenated in order, the blocks are the whole text. Every block is present once the call
   // has returned; optional only so that an empty slot costs no allocation while blocks are built.
   std::vector<std::optional<OutputBuffer>> blocks;
-  std::size_t length = 0;            // total bytes
-  bool ascii = true;                 // every byte is below 0x80
+  std::size_t length = 0;  // total bytes
+  bool ascii = true;       // every byte is below 0x80
 };
 
 // The output is known to need more memory than can be had: at least `needed` bytes, more than the
@@ -53,8 +53,9 @@ struct GenerateLimits {
 // Requires: specs_json is UTF-8 and stays valid for the whole call. `control` may cancel the call
 // (then the result is Cancelled, after every piece of work has stopped). Runs the entity builds on
 // the process-wide worker pool; the calling thread waits.
-GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale, std::string_view specs_json,
-                                 const GenerateLimits& limits, const CollectControl& control = {});
+GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
+                                 std::string_view specs_json, const GenerateLimits& limits,
+                                 const CollectControl& control = {});
 
 // Copies the blocks, in order, into `destination` (text.length bytes) on the worker pool, releasing
 // each block once it is copied. Workers write only into `destination`. Requires: text holds every

@@ -7,8 +7,8 @@
 //   uniform_float  1
 //   normal         1 per main attempt, +1 per wedge test, +2 per tail attempt
 //   choice         0 when "values" is empty; 1 with weights; 1 or 2 without
-// All samplers only read the spec and act on a generator the caller owns; they allocate nothing
-// (except the message of a panic) and are safe on any thread.
+// All samplers only read the attribute spec and act on a generator the caller owns; they allocate
+// nothing (except the message of a panic) and are safe on any thread.
 //
 // The samplers are defined here, inline, so that build_entity's loop compiles into one function
 // that keeps the generator's four words in registers; only failures and the rare slow paths of the
@@ -31,15 +31,13 @@ namespace tessary {
 
 namespace sampler_failure {
 // Panics with "cannot sample empty range".
-[[noreturn, gnu::cold]] void empty_int_range(
-    SourceLocation where = SourceLocation::current());
+[[noreturn, gnu::cold]] void empty_int_range(SourceLocation where = SourceLocation::current());
 // Panics with "called `Result::unwrap()` on an `Err` value: " and the error's name.
-[[noreturn, gnu::cold]] void range_error(
-    const char* error, SourceLocation where = SourceLocation::current());
+[[noreturn, gnu::cold]] void range_error(const char* error,
+                                         SourceLocation where = SourceLocation::current());
 // Panics with "index out of bounds: the len is {len} but the index is {index}".
-[[noreturn, gnu::cold]] void index_out_of_bounds(
-    std::uint64_t len, std::uint64_t index,
-    SourceLocation where = SourceLocation::current());
+[[noreturn, gnu::cold]] void index_out_of_bounds(std::uint64_t len, std::uint64_t index,
+                                                 SourceLocation where = SourceLocation::current());
 }  // namespace sampler_failure
 
 // low + an offset in 0..high-low by the widening multiply with one correction draw; the full i64
@@ -99,9 +97,9 @@ inline AttributeValue sample_normal(const Normal& params, Xoshiro256PlusPlus& rn
 }
 
 // Null without a draw when there are no values; otherwise a uniform index (no weights) or the
-// weighted pick, and the value at that index, borrowed from the spec (the spec list outlives the
-// records). Panics with "index out of bounds: ..." when the weighted pick lands on a weight beyond
-// the last value.
+// weighted pick, and the value at that index, borrowed from the attribute spec (the attribute spec
+// list outlives the records). Panics with "index out of bounds: ..." when the weighted pick lands
+// on a weight beyond the last value.
 inline AttributeValue sample_choice(const Choice& params, Xoshiro256PlusPlus& rng) {
   const std::uint64_t n = params.values.size();
   if (n == 0) return AttributeValue::null();
@@ -113,8 +111,8 @@ inline AttributeValue sample_choice(const Choice& params, Xoshiro256PlusPlus& rn
   return AttributeValue::borrow(params.values[index]);
 }
 
-// Dispatches on the spec's kind. (A switch rather than std::visit, which the compiler does not
-// always inline.)
+// Dispatches on the attribute spec's kind. (A switch rather than std::visit, which the compiler
+// does not always inline.)
 inline AttributeValue sample_attribute(const AttrSpec& spec, Xoshiro256PlusPlus& rng) {
   const AttrKind& kind = spec.kind;
   switch (kind.index()) {

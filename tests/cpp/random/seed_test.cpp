@@ -60,7 +60,8 @@ TEST(MakeSeed, EntropyBlocksGiveTheFirstOutputOfTheirState) {
   for (const Case& c : cases) {
     const std::uint64_t words[4] = {c.s0, c.s1, c.s2, c.s3};
     for (int w = 0; w < 4; ++w) {
-      for (int b = 0; b < 8; ++b) g_block[w * 8 + b] = static_cast<unsigned char>(words[w] >> (8 * b));
+      for (int b = 0; b < 8; ++b)
+        g_block[w * 8 + b] = static_cast<unsigned char>(words[w] >> (8 * b));
     }
     EXPECT_EQ(make_seed(std::nullopt, fill_from_block), c.expected) << c.what;
   }

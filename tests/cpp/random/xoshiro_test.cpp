@@ -43,8 +43,8 @@ TEST(EntityRng, StreamDependsOnSeedPlusIndexOnly) {
     std::uint64_t seed_a, index_a, seed_b, index_b;
   };
   const Case cases[] = {
-      {0, 0, 0, 0},        {5, 3, 6, 2},      {7, 100, 107, 0},
-      {kMax, 1, 0, 0},     {kMax, 2, 1, 0},   {123456789, 1, 123456790, 0},
+      {0, 0, 0, 0},    {5, 3, 6, 2},    {7, 100, 107, 0},
+      {kMax, 1, 0, 0}, {kMax, 2, 1, 0}, {123456789, 1, 123456790, 0},
   };
   for (const Case& c : cases) {
     EXPECT_TRUE(same_stream(entity_rng(c.seed_a, c.index_a), entity_rng(c.seed_b, c.index_b)))

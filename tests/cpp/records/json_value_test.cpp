@@ -39,7 +39,8 @@ TEST(JsonObject, KeysIterateInUnsignedByteOrderAndRepeatedKeysKeepTheLastValue) 
     for (const JsonObject* object : {&built, static_cast<const JsonObject*>(&inserted)}) {
       EXPECT_EQ(keys_of(*object), c.keys);
       std::vector<int> values;
-      for (const JsonMember& m : *object) values.push_back(static_cast<int>(std::get<JsonNumber>(m.value.data).u));
+      for (const JsonMember& m : *object)
+        values.push_back(static_cast<int>(std::get<JsonNumber>(m.value.data).u));
       EXPECT_EQ(values, c.values);
     }
     EXPECT_EQ(built, inserted);

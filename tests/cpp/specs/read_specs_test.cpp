@@ -503,7 +503,7 @@ TEST(JsonTestSuite, RejectsEveryInvalidTextWithASyntaxError) {
     const auto* error = std::get_if<ReadError>(&result);
     ASSERT_NE(error, nullptr) << name;
     if (name == "n_structure_object_followed_by_closing_object.json") {
-      // {}} : the second "}" closes the spec object, whose "values" is then a map.
+      // {}} : the second "}" closes the attribute spec object, whose "values" is then a map.
       EXPECT_EQ(error->display(), "invalid type: map, expected a sequence at line 1 column 41");
       continue;
     }

@@ -153,10 +153,10 @@ TEST(BuildEntity, RecordOfAnotherSpecListIsRefused) {
   const EntityLayout layout = layout_entities(fewer);
   EntityRecord record = make_entity_record(layout);
   EXPECT_EQ(panic_message([&] { build_entity(0, 0, specs, record); }),
-            "entity record does not match the spec list");
+            "entity record does not match its attribute specs");
   EntityRecord unshaped;
   EXPECT_EQ(panic_message([&] { build_entity(0, 0, specs, unshaped); }),
-            "entity record does not match the spec list");
+            "entity record does not match its attribute specs");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The spec list of the seed-7 worked example, shared by the tests and the benchmark: in this
-// order, uniform_int 18..80; uniform_float 0..1; normal with mean 100 and std_dev 15; choice of
-// [10, 20, 30] without weights; the same choice with weights [1, 2, 3].
+// The attribute spec list of the seed-7 worked example, shared by the tests and the benchmark: in
+// this order, uniform_int 18..80; uniform_float 0..1; normal with mean 100 and std_dev 15; choice
+// of [10, 20, 30] without weights; the same choice with weights [1, 2, 3].
 #pragma once
 
 #include <optional>

@@ -255,7 +255,7 @@ TEST(SampleChoice, BorrowsThePickedValueFromTheSpec) {
     const AttributeValue v = sample_choice(unweighted, rng);
     ASSERT_EQ(v.kind, AttributeValue::Kind::Borrowed);
     const std::ptrdiff_t at = v.borrowed - unweighted.values.data();
-    ASSERT_TRUE(at >= 0 && at < 3);  // a pointer into the spec, not a copy
+    ASSERT_TRUE(at >= 0 && at < 3);  // a pointer into the attribute spec, not a copy
     picked[at] = true;
 
     Xoshiro256PlusPlus rng2 = seed_from_u64(seed);
