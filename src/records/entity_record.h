@@ -4,7 +4,7 @@
 // spec and the value of its last. The layout of members is the same for every entity of a call,
 // so it is worked out once (EntityLayout) and each record holds just its id and one value per
 // member. Values that come from a "choice" point into the attribute spec list instead of copying
-// it; the spec list outlives the records. A record can be refilled for the next entity without
+// it; the list of specs outlives the records. A record can be refilled for the next entity without
 // allocating.
 #pragma once
 
