@@ -91,7 +91,8 @@ inline bool shortest_decimal_fast(std::uint64_t bits, ShortestDecimal& result) {
   const std::int64_t to_lower = -r * ONE - (f - w);        // >= 0: 10 × sp lies in the interval
   const std::int64_t to_upper = (f + w) - (10 - r) * ONE;  // >= 0: 10 × sp + 10 lies in it
   const std::int64_t to_half = f - ONE / 2;                // >= 0: x rounds up
-  const auto near = [](std::int64_t distance) {
+  // An int rather than a bool, so that the three tests combine without branches.
+  const auto near = [](std::int64_t distance) -> int {
     return static_cast<std::uint64_t>(distance + MARGIN) < 2 * MARGIN;
   };
   if (near(to_lower) | near(to_upper) | near(to_half)) return false;
