@@ -13,6 +13,7 @@
 #include "module/arguments.h"
 #include "module/panic_exception.h"
 #include "module/pending_error.h"
+#include "pool/collect_indexed.h"
 #include "random/seed.h"
 #include "records/panic.h"
 
@@ -91,9 +92,6 @@ PyObject* make_seed_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, P
 constexpr const char* GENERATE_PARAMS[] = {"seed", "scale", "specs_json"};
 constexpr Signature GENERATE_SIGNATURE{"generate_entities", GENERATE_PARAMS, 3};
 
-// Set while this thread waits for a generate_entities call; a signal handler that runs during the
-// wait and calls generate_entities again would otherwise wait on itself.
-thread_local bool g_call_in_progress = false;
 
 // Makes the str from the blocks: ASCII text is copied straight into a compact str; other text is
 // assembled once and decoded from UTF-8.
@@ -120,15 +118,13 @@ bool signal_raised() {
 
 CallResult generate_entities_impl(std::uint64_t seed, std::uint64_t scale,
                                   std::string_view specs_json) {
-  if (g_call_in_progress) {
+  // A signal handler runs while this thread waits for the pool; a call from it would wait for
+  // itself.
+  if (collect_indexed_waiting_on_this_thread()) {
     return PendingError(PyExc_RuntimeError,
                         "generate_entities() cannot be called while another call on this thread "
                         "is waiting (for example from a signal handler)");
   }
-  g_call_in_progress = true;
-  struct ClearOnExit {
-    ~ClearOnExit() { g_call_in_progress = false; }
-  } clear_on_exit;
 
   CollectControl control;
   control.poll = signal_raised;
