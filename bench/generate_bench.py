@@ -26,13 +26,18 @@ FIVE_SPECS = (pathlib.Path(__file__).resolve().parents[1] / "examples" / "five_s
 SCALE = 1_000_000
 
 
-def median_time(function, rounds: int) -> float:
-    times = []
+def alternating_medians(rounds: int, *calls) -> list[float]:
+    """Median seconds of each call, the calls taking turns within every round so that they share
+    the machine's load. A call is a pair (prepare, run): prepare() is untimed and its result is
+    passed to the timed run()."""
+    times: list[list[float]] = [[] for _ in calls]
     for _ in range(rounds):
-        start = time.perf_counter()
-        function()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+        for (prepare, run), samples in zip(calls, times):
+            argument = prepare()
+            start = time.perf_counter()
+            run(argument)
+            samples.append(time.perf_counter() - start)
+    return [statistics.median(samples) for samples in times]
 
 
 def call_against_floor(rounds: int) -> None:
@@ -40,15 +45,11 @@ def call_against_floor(rounds: int) -> None:
 
     text = generate_entities(7, SCALE, FIVE_SPECS)
     data = text.encode("ascii")
-    call_times, floor_times = [], []
-    for _ in range(rounds):  # alternate so both see the same machine load
-        start = time.perf_counter()
-        generate_entities(7, SCALE, FIVE_SPECS)
-        call_times.append(time.perf_counter() - start)
-        start = time.perf_counter()
-        data.decode("ascii")
-        floor_times.append(time.perf_counter() - start)
-    call, floor = statistics.median(call_times), statistics.median(floor_times)
+    call, floor = alternating_medians(
+        rounds,
+        (lambda: None, lambda _: generate_entities(7, SCALE, FIVE_SPECS)),
+        (lambda: data, lambda bytes_: bytes_.decode("ascii")),
+    )
     print(f"(a) scale {SCALE:,}, {len(data) / 1e6:.1f} MB of text, default threads ({os.cpu_count()} cores)")
     print(f"    generate_entities   {call * 1e3:8.1f} ms")
     print(f"    bytes.decode floor  {floor * 1e3:8.1f} ms")
@@ -136,17 +137,12 @@ def reader_against_json_loads(rounds: int) -> None:
     from tessary import generate_entities
 
     text = reader_document()
-    ours, theirs = [], []
-    for _ in range(rounds):
-        fresh = "".join([text[:1], text[1:]])  # a new str: no cached UTF-8 form is reused
-        start = time.perf_counter()
-        generate_entities(1, 0, fresh)
-        ours.append(time.perf_counter() - start)
-        fresh = "".join([text[:1], text[1:]])
-        start = time.perf_counter()
-        json.loads(fresh)
-        theirs.append(time.perf_counter() - start)
-    a, b = statistics.median(ours), statistics.median(theirs)
+    fresh = lambda: "".join([text[:1], text[1:]])  # a new str: no cached UTF-8 form is reused
+    a, b = alternating_medians(
+        rounds,
+        (fresh, lambda specs: generate_entities(1, 0, specs)),
+        (fresh, json.loads),
+    )
     print(f"(d) reading a {len(text.encode()) / 1e6:.1f} MB specs document")
     print(f"    generate_entities(seed, 0, text) {a * 1e3:8.1f} ms")
     print(f"    json.loads(text)                 {b * 1e3:8.1f} ms")

@@ -32,15 +32,10 @@ std::uint64_t saturate(u128 value) {
              : static_cast<std::uint64_t>(value);
 }
 
-// The exact text length of a value or a quoted name, measured by writing it once.
+// The exact text length of a value, measured by writing it once.
 std::size_t text_length_of(const JsonValue& value) {
   OutputBuffer scratch;
   write_value(value, scratch);
-  return scratch.size();
-}
-std::size_t quoted_length_of(std::string_view name) {
-  OutputBuffer scratch;
-  write_json_string(name, scratch);
   return scratch.size();
 }
 
@@ -71,16 +66,17 @@ u128 id_digits(std::uint64_t scale) {
 }
 
 // A lower bound of the output's length: every entity needs at least {"id":N} and, per member,
-// ,"name": and the shortest text of the value its last spec can give.
+// ,"name": (as the prepared keys hold it) and the shortest text of the value its last spec can give.
 std::uint64_t shortest_output(std::uint64_t scale, std::span<const AttrSpec> specs,
-                              const EntityLayout& layout) {
+                              const EntityLayout& layout, const EntityKeys& keys) {
   std::vector<std::size_t> member_bytes(layout.member_names.size(), 0);
   for (std::size_t k = 0; k < specs.size(); ++k) {
     member_bytes[layout.member_of_spec[k]] = shortest_value_text(specs[k]);  // the last spec wins
   }
   u128 per_entity = 7;  // {"id": and }
   for (std::size_t m = 0; m < member_bytes.size(); ++m) {
-    per_entity += 2 + quoted_length_of(layout.member_names[m]) + member_bytes[m];
+    const std::size_t key_start = m == 0 ? 0 : keys.ends[m - 1];
+    per_entity += (keys.ends[m] - key_start) + member_bytes[m];
   }
   const u128 separators = 2 + static_cast<u128>(scale) - 1;  // [ ] and the commas between entities
   return saturate(separators + per_entity * scale + id_digits(scale));
@@ -213,14 +209,14 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
   const EntityLayout layout = layout_entities(specs);
 
   // Refuse at once an output that cannot fit, instead of failing after hours of work.
-  const std::uint64_t needed = shortest_output(scale, specs, layout);
+  const EntityKeys keys = prepare_entity_keys(layout);  // names escaped once, shared read-only
+  const std::uint64_t needed = shortest_output(scale, specs, layout, keys);
   if (needed > limits.max_text_bytes)
     return OutputTooLarge{needed, limits.max_text_bytes, "the largest string"};
   if (limits.memory_bytes != 0 && needed > limits.memory_bytes) {
     return OutputTooLarge{needed, limits.memory_bytes, "physical memory"};
   }
 
-  const EntityKeys keys = prepare_entity_keys(layout);  // names escaped once, shared read-only
   const BlockPlan plan = plan_blocks(seed, scale, specs, layout, keys, pool.thread_count());
   GeneratedText text;
   text.blocks.resize(plan.count);
