@@ -275,15 +275,46 @@ bool JsonReader::read_literal(std::string_view rest) {
   return true;
 }
 
+namespace {
+
+// Arrays shorter than this grow by doubling; longer ones are sized by extrapolation.
+constexpr std::size_t EXTRAPOLATED_GROWTH_FROM = 4096;
+
+// Growth is capped at this factor, so that a run of short items ahead of one long one cannot
+// make a huge reservation.
+constexpr double MOST_EXTRAPOLATED_GROWTH = 16;
+
+// The capacity for a full array of `count` items that took `used` bytes of text, with `remaining`
+// bytes of text after them: the items continuing at the same density to the end of the text (a
+// large array is usually most of the document) with a sixteenth to spare, and at least double as
+// a plain vector would grow. Sizing once or twice instead of doubling all the way saves the moves
+// and the fresh pages of the doublings in between.
+std::size_t extrapolated_capacity(std::size_t count, std::size_t used, std::size_t remaining) {
+  const double items = static_cast<double>(count);
+  const double expected = items + items / static_cast<double>(used) * static_cast<double>(remaining);
+  const double wanted = std::min(expected * 1.0625, items * MOST_EXTRAPOLATED_GROWTH);
+  return std::max(2 * count, static_cast<std::size_t>(wanted));
+}
+
+}  // namespace
+
 bool JsonReader::read_array(JsonArray& items) {
   if (!open_bracket()) return false;
+  const std::size_t start = index_;
   for (bool first = true;; first = false) {
     switch (next_element(first)) {
       case Step::Item:
+        if (items.size() == items.capacity() && items.size() >= EXTRAPOLATED_GROWTH_FROM) {
+          items.reserve(extrapolated_capacity(items.size(), index_ - start, text_.size() - index_));
+        }
         if (!read_any(items.emplace_back())) return false;
         break;
       case Step::End:
         close_bracket();
+        // An extrapolation that overshot by more than doubling would have is given back.
+        if (items.capacity() > 2 * items.size() && items.size() >= EXTRAPOLATED_GROWTH_FROM) {
+          items.shrink_to_fit();
+        }
         return true;
       case Step::Failed:
         return false;
@@ -293,20 +324,30 @@ bool JsonReader::read_array(JsonArray& items) {
 
 bool JsonReader::read_object(JsonObject& object) {
   if (!open_bracket()) return false;
-  std::vector<JsonMember> members;  // document order; from_members sorts and keeps the last
+  // Members gather on the reader's stack, shared by every open object, and move into storage of
+  // their exact number when the object closes: one allocation per object, none freed on the way.
+  // A nested object pushes above this one's members and has taken them off again by the time its
+  // value is stored here.
+  const std::size_t base = member_stack_.size();
   StringRead key;
   for (bool first = true;; first = false) {
     switch (next_key(first, key)) {
       case Step::Item: {
-        JsonMember& member = members.emplace_back();
-        member.key = key.text;  // before the value's strings reuse the scratch buffer
-        if (!read_colon() || !read_any(member.value)) return false;
+        std::string name(key.text);  // before the value's strings reuse the scratch buffer
+        JsonValue value;
+        if (!read_colon() || !read_any(value)) return false;
+        member_stack_.push_back({std::move(name), std::move(value)});
         break;
       }
-      case Step::End:
+      case Step::End: {
         close_bracket();
+        const auto first_member = member_stack_.begin() + static_cast<std::ptrdiff_t>(base);
+        std::vector<JsonMember> members(std::make_move_iterator(first_member),
+                                        std::make_move_iterator(member_stack_.end()));
+        member_stack_.erase(first_member, member_stack_.end());
         object = JsonObject::from_members(std::move(members));
         return true;
+      }
       case Step::Failed:
         return false;
     }

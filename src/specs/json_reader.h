@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "specs/buffered_value.h"
 #include "specs/read_error.h"
@@ -137,6 +138,7 @@ class JsonReader {
   std::size_t index_ = 0;
   std::uint8_t nesting_ = 128;  // an opening bracket that brings it to 0 fails
   std::string scratch_;         // unescaped strings, reused for the whole document
+  std::vector<JsonMember> member_stack_;  // members of the objects being read, innermost last
 
   bool failed_ = false;
   std::string error_message_;

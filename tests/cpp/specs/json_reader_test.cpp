@@ -423,5 +423,40 @@ TEST(JsonReader, LargeValuesAreReadWhole) {
   EXPECT_EQ(items.back(), JsonValue(JsonNumber::from_f64(1.5)));
 }
 
+// Long arrays are sized from the share of the text their items have used so far. Whatever
+// follows them, they keep every item in order and hold no more than twice the storage they need.
+TEST(JsonReader, LongArraysKeepTheirItemsInCompactStorage) {
+  const auto numbers = [](int count) {
+    std::string text = "[";
+    for (int i = 0; i < count; ++i) text += (i == 0 ? "" : ",") + std::to_string(i);
+    return text + "]";
+  };
+  struct Case {
+    int count;
+    std::string after;  // text that follows the array inside an enclosing array
+  };
+  const Case cases[] = {
+      {4095, ""},
+      {4096, ""},
+      {4097, ""},
+      {100000, ""},
+      {5000, ",\"" + std::string(1 << 20, 'x') + "\""},  // a long string after: an overshoot
+      {5000, "," + numbers(5000)},
+      {70000, ",[" + std::string(200000, ' ') + "]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.count << " items, " << c.after.size() << " bytes after");
+    auto result = read_document("[" + numbers(c.count) + c.after + "]");
+    ASSERT_TRUE(std::holds_alternative<BufferedValue>(result));
+    const auto& outer = std::get<JsonArray>(std::get<BufferedValue>(result).data);
+    const auto& items = std::get<JsonArray>(outer.front().data);
+    ASSERT_EQ(items.size(), static_cast<std::size_t>(c.count));
+    for (int i = 0; i < c.count; ++i) {
+      ASSERT_EQ(items[static_cast<std::size_t>(i)], JsonValue(JsonNumber::from_u64(i))) << i;
+    }
+    EXPECT_LE(items.capacity(), 2 * items.size());
+  }
+}
+
 }  // namespace
 }  // namespace tessary
