@@ -84,24 +84,19 @@ inline bool shortest_decimal_fast(std::uint64_t bits, ShortestDecimal& result) {
   const std::int64_t w = static_cast<std::int64_t>(g.high >> (6 - shift));
   constexpr std::int64_t ONE = std::int64_t{1} << 59;
 
-  // The multiples of 10 around x, at -r and 10 - r from s. The interval is narrower than 10, so at
-  // most one of them lies in it.
-  const std::uint64_t sp = s / 10;
-  const std::int64_t r = static_cast<std::int64_t>(s - 10 * sp);
-  const std::int64_t to_lower = -r * ONE - (f - w);        // >= 0: 10 × sp lies in the interval
-  const std::int64_t to_upper = (f + w) - (10 - r) * ONE;  // >= 0: 10 × sp + 10 lies in it
-  const std::int64_t to_half = f - ONE / 2;                // >= 0: x rounds up
-  // An int rather than a bool, so that the three tests combine without branches.
+  // The multiple of 10 nearest x is 10 q. The interval is narrower than 10, so it holds no other
+  // one, and it holds 10 q when |x - 10 q| <= w.
+  const std::uint64_t q = (s + 5) / 10;
+  const std::int64_t offset = static_cast<std::int64_t>(s - 10 * q) * ONE + f;  // x - 10 q
+  const std::int64_t to_ten = w - (offset < 0 ? -offset : offset);  // >= 0: 10 q lies in it
+  const std::int64_t to_half = f - ONE / 2;                            // >= 0: x rounds up
+  // An int rather than a bool, so that the two tests combine without a second branch.
   const auto near = [](std::int64_t distance) -> int {
     return static_cast<std::uint64_t>(distance + MARGIN) < 2 * MARGIN;
   };
-  if (near(to_lower) | near(to_upper) | near(to_half)) return false;
-  // Chosen without branches: which case applies is close to random for random values. Else the
-  // integer nearest to x, which lies in the interval as w >= 1/2.
-  const bool shorter = (to_lower & to_upper) >= 0;  // not both negative
-  const std::uint64_t nearest = s + (to_half >= 0 ? 1 : 0);
-  const std::uint64_t shortened = sp + (to_upper >= 0 ? 1 : 0);
-  result = {shorter ? shortened : nearest, k + (shorter ? 1 : 0)};
+  if (near(to_ten) | near(to_half)) return false;
+  // Else the integer nearest to x, which lies in the interval as w >= 1/2.
+  result = to_ten >= 0 ? ShortestDecimal{q, k + 1} : ShortestDecimal{s + (to_half >= 0 ? 1 : 0), k};
   return true;
 }
 
