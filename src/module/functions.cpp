@@ -140,7 +140,9 @@ CallResult generate_entities_impl(std::uint64_t seed, std::uint64_t scale,
                         " bytes, more than the " + std::to_string(large->limit) + " bytes of " +
                         large->limit_name);
   }
-  if (std::holds_alternative<Cancelled>(result))
+  // A handler that raised after the last piece had started found nothing left to cancel: the work
+  // completed, but the handler's exception is set and ends the call all the same.
+  if (std::holds_alternative<Cancelled>(result) || PyErr_Occurred())
     return PendingError();  // the handler's exception is set
   // Release the blocks as soon as the str holds their bytes.
   GeneratedText text = std::move(std::get<GeneratedText>(result));

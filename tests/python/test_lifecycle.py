@@ -164,3 +164,28 @@ def test_a_call_from_a_signal_handler_during_a_call_raises_runtime_error():
     result = run_python(code, timeout=300)
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "['RuntimeError'] True"
+
+
+@pytest.mark.slow
+def test_a_handler_that_raises_after_the_work_is_done_still_ends_the_call():
+    # The handler sleeps until the workers have built every entity, so nothing is left to cancel;
+    # its exception must still be what the call raises, not a result with an exception pending.
+    code = textwrap.dedent(
+        """
+        import json, signal, time, tessary
+        specs = json.dumps([{"name": "a", "type": "normal", "mean": 0, "std_dev": 1}] * 1000)
+        def handler(signum, frame):
+            time.sleep(3.0)
+            raise KeyboardInterrupt
+        signal.signal(signal.SIGALRM, handler)
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        try:
+            tessary.generate_entities(1, 100_000, specs)
+            print("returned")
+        except KeyboardInterrupt:
+            print("interrupted")
+        """
+    )
+    result = run_python(code, timeout=300)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "interrupted"
