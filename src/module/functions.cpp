@@ -40,12 +40,13 @@ PendingError api_call_failed() {
 template <class Body>
 PyObject* run_entry(Body&& body) noexcept {
   std::optional<PendingError> failure;
+  std::optional<std::string> panic_message;
   try {
     CallResult result = body();
     if (PyObject** object = std::get_if<PyObject*>(&result)) return *object;
     failure = std::move(std::get<PendingError>(result));
   } catch (const Panic& p) {
-    failure = panic_error(p.message());
+    panic_message = p.message();
   } catch (const std::bad_alloc&) {
     failure = memory_error("out of memory while generating entities");
   } catch (...) {
@@ -53,8 +54,11 @@ PyObject* run_entry(Body&& body) noexcept {
     std::abort();
   }
   // A signal handler's exception (KeyboardInterrupt) raised while the call was being cancelled
-  // wins over a failure that the cancelled work met meanwhile.
+  // wins over a failure that the cancelled work met meanwhile. The check comes before the
+  // PanicException type is looked up: creating it (on the first panic of the process) with an
+  // exception set would fail, and it is created only once.
   if (PyErr_Occurred()) return nullptr;
+  if (panic_message) failure = panic_error(std::move(*panic_message));
   if (failure->type != nullptr || failure->fetched != nullptr)
     raise_pending_error(std::move(*failure));
   return nullptr;  // an empty PendingError means the interpreter's error is already set
