@@ -225,3 +225,26 @@ def test_a_handler_exception_beats_the_first_panic_of_the_process_and_leaves_pan
         "KeyboardInterrupt",
         "PanicException index out of bounds: the len is 1 but the index is 1",
     ]
+
+
+@pytest.mark.slow
+def test_a_forked_child_generates_on_its_own_workers():
+    # The parent's workers do not exist in a child made by fork (as multiprocessing makes them on
+    # Linux); the child's calls must still be answered.
+    code = textwrap.dedent(
+        f"""
+        import os, signal, warnings, tessary
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork of a process with threads
+        specs = {FIVE_SPECS!r}
+        expected = tessary.generate_entities(5, 10_000, specs)
+        pid = os.fork()
+        if pid == 0:
+            signal.alarm(30)  # ends a child that hangs
+            os._exit(0 if tessary.generate_entities(5, 10_000, specs) == expected else 3)
+        _, status = os.waitpid(pid, 0)
+        print(os.waitstatus_to_exitcode(status))
+        """
+    )
+    result = run_python(code, timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "0"
