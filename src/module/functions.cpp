@@ -40,12 +40,13 @@ PendingError api_call_failed() {
 template <class Body>
 PyObject* run_entry(Body&& body) noexcept {
   std::optional<PendingError> failure;
+  std::optional<std::string> panic_message;
   try {
     CallResult result = body();
     if (PyObject** object = std::get_if<PyObject*>(&result)) return *object;
     failure = std::move(std::get<PendingError>(result));
   } catch (const Panic& p) {
-    failure = panic_error(p.message());
+    panic_message = p.message();
   } catch (const std::bad_alloc&) {
     failure = memory_error("out of memory while generating entities");
   } catch (...) {
@@ -53,8 +54,11 @@ PyObject* run_entry(Body&& body) noexcept {
     std::abort();
   }
   // A signal handler's exception (KeyboardInterrupt) raised while the call was being cancelled
-  // wins over a failure that the cancelled work met meanwhile.
+  // wins over a failure that the cancelled work met meanwhile. The check comes before the
+  // PanicException type is looked up: creating it (on the first panic of the process) with an
+  // exception set would fail, and it is created only once.
   if (PyErr_Occurred()) return nullptr;
+  if (panic_message) failure = panic_error(std::move(*panic_message));
   if (failure->type != nullptr || failure->fetched != nullptr)
     raise_pending_error(std::move(*failure));
   return nullptr;  // an empty PendingError means the interpreter's error is already set
@@ -140,7 +144,9 @@ CallResult generate_entities_impl(std::uint64_t seed, std::uint64_t scale,
                         " bytes, more than the " + std::to_string(large->limit) + " bytes of " +
                         large->limit_name);
   }
-  if (std::holds_alternative<Cancelled>(result))
+  // A handler that raised after the last piece had started found nothing left to cancel: the work
+  // completed, but the handler's exception is set and ends the call all the same.
+  if (std::holds_alternative<Cancelled>(result) || PyErr_Occurred())
     return PendingError();  // the handler's exception is set
   // Release the blocks as soon as the str holds their bytes.
   GeneratedText text = std::move(std::get<GeneratedText>(result));

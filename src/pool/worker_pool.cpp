@@ -273,10 +273,28 @@ WorkerPool& get_or_start_pool(PoolOnce& once, PoolStarter start) {
   panic("The global thread pool has not been initialized.: " + cause);
 }
 
+namespace {
+
+// The creation state of the process-wide pool. A child made by fork has none of the parent's
+// threads, so nothing would ever run the work it hands in: the child abandons the parent's pool
+// (whose locks its vanished threads may have held) and starts its own on its first call.
+PoolOnce* g_pool_once = nullptr;
+
+void start_afresh_in_child() noexcept {
+  g_pool_once = new PoolOnce;
+}
+
+}  // namespace
+
 WorkerPool& global_pool() {
   // Never destroyed: the pool and its threads live until the process ends.
-  static PoolOnce* const once = new PoolOnce;
-  return get_or_start_pool(*once, [](std::string& cause) {
+  static const bool prepared = [] {
+    g_pool_once = new PoolOnce;
+    pthread_atfork(nullptr, nullptr, start_afresh_in_child);
+    return true;
+  }();
+  (void)prepared;
+  return get_or_start_pool(*g_pool_once, [](std::string& cause) {
     return WorkerPool::start(thread_count_from_environment(), cause);
   });
 }

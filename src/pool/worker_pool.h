@@ -94,7 +94,8 @@ class WorkerPool {
 
 // The process-wide pool, created on first use with thread_count_from_environment() workers and
 // never shut down. Creation is attempted once per process: when it fails, this and every later
-// call panic with "The global thread pool has not been initialized.: " and the cause. Thread-safe.
+// call panic with "The global thread pool has not been initialized.: " and the cause. A child
+// process made by fork starts a pool of its own on its first call. Thread-safe.
 WorkerPool& global_pool();
 
 // The once-only creation behind global_pool(), kept apart from the process-wide state so that a

@@ -164,3 +164,87 @@ def test_a_call_from_a_signal_handler_during_a_call_raises_runtime_error():
     result = run_python(code, timeout=300)
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "['RuntimeError'] True"
+
+
+
+# A SIGALRM handler that sleeps until the workers have built every block, then raises: nothing is
+# left to cancel when its exception arrives.
+LATE_RAISING_HANDLER = textwrap.dedent(
+    """
+    import json, signal, time, tessary
+    def handler(signum, frame):
+        time.sleep(3.0)
+        raise KeyboardInterrupt
+    signal.signal(signal.SIGALRM, handler)
+    signal.setitimer(signal.ITIMER_REAL, 0.05)
+    """
+)
+SLOW_SPECS = [{"name": "a", "type": "normal", "mean": 0, "std_dev": 1}] * 1000
+
+
+@pytest.mark.slow
+def test_a_handler_that_raises_after_the_work_is_done_still_ends_the_call():
+    # The handler's exception must be what the call raises, not a result with an exception pending.
+    code = LATE_RAISING_HANDLER + textwrap.dedent(
+        f"""
+        try:
+            tessary.generate_entities(1, 100_000, json.dumps({SLOW_SPECS!r}))
+            print("returned")
+        except KeyboardInterrupt:
+            print("interrupted")
+        """
+    )
+    result = run_python(code, timeout=300)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "interrupted"
+
+
+@pytest.mark.slow
+def test_a_handler_exception_beats_the_first_panic_of_the_process_and_leaves_panics_intact():
+    # A few entities fail; this is the first panic of the process, so the PanicException type is
+    # made while the handler's KeyboardInterrupt is set.
+    failing = SLOW_SPECS + [{"name": "k", "type": "choice", "values": [1], "weights": [10000, 1]}]
+    code = LATE_RAISING_HANDLER + textwrap.dedent(
+        f"""
+        specs = json.dumps({failing!r})
+        try:
+            tessary.generate_entities(1, 100_000, specs)
+            print("returned")
+        except BaseException as e:
+            print(type(e).__name__)
+        signal.signal(signal.SIGALRM, signal.SIG_DFL)
+        try:
+            tessary.generate_entities(1, 100_000, specs)
+        except BaseException as e:
+            print(type(e).__name__, e)
+        """
+    )
+    result = run_python(code, timeout=300)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "KeyboardInterrupt",
+        "PanicException index out of bounds: the len is 1 but the index is 1",
+    ]
+
+
+@pytest.mark.slow
+def test_a_forked_child_generates_on_its_own_workers():
+    # The parent's workers do not exist in a child made by fork (as multiprocessing makes them on
+    # Linux); the child's calls must still be answered.
+    code = textwrap.dedent(
+        f"""
+        import os, signal, warnings, tessary
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork of a process with threads
+        specs = {FIVE_SPECS!r}
+        expected = tessary.generate_entities(5, 10_000, specs)
+        pid = os.fork()
+        if pid == 0:
+            signal.alarm(30)  # ends a child that hangs
+            os._exit(0 if tessary.generate_entities(5, 10_000, specs) == expected else 3)
+        _, status = os.waitpid(pid, 0)
+        print(os.waitstatus_to_exitcode(status))
+        """
+    )
+    result = run_python(code, timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "0"

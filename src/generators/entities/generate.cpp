@@ -153,6 +153,14 @@ OutputBuffer build_block(const BlockPlan& plan, std::size_t b, std::uint64_t see
     write_entity(record, keys, buffer);
   }
   if (end == plan.scale) buffer.append("]", 1);
+  // The reservation was sized from entity 0 alone. When this block's entities turned out much
+  // shorter, keep only what they need: every block is held until the text is assembled, and
+  // thousands of mostly empty reservations would hold many times the text's size.
+  if (buffer.capacity() / 2 > buffer.size()) {
+    OutputBuffer fitted;
+    fitted.append(buffer.view());
+    return fitted;
+  }
   return buffer;
 }
 
