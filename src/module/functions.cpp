@@ -105,7 +105,12 @@ CallResult text_to_str(GeneratedText& text) {
   if (text.ascii) {
     PyObject* str = PyUnicode_New(length, 127);
     if (str == nullptr) return api_call_failed();
-    assemble_text(text, static_cast<char*>(PyUnicode_DATA(str)));
+    try {
+      assemble_text(text, static_cast<char*>(PyUnicode_DATA(str)));
+    } catch (...) {  // bad_alloc or a panic of the pool: the str is not handed out
+      Py_DECREF(str);
+      throw;
+    }
     return str;
   }
   std::unique_ptr<char[]> joined(new char[text.length]);
