@@ -95,15 +95,8 @@ inline bool shortest_decimal_fast(std::uint64_t bits, ShortestDecimal& result) {
     return static_cast<std::uint64_t>(distance + MARGIN) < 2 * MARGIN;
   };
   if (near(to_ten) | near(to_half)) return false;
-  // Else the integer nearest to x, which lies in the interval as w >= 1/2. The shorter form is
-  // taken for a sixth to two fifths of random values, so the choice is a mask rather than a branch
-  // that would often be mispredicted; the empty asm keeps the compiler from turning it back into
-  // one.
-  const std::uint64_t nearest = s + (~static_cast<std::uint64_t>(to_half) >> 63);
-  std::uint64_t shorter = ~static_cast<std::uint64_t>(to_ten) >> 63;  // 1 when to_ten >= 0
-  asm("" : "+r"(shorter));
-  const std::uint64_t shorter_mask = 0 - shorter;
-  result = {nearest ^ ((nearest ^ q) & shorter_mask), k + static_cast<int>(shorter)};
+  // Else the integer nearest to x, which lies in the interval as w >= 1/2.
+  result = to_ten >= 0 ? ShortestDecimal{q, k + 1} : ShortestDecimal{s + (to_half >= 0 ? 1 : 0), k};
   return true;
 }
 
