@@ -96,7 +96,6 @@ PyObject* make_seed_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, P
 constexpr const char* GENERATE_PARAMS[] = {"seed", "scale", "specs_json"};
 constexpr Signature GENERATE_SIGNATURE{"generate_entities", GENERATE_PARAMS, 3};
 
-
 // Makes the str from the blocks: ASCII text is copied straight into a compact str; other text is
 // assembled once and decoded from UTF-8.
 CallResult text_to_str(GeneratedText& text) {

@@ -89,7 +89,7 @@ inline bool shortest_decimal_fast(std::uint64_t bits, ShortestDecimal& result) {
   const std::uint64_t q = (s + 5) / 10;
   const std::int64_t offset = static_cast<std::int64_t>(s - 10 * q) * ONE + f;  // x - 10 q
   const std::int64_t to_ten = w - (offset < 0 ? -offset : offset);  // >= 0: 10 q lies in it
-  const std::int64_t to_half = f - ONE / 2;                            // >= 0: x rounds up
+  const std::int64_t to_half = f - ONE / 2;                         // >= 0: x rounds up
   // An int rather than a bool, so that the two tests combine without a second branch.
   const auto near = [](std::int64_t distance) -> int {
     return static_cast<std::uint64_t>(distance + MARGIN) < 2 * MARGIN;

@@ -291,7 +291,8 @@ constexpr double MOST_EXTRAPOLATED_GROWTH = 16;
 // and the fresh pages of the doublings in between.
 std::size_t extrapolated_capacity(std::size_t count, std::size_t used, std::size_t remaining) {
   const double items = static_cast<double>(count);
-  const double expected = items + items / static_cast<double>(used) * static_cast<double>(remaining);
+  const double expected =
+      items + items / static_cast<double>(used) * static_cast<double>(remaining);
   const double wanted = std::min(expected * 1.0625, items * MOST_EXTRAPOLATED_GROWTH);
   return std::max(2 * count, static_cast<std::size_t>(wanted));
 }

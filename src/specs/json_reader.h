@@ -136,8 +136,8 @@ class JsonReader {
 
   std::string_view text_;
   std::size_t index_ = 0;
-  std::uint8_t nesting_ = 128;  // an opening bracket that brings it to 0 fails
-  std::string scratch_;         // unescaped strings, reused for the whole document
+  std::uint8_t nesting_ = 128;            // an opening bracket that brings it to 0 fails
+  std::string scratch_;                   // unescaped strings, reused for the whole document
   std::vector<JsonMember> member_stack_;  // members of the objects being read, innermost last
 
   bool failed_ = false;

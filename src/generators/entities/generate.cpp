@@ -66,7 +66,7 @@ u128 id_digits(std::uint64_t scale) {
 }
 
 // A lower bound of the output's length: every entity needs at least {"id":N} and, per member,
-// ,"name": (as the prepared keys hold it) and the shortest text of the value its last spec can give.
+// ,"name": (as the prepared keys hold it) and the shortest value text its last spec can give.
 std::uint64_t shortest_output(std::uint64_t scale, std::span<const AttrSpec> specs,
                               const EntityLayout& layout, const EntityKeys& keys) {
   std::vector<std::size_t> member_bytes(layout.member_names.size(), 0);
