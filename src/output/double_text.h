@@ -37,6 +37,12 @@ inline std::uint64_t two_fours_to_digits(std::uint64_t fours) {
   return (pairs << 8) - tens * ((10 << 8) - 1);
 }
 
+// x below 10^8 as its quotient by 10^4 in the low 32 bits and its remainder in the high 32 bits.
+inline std::uint64_t split_four(std::uint32_t x) {
+  const std::uint64_t quotient = x / 10000;
+  return (std::uint64_t{x} << 32) - quotient * ((std::uint64_t{10000} << 32) - 1);
+}
+
 // A decimal of 1 to 17 digits as text held in registers, scaled to 17 digits: the first digit, then
 // digits 2 to 9 and 10 to 17 as eight bytes each (the earlier digit in the lower byte), how many
 // digits remain once trailing zeros are dropped, and the decimal exponent of the first digit.
@@ -48,36 +54,57 @@ struct DigitText {
   int exponent;
 };
 
-[[gnu::always_inline]] inline DigitText digit_text(ShortestDecimal decimal) {
-  // Scale to 17 digits. The common case, 15 to 17 digits (every result of the fast path), takes
-  // its factor from a three-entry table.
-  std::uint64_t value = decimal.digits;
-  int exponent = decimal.exponent + 16;
-  if (value >= POW10[14]) [[likely]] {
-    static constexpr std::uint64_t SCALES[3] = {100, 10, 1};
-    const int longer = (value >= POW10[15] ? 1 : 0) + (value >= POW10[16] ? 1 : 0);
-    value *= SCALES[longer];
-    exponent -= 2 - longer;
-  } else {
-    const int count = digit_count(value);
-    value *= POW10[17 - count];
-    exponent -= 17 - count;
+// The last eight digits of value, split into two groups of four (see split_four).
+inline std::uint64_t last_eight_split(std::uint64_t value, std::uint64_t above_8) {
+  // Below 10^8, so 32-bit arithmetic gives it exactly.
+  return split_four(static_cast<std::uint32_t>(value) -
+                    static_cast<std::uint32_t>(above_8) * 100000000);
+}
+
+// The text of value + step, where value has 17 digits (10^16 <= value < 10^17), -50 <= step <=
+// 50, and value + step lies in [10^16, 10^17]. The step is added to value's last four digits once
+// they are split off, so that the rest of the work does not wait for it; when it carries out of
+// them (rare), the sum is split afresh. A step never borrows: where it is negative, value's last
+// digits are not below its magnitude.
+[[gnu::always_inline]] inline DigitText digit_text_17(std::uint64_t value, int step, int exponent) {
+  std::uint64_t above_8 = value / POW10[8];  // below 10^9
+  std::uint64_t last_fours =
+      last_eight_split(value, above_8) + (static_cast<std::uint64_t>(std::int64_t{step}) << 32);
+  if ((last_fours >> 32) >= 10000) [[unlikely]] {
+    value += static_cast<std::uint64_t>(std::int64_t{step});
+    if (value == POW10[17]) {  // the digit 1 and sixteen zeros, one place further up
+      value = POW10[16];
+      exponent += 1;
+    }
+    above_8 = value / POW10[8];
+    last_fours = last_eight_split(value, above_8);
   }
-  // The first digit and four groups of four, each from its own quotient (no division loop and no
-  // chain of divisions), then two groups per word.
-  const std::uint64_t first = value / POW10[16];
-  const std::uint64_t above_12 = value / POW10[12];
-  const std::uint64_t above_8 = value / POW10[8];
-  const std::uint64_t above_4 = value / POW10[4];
-  const std::uint64_t middle =
-      two_fours_to_digits((above_12 - first * 10000) | ((above_8 - above_12 * 10000) << 32));
-  const std::uint64_t last =
-      two_fours_to_digits((above_4 - above_8 * 10000) | ((value - above_4 * 10000) << 32));
+  // The first digit, then each group of eight split into two groups of four; no division loop.
+  const auto first = static_cast<std::uint32_t>(above_8) / 100000000;
+  const auto high_eight = static_cast<std::uint32_t>(above_8) - first * 100000000;
+  const std::uint64_t middle = two_fours_to_digits(split_four(high_eight));
+  const std::uint64_t last = two_fours_to_digits(last_fours);
   // Trailing zero digits are zero bytes at the top of the words.
   const int trailing_zeros =
       std::countl_zero(last) / 8 + (last == 0 ? std::countl_zero(middle) / 8 : 0);
   return {static_cast<char>('0' + first), middle + ASCII_ZEROS, last + ASCII_ZEROS,
           17 - trailing_zeros, exponent};
+}
+
+// The digits of the fast path: the grid point, of 16 or 17 digits, is scaled to 17 and the step
+// with it. Arithmetic rather than a select, which the compiler would turn into a branch: whether a
+// grid point has 16 or 17 digits is close to random.
+[[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
+  const int short_by_one = decimal.grid < POW10[16] ? 1 : 0;
+  const int scale = 1 + 9 * short_by_one;
+  return digit_text_17(decimal.grid * static_cast<std::uint64_t>(scale), decimal.step * scale,
+                       decimal.exponent + 16 - short_by_one);
+}
+
+// The digits of the full procedure, 1 to 17 of them, scaled to 17.
+inline DigitText digit_text(ShortestDecimal decimal) {
+  const int count = digit_count(decimal.digits);
+  return digit_text_17(decimal.digits * POW10[17 - count], 0, decimal.exponent + count - 1);
 }
 
 inline void put_word(char* out, std::uint64_t word) {
@@ -92,18 +119,22 @@ inline void put_digits(const DigitText& digits, char* out) {
 }
 
 // Decimal exponent: "e", the sign, 1 to 3 digits without leading zeros.
-// Writes 5 bytes at most, as one byte and one 4-byte word, without branches (the number of
-// exponent digits of random doubles is close to random).
+// Writes 5 bytes at most, as one byte and one 4-byte word. The sign and the digit count are
+// computed with arithmetic rather than tests, which the compiler would turn into branches: for
+// random doubles both are close to random.
 inline char* put_exponent(int exponent, char* out) {
-  const std::uint32_t magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
+  const std::uint32_t negative = static_cast<std::uint32_t>(exponent) >> 31;
+  const std::uint32_t magnitude = (static_cast<std::uint32_t>(exponent) ^ (0 - negative)) + negative;
   const std::uint32_t hundreds = (magnitude * 41) >> 12;  // magnitude / 100 for magnitude < 1000
   std::uint16_t pair;
   std::memcpy(&pair, DIGIT_PAIRS + 2 * (magnitude - 100 * hundreds), 2);
-  // The three digits, then the leading zeros dropped by shifting them out at the low end.
-  const int count = 1 + (magnitude >= 10 ? 1 : 0) + (magnitude >= 100 ? 1 : 0);
+  // The three digits, then the leading zeros dropped by shifting them out at the low end. The top
+  // bit of 9 - magnitude (and of 99 - magnitude) is set when the magnitude has a second (third)
+  // digit.
+  const std::uint32_t count = 1 + ((9 - magnitude) >> 31) + ((99 - magnitude) >> 31);
   const std::uint32_t digits =
       ((('0' + hundreds) | (std::uint32_t{pair} << 8)) >> (8 * (3 - count)));
-  const std::uint32_t word = (exponent < 0 ? '-' : '+') | (digits << 8);
+  const std::uint32_t word = ('+' + 2 * negative) | (digits << 8);  // '-' is '+' + 2
   out[0] = 'e';
   std::memcpy(out + 1, &word, 4);
   return out + 2 + count;
@@ -190,7 +221,7 @@ char* put_decimal_exact(std::uint64_t magnitude_bits, char* out);
     std::memcpy(out, "0.0", 3);
     return out + 3;
   }
-  ShortestDecimal decimal;
+  GridDecimal decimal;
   if (!shortest_decimal_fast(magnitude_bits, decimal))
     return put_decimal_exact(magnitude_bits, out);
   return put_decimal(digit_text(decimal), out);

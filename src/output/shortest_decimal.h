@@ -17,8 +17,17 @@
 namespace tessary {
 
 struct ShortestDecimal {
-  std::uint64_t digits;  // 1 to 10^17 - 1; may end in zero digits, which are not significant
+  std::uint64_t digits;  // 1 to 10^17; may end in zero digits, which are not significant
   int exponent;          // the value is digits × 10^exponent
+};
+
+// The fast path's result: the floor of the value on its decimal grid, and the small step from there
+// to the digits. Kept apart so that a caller can start on the grid point's digits while the step is
+// still being decided.
+struct GridDecimal {
+  std::uint64_t grid;  // 10^15 to 10^17 - 1
+  int step;            // -4 to 5; the digits are grid + step, which may end in zero digits
+  int exponent;        // the value is (grid + step) × 10^exponent
 };
 
 // The full procedure, for every positive finite double: the value and both interval bounds are
@@ -62,7 +71,7 @@ inline Uint128 pow10_significand(int m) {
 // on these approximations when they are clearly on one side; on or next to a boundary, and for
 // powers of two and subnormals, the full procedure decides.
 // Returns false, leaving `result` unspecified, where the full procedure must decide.
-inline bool shortest_decimal_fast(std::uint64_t bits, ShortestDecimal& result) {
+inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
   using namespace shortest_decimal_detail;
   const std::uint64_t fraction = bits & FRACTION_MASK;
   const int field = static_cast<int>(bits >> 52);
@@ -95,14 +104,21 @@ inline bool shortest_decimal_fast(std::uint64_t bits, ShortestDecimal& result) {
     return static_cast<std::uint64_t>(distance + MARGIN) < 2 * MARGIN;
   };
   if (near(to_ten) | near(to_half)) return false;
-  // Else the integer nearest to x, which lies in the interval as w >= 1/2.
-  result = to_ten >= 0 ? ShortestDecimal{q, k + 1} : ShortestDecimal{s + (to_half >= 0 ? 1 : 0), k};
+  // Else the integer nearest to x, which lies in the interval as w >= 1/2. Both are a step from s
+  // on x's grid (10 q ends in a zero digit, which is not significant), so choosing between them is
+  // a select of the step rather than a branch: the choice is close to random for random doubles.
+  // The select is a mask: the compiler turns a conditional expression here into a branch.
+  const std::int64_t round_up = static_cast<std::int64_t>(static_cast<std::uint64_t>(~to_half) >> 63);
+  const auto to_ten_step = static_cast<std::int64_t>(10 * q - s);
+  const std::int64_t outside = to_ten >> 63;  // all ones when 10 q lies outside the interval
+  result = {s, static_cast<int>((to_ten_step & ~outside) | (round_up & outside)), k};
   return true;
 }
 
 inline ShortestDecimal shortest_decimal(std::uint64_t bits) {
-  ShortestDecimal result;
-  return shortest_decimal_fast(bits, result) ? result : shortest_decimal_exact(bits);
+  GridDecimal result;
+  if (!shortest_decimal_fast(bits, result)) return shortest_decimal_exact(bits);
+  return {result.grid + static_cast<std::uint64_t>(result.step), result.exponent};
 }
 
 }  // namespace tessary
