@@ -108,7 +108,8 @@ inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
   // on x's grid (10 q ends in a zero digit, which is not significant), so choosing between them is
   // a select of the step rather than a branch: the choice is close to random for random doubles.
   // The select is a mask: the compiler turns a conditional expression here into a branch.
-  const std::int64_t round_up = static_cast<std::int64_t>(static_cast<std::uint64_t>(~to_half) >> 63);
+  const std::int64_t round_up =
+      static_cast<std::int64_t>(static_cast<std::uint64_t>(~to_half) >> 63);
   const auto to_ten_step = static_cast<std::int64_t>(10 * q - s);
   const std::int64_t outside = to_ten >> 63;  // all ones when 10 q lies outside the interval
   result = {s, static_cast<int>((to_ten_step & ~outside) | (round_up & outside)), k};

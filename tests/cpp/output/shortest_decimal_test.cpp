@@ -78,7 +78,8 @@ TEST(ShortestDecimal, FastPathAgreesWithTheFullProcedureWheneverItDecides) {
     ++decided;
     const ShortestDecimal exact = shortest_decimal_exact(bits);
     ASSERT_EQ(normalised({fast.grid + static_cast<std::uint64_t>(fast.step), fast.exponent}),
-              normalised(exact)) << std::hexfloat << std::bit_cast<double>(bits);
+              normalised(exact))
+        << std::hexfloat << std::bit_cast<double>(bits);
   }
   EXPECT_GT(decided, 290000);  // declines are rare
 }
