@@ -61,9 +61,11 @@ std::string expected_escape(unsigned char byte) {
 
 TEST(WriteJsonString, EveryByteIsEscapedOrCopiedByTheTable) {
   for (int byte = 0; byte < 256; ++byte) {
-    const std::string text = "a" + std::string(1, static_cast<char>(byte)) + "z";
-    EXPECT_EQ(string_text(text), "\"a" + expected_escape(static_cast<unsigned char>(byte)) + "z\"")
-        << "byte " << byte;
+    const std::string text{'a', static_cast<char>(byte), 'z'};
+    std::string expected = "\"a";
+    expected += expected_escape(static_cast<unsigned char>(byte));
+    expected += "z\"";
+    EXPECT_EQ(string_text(text), expected) << "byte " << byte;
   }
 }
 

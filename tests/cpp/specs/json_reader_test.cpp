@@ -428,7 +428,10 @@ TEST(JsonReader, LargeValuesAreReadWhole) {
 TEST(JsonReader, LongArraysKeepTheirItemsInCompactStorage) {
   const auto numbers = [](int count) {
     std::string text = "[";
-    for (int i = 0; i < count; ++i) text += (i == 0 ? "" : ",") + std::to_string(i);
+    for (int i = 0; i < count; ++i) {
+      if (i != 0) text += ',';
+      text += std::to_string(i);
+    }
     return text + "]";
   };
   struct Case {
