@@ -129,6 +129,9 @@ BlockPlan plan_blocks(std::uint64_t seed, std::uint64_t scale, std::span<const A
   const std::size_t entity_bytes = first.size() + 1 + 19;
 
   std::uint64_t per_block = std::max<std::size_t>(1, TARGET_BLOCK_BYTES / entity_bytes);
+  const std::uint64_t samples_per_entity = std::max<std::size_t>(1, specs.size());
+  per_block =
+      std::min(per_block, std::max<std::uint64_t>(1, MAX_BLOCK_SAMPLES / samples_per_entity));
   const std::uint64_t wanted_blocks = static_cast<std::uint64_t>(threads) * BLOCKS_PER_THREAD;
   per_block =
       std::max<std::uint64_t>(1, std::min(per_block, (scale + wanted_blocks - 1) / wanted_blocks));

@@ -50,6 +50,11 @@ struct GenerateLimits {
   std::uint64_t memory_bytes;    // the machine's physical memory
 };
 
+// A block samples at most this many attributes (its entities times the specs), so that a
+// cancelled call, which stops between blocks, stops within milliseconds even where many specs
+// write little text (specs sharing one name write one member).
+inline constexpr std::uint64_t MAX_BLOCK_SAMPLES = std::uint64_t{1} << 18;
+
 // Requires: specs_json is UTF-8 and stays valid for the whole call. `control` may cancel the call
 // (then the result is Cancelled, after every piece of work has stopped). Runs the entity builds on
 // the process-wide worker pool; the calling thread waits.

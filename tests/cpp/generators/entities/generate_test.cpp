@@ -41,5 +41,24 @@ TEST(GenerateEntities, BlocksSizedFromAnUntypicalFirstEntityGiveTheirSpareRoomBa
       << "text of " << text.length << " bytes in " << text.blocks.size() << " blocks";
 }
 
+TEST(GenerateEntities, BlocksOfSpecsThatWriteLittleAreCutByTheirSamples) {
+  // 2,000 specs sharing one name: each entity writes one short member but samples 2,000 times.
+  constexpr std::uint64_t spec_count = 2000;
+  std::string specs = "[";
+  for (std::uint64_t i = 0; i < spec_count; ++i) {
+    if (i != 0) specs += ',';
+    specs += R"({"name":"x","type":"uniform_int","low":0,"high":9})";
+  }
+  specs += ']';
+  constexpr std::uint64_t scale = 10000;
+  const GenerateResult result = generate_entities(1, scale, specs, NO_LIMITS);
+  ASSERT_TRUE(std::holds_alternative<GeneratedText>(result));
+  const std::size_t blocks = std::get<GeneratedText>(result).blocks.size();
+  // Sized by text alone, a block would hold a few thousand of these entities, or a quarter of a
+  // thread's share of them.
+  const std::uint64_t per_block = MAX_BLOCK_SAMPLES / spec_count;
+  EXPECT_GE(blocks, (scale + per_block - 1) / per_block);
+}
+
 }  // namespace
 }  // namespace tessary
