@@ -109,7 +109,10 @@ def test_no_leak_over_many_calls_successful_and_failing():
 
 LONG_CALL = textwrap.dedent(
     """
-    import json, tessary
+    import json, signal, tessary
+    # Python leaves SIGINT ignored when it starts ignored, as it does for a job that a shell put in
+    # the background: restore the handler that raises KeyboardInterrupt.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     # A thousand specs sharing one name: slow entities with a small text, so the call would take
     # many minutes without needing much memory.
     specs = json.dumps([{"name": "a", "type": "normal", "mean": 0, "std_dev": 1}] * 1000)
