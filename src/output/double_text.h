@@ -106,6 +106,7 @@ struct DigitText {
 }
 
 // The digits of the full procedure, 1 to 17 of them, scaled to 17.
+// Requires: decimal.digits < 10^17, as shortest_decimal_exact gives them.
 inline DigitText digit_text(ShortestDecimal decimal) {
   const int count = digit_count(decimal.digits);
   return digit_text_17(decimal.digits * POW10[17 - count], 0, decimal.exponent + count - 1);
