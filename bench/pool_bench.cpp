@@ -80,6 +80,11 @@ BENCHMARK(BM_Map50ns_Pool)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
+// Both round-trip benchmarks run the same counts and iterations, so their rows compare pairwise.
+void round_trip_settings(benchmark::internal::Benchmark* benchmark) {
+  benchmark->ArgName("count")->Arg(2)->Arg(8)->Arg(64)->Iterations(20000)->UseRealTime();
+}
+
 void BM_RoundTrip_OpenMP(benchmark::State& state) {
   const auto count = static_cast<std::int64_t>(state.range(0));
   std::vector<std::uint64_t> out(static_cast<std::size_t>(count));
@@ -89,13 +94,7 @@ void BM_RoundTrip_OpenMP(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK(BM_RoundTrip_OpenMP)
-    ->ArgName("count")
-    ->Arg(2)
-    ->Arg(8)
-    ->Arg(64)
-    ->Iterations(20000)
-    ->UseRealTime();
+BENCHMARK(BM_RoundTrip_OpenMP)->Apply(round_trip_settings);
 
 void BM_RoundTrip_Pool(benchmark::State& state) {
   const auto count = static_cast<std::size_t>(state.range(0));
@@ -106,13 +105,7 @@ void BM_RoundTrip_Pool(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK(BM_RoundTrip_Pool)
-    ->ArgName("count")
-    ->Arg(2)
-    ->Arg(8)
-    ->Arg(64)
-    ->Iterations(20000)
-    ->UseRealTime();
+BENCHMARK(BM_RoundTrip_Pool)->Apply(round_trip_settings);
 
 }  // namespace
 }  // namespace tessary
