@@ -2,9 +2,31 @@
 
 ``generate_entities(seed, scale, specs_json)`` returns a JSON text holding ``scale`` entity
 objects, each with an ``id`` and one member per attribute spec; the same arguments give the same
-text on any number of threads. ``make_seed()`` draws a fresh seed from the operating system.
+text on any number of threads. ``write`` streams any id range of them to a file or a file object,
+as JSON or JSON Lines, optionally compressed; ``iter_text`` yields the same bytes in chunks.
+``make_seed()`` draws a fresh seed from the operating system.
 """
 
-from tessary._core import generate_entities, make_seed
+from typing import Any
 
-__all__ = ["generate_entities", "make_seed"]
+from tessary._core import generate_entities, make_seed
+from tessary.writing import WriteResult, iter_text, write
+
+__all__ = [
+    "PanicException",
+    "WriteResult",
+    "generate_entities",
+    "iter_text",
+    "make_seed",
+    "write",
+]
+
+
+def __getattr__(name: str) -> Any:
+    # The exception type is created on first use, as both extension modules raise it: looking it
+    # up here is such a use.
+    if name == "PanicException":
+        from tessary import _engine
+
+        return _engine.panic_exception()
+    raise AttributeError(f"module 'tessary' has no attribute {name!r}")

@@ -107,15 +107,17 @@ std::optional<PendingError> stream_to_target(StreamRequest& request, const Targe
           GilHold hold(gil);
           return os_error(failure);
         }
-        if (!duties.now(written.entities, false)) return PendingError();
+        if (!duties.now(written.entities, written.bytes, false)) return PendingError();
       }
     }
     written.entities += chunk.entities;
     written.text_bytes += chunk.text.size();
     written.bytes += chunk.bytes.size();
-    if (!duties.due(written.entities)) return PendingError();
+    if (!duties.due(written.entities, written.bytes)) return PendingError();
   }
-  if (progress != nullptr && !duties.now(written.entities, true)) return PendingError();
+  if (progress != nullptr && !duties.now(written.entities, written.bytes, true)) {
+    return PendingError();
+  }
   if (bytes_digest) written.digest = bytes_digest->finish();
   if (text_digest) written.text_digest = text_digest->finish();
   if (digest && !compressed) written.text_digest = written.digest;
