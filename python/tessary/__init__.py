@@ -3,18 +3,21 @@
 ``generate_entities(seed, scale, specs_json)`` returns a JSON text holding ``scale`` entity
 objects, each with an ``id`` and one member per attribute spec; the same arguments give the same
 text on any number of threads. ``write`` streams any id range of them to a file or a file object,
-as JSON or JSON Lines, optionally compressed; ``iter_text`` yields the same bytes in chunks.
+as JSON or JSON Lines (optionally compressed) or Parquet; ``iter_text`` yields the same bytes in
+chunks; ``generate_batches`` hands them over as Arrow record batches.
 ``make_seed()`` draws a fresh seed from the operating system.
 """
 
 from typing import Any
 
 from tessary._core import generate_entities, make_seed
+from tessary.columns import generate_batches
 from tessary.writing import WriteResult, iter_text, write
 
 __all__ = [
     "PanicException",
     "WriteResult",
+    "generate_batches",
     "generate_entities",
     "iter_text",
     "make_seed",

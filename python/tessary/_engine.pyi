@@ -31,3 +31,16 @@ def iter_text(
 ) -> TextChunks: ...
 
 def panic_exception() -> type[BaseException]: ...
+
+class Batches:
+    def __arrow_c_schema__(self) -> object: ...
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+def generate_batches(
+    seed: int,
+    scale: int,
+    specs_json: str,
+    start: int,
+    stop: int | None,
+    batch_rows: int | None,
+) -> Batches: ...

@@ -6,6 +6,7 @@ released while the worker threads build, so other Python threads keep running.
 
 from __future__ import annotations
 
+import hashlib
 import io
 import os
 import stat
@@ -18,10 +19,15 @@ from typing import IO, Any, Union
 from tessary import _engine
 
 TEXT_FORMATS = ("json", "jsonl")
+FORMATS = (*TEXT_FORMATS, "parquet")
 COMPRESSIONS = ("gzip", "zstd")
 
 # What a file name's suffixes say: the format, then optionally a compression after it.
-FORMAT_SUFFIXES = {".json": "json", ".jsonl": "jsonl", ".ndjson": "jsonl"}
+FORMAT_SUFFIXES = {".json": "json", ".jsonl": "jsonl", ".ndjson": "jsonl", ".parquet": "parquet"}
+
+# Parquet files are written a row group per this many rows (or a little more): large enough for
+# good compression and fast scans, small enough to bound the memory a group holds.
+PARQUET_GROUP_ROWS = 1 << 20
 COMPRESSION_SUFFIXES = {".gz": "gzip", ".zst": "zstd"}
 
 Target = Union[str, "os.PathLike[str]", IO[bytes]]
@@ -238,13 +244,20 @@ def write(
         raise TypeError(
             f"target must be a path or a writable binary file object, not {type(target).__name__}"
         )
-    format, compression = resolve_output(name, format, compression, TEXT_FORMATS)
-    # Arguments, specs and the first entity are checked before any file is created.
-    _engine.iter_text(seed, scale, specs_json, format, compression, level, start, stop).close()
+    format, compression = resolve_output(name, format, compression, FORMATS)
+    if format == "parquet":
+        if compression is not None or level is not None:
+            raise ValueError("Parquet files compress their pages themselves: give no compression")
+        batches = _engine.generate_batches(seed, scale, specs_json, start, stop, None)
+    else:
+        # Arguments, specs and the first entity are checked before any file is created.
+        _engine.iter_text(seed, scale, specs_json, format, compression, level, start, stop).close()
 
     reporter, close_reporter = _progress_reporter(progress, stop - start)
 
     def write_fd_or_file(fd_or_file: Any) -> WriteResult:
+        if format == "parquet":
+            return _write_parquet(fd_or_file, batches, stop - start, digest, reporter)
         counts = _engine.write_text(
             fd_or_file, seed, scale, specs_json, format, compression, level, start, stop,
             digest, reporter,
@@ -257,6 +270,69 @@ def write(
         return write_to_path(name, write_fd_or_file)
     finally:
         close_reporter()
+
+
+class _CountingFile(io.RawIOBase):
+    """A binary file that passes what it is given on to another, counting and hashing it."""
+
+    def __init__(self, target: Any, digest: bool) -> None:
+        self._write = target.write if not isinstance(target, int) else None
+        self._fd = target if isinstance(target, int) else None
+        self._hash = hashlib.sha256() if digest else None
+        self.count = 0
+
+    def writable(self) -> bool:
+        return True
+
+    def write(self, data: Any) -> int:
+        view = memoryview(data).cast("B")
+        if self._hash is not None:
+            self._hash.update(view)
+        if self._fd is not None:
+            written = 0
+            while written < len(view):
+                written += os.write(self._fd, view[written:])
+        else:
+            assert self._write is not None
+            self._write(bytes(view))
+        self.count += len(view)
+        return len(view)
+
+    def tell(self) -> int:
+        return self.count
+
+    def hexdigest(self) -> str | None:
+        return self._hash.hexdigest() if self._hash is not None else None
+
+
+def _write_parquet(
+    target: Any, batches: Any, total: int, digest: bool, reporter: Any
+) -> WriteResult:
+    """Writes the batches as one Parquet file, a row group per group of batches."""
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    reader = pa.RecordBatchReader.from_stream(batches)
+    sink = _CountingFile(target, digest)
+    done = 0
+    with pq.ParquetWriter(sink, reader.schema) as writer:
+        group: list[pa.RecordBatch] = []
+        rows = 0
+        for batch in reader:
+            group.append(batch)
+            rows += batch.num_rows
+            if rows >= PARQUET_GROUP_ROWS:
+                writer.write_table(pa.Table.from_batches(group), row_group_size=rows)
+                done += rows
+                group, rows = [], 0
+                if reporter is not None:
+                    reporter(done, total, sink.count)
+        if group or done == 0:
+            writer.write_table(pa.Table.from_batches(group, schema=reader.schema))
+            done += rows
+    if reporter is not None:
+        reporter(done, total, sink.count)
+    return WriteResult(done, 0, sink.count, sink.hexdigest(), None)
 
 
 def iter_text(

@@ -5,6 +5,7 @@
 // interpreter, so the module declares that it cannot be loaded in other interpreters.
 #include <Python.h>
 
+#include "engine/batches.h"
 #include "engine/engine_state.h"
 #include "engine/text_chunks.h"
 #include "engine/write_text.h"
@@ -28,22 +29,27 @@ int exec_module(PyObject* module) {
   static PyMethodDef methods[] = {
       write_text_def,
       iter_text_def,
+      generate_batches_def,
       PANIC_EXCEPTION_DEF,
       {nullptr, nullptr, 0, nullptr},
   };
   if (PyModule_AddFunctions(module, methods) < 0) return -1;
   EngineState& state = engine_state(module);
   state.text_chunks_type = make_text_chunks_type(module);
-  return state.text_chunks_type == nullptr ? -1 : 0;
+  if (state.text_chunks_type == nullptr) return -1;
+  state.batches_type = make_batches_type(module);
+  return state.batches_type == nullptr ? -1 : 0;
 }
 
 int traverse_module(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(engine_state(module).text_chunks_type);
+  Py_VISIT(engine_state(module).batches_type);
   return 0;
 }
 
 int clear_module(PyObject* module) {
   Py_CLEAR(engine_state(module).text_chunks_type);
+  Py_CLEAR(engine_state(module).batches_type);
   return 0;
 }
 

@@ -6,7 +6,8 @@
 namespace tessary::engine {
 
 struct EngineState {
-  PyObject* text_chunks_type;  // strong reference
+  PyObject* text_chunks_type;  // strong references
+  PyObject* batches_type;
 };
 
 // Requires: `module` is the tessary._engine module.

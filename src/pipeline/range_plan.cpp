@@ -26,10 +26,7 @@ RangePlan plan_range(std::uint64_t seed, std::uint64_t start, std::uint64_t stop
   plan.start = start;
   plan.stop = stop;
   const std::uint64_t ids = stop - start;
-  if (ids == 0) {
-    plan.count = 1;  // one empty block, so that every output has a block to come from
-    return plan;
-  }
+  if (ids == 0) return plan;
   build_entity(seed, start, specs, record);
   OutputBuffer first;
   write_entity(record, keys, first);
@@ -44,6 +41,16 @@ RangePlan plan_range(std::uint64_t seed, std::uint64_t start, std::uint64_t stop
   per_block = std::max<std::uint64_t>(1, std::min(per_block, ids / wanted + (ids % wanted != 0)));
   plan.per_block = per_block;
   plan.count = ids / per_block + (ids % per_block != 0);
+  return plan;
+}
+
+RangePlan plan_fixed_blocks(std::uint64_t start, std::uint64_t stop, std::uint64_t per_block) {
+  RangePlan plan;
+  plan.start = start;
+  plan.stop = stop;
+  plan.per_block = std::max<std::uint64_t>(1, per_block);
+  const std::uint64_t ids = stop - start;
+  if (ids != 0) plan.count = ids / plan.per_block + (ids % plan.per_block != 0);
   return plan;
 }
 

@@ -32,11 +32,12 @@ inline constexpr std::size_t TARGET_BLOCK_BYTES = 128 * 1024;
 inline constexpr std::uint64_t MAX_BLOCK_WORK = std::uint64_t{1} << 18;
 
 struct RangePlan {
-  std::uint64_t start = 0;      // the first id
-  std::uint64_t stop = 0;       // one past the last id
-  std::uint64_t per_block = 1;  // ids per block; the last block may hold fewer
-  std::uint64_t count = 0;      // number of blocks; 0 only for an empty range
-  std::size_t entity_bytes = 0; // text bytes of entity `start`, for reserving buffers
+  std::uint64_t start = 0;       // the first id
+  std::uint64_t stop = 0;        // one past the last id
+  std::uint64_t per_block = 1;   // ids per block; the last block may hold fewer
+  std::uint64_t count = 1;       // number of blocks; an empty range has one empty block, so that
+                                 // every output (the "[]" of an array, an empty frame) has one
+  std::size_t entity_bytes = 0;  // text bytes of entity `start`, for reserving buffers
 };
 
 // The first id of block b (b < plan.count) and one past its last.
@@ -58,5 +59,9 @@ std::uint64_t entity_work(std::span<const AttrSpec> specs);
 RangePlan plan_range(std::uint64_t seed, std::uint64_t start, std::uint64_t stop,
                      std::span<const AttrSpec> specs, const EntityKeys& keys,
                      EntityRecord& record, std::uint64_t min_blocks);
+
+// Plans [start, stop) (start <= stop) in blocks of `per_block` ids (at least 1), for output whose
+// blocks are sized by their caller (record batches of a given number of rows). Builds nothing.
+RangePlan plan_fixed_blocks(std::uint64_t start, std::uint64_t stop, std::uint64_t per_block);
 
 }  // namespace tessary
