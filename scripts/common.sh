@@ -57,7 +57,9 @@ clang_runtime_package() {
   echo "libclang-rt-${major:-14}-dev"
 }
 
-BUILD_TOOLS=(g++ cmake ninja-build)
+# The compilers and the C libraries the core links: zlib and libzstd (compressed output) and
+# libcrypto (SHA-256 digests).
+BUILD_TOOLS=(g++ cmake ninja-build zlib1g-dev libzstd-dev libssl-dev)
 
 # Creates the virtual environment (.venv unless a directory is given) with the given Python
 # unless it is there already, and echoes its interpreter.
