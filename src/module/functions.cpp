@@ -25,8 +25,10 @@ PendingError memory_error(std::string message) {
   return PendingError(PyExc_MemoryError, std::move(message));
 }
 
-// The interpreter could not make a result object: its error is printed and the call panics.
+// The interpreter could not make a result object. Running out of memory raises its MemoryError, as
+// every other out-of-memory path of a call does; any other error is printed and the call panics.
 PendingError api_call_failed() {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) return PendingError::fetch();
   PyErr_Print();
   report_panic("Python API call failed", SourceLocation::current());
   return panic_error("Python API call failed");

@@ -249,16 +249,24 @@ def test_a_handler_exception_beats_the_first_panic_of_the_process_and_leaves_pan
     ]
 
 
+# Code that forks: the warning about forking a process with threads is expected, and `expected` is
+# the parent's text, for a child to compare its own with.
+FORKING_PREAMBLE = textwrap.dedent(
+    f"""
+    import json, os, signal, warnings, tessary
+    warnings.simplefilter("ignore", DeprecationWarning)
+    specs = {FIVE_SPECS!r}
+    expected = tessary.generate_entities(5, 10_000, specs)
+    """
+)
+
+
 @pytest.mark.slow
 def test_a_forked_child_generates_on_its_own_workers():
     # The parent's workers do not exist in a child made by fork (as multiprocessing makes them on
     # Linux); the child's calls must still be answered.
-    code = textwrap.dedent(
-        f"""
-        import os, signal, warnings, tessary
-        warnings.simplefilter("ignore", DeprecationWarning)  # fork of a process with threads
-        specs = {FIVE_SPECS!r}
-        expected = tessary.generate_entities(5, 10_000, specs)
+    code = FORKING_PREAMBLE + textwrap.dedent(
+        """
         pid = os.fork()
         if pid == 0:
             signal.alarm(30)  # ends a child that hangs
@@ -270,3 +278,41 @@ def test_a_forked_child_generates_on_its_own_workers():
     result = run_python(code, timeout=120)
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "0"
+
+
+@pytest.mark.slow
+def test_a_child_forked_from_a_signal_handler_ends_the_inherited_call():
+    # The child inherits the waiting call but not the threads doing its work: its copy of the call
+    # must end when the handler returns, and the child must then generate on threads of its own.
+    code = FORKING_PREAMBLE + textwrap.dedent(
+        f"""
+        slow_specs = json.dumps({SLOW_SPECS!r})
+        child = []
+        def handler(signum, frame):
+            child.append(os.fork())
+            if child[0] == 0:
+                signal.signal(signal.SIGALRM, signal.SIG_DFL)
+                signal.alarm(20)  # ends a child that hangs
+        signal.signal(signal.SIGALRM, handler)
+        signal.setitimer(signal.ITIMER_REAL, 0.3)
+        try:
+            tessary.generate_entities(1, 400_000, slow_specs)
+            outcome = "returned"
+        except BaseException as e:
+            outcome = f"{{type(e).__name__}}: {{e}}"
+        if child == [0]:
+            print("child:", outcome)
+            print("child generates:", tessary.generate_entities(5, 10_000, specs) == expected, flush=True)
+            os._exit(0)
+        _, status = os.waitpid(child[0], 0)
+        print("parent:", outcome, os.waitstatus_to_exitcode(status))
+        """
+    )
+    result = run_python(code, timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "child: PanicException: the call was interrupted by fork: this child process has none of "
+        "the threads doing its work",
+        "child generates: True",
+        "parent: returned 0",
+    ]
