@@ -173,5 +173,17 @@ TEST(BatchBuilder, RefusesRowsBeyondWhatItsTextCanAddress) {
                 std::to_string(max_batch_rows(schema)) + ")");
 }
 
+TEST(BatchBuilder, RefusesRecordsOfOtherSpecs) {
+  // Same shape, other values: the borrowed value is not one of the column's.
+  const auto planned = plan(R"([{"name":"c","type":"choice","values":["a","b"]}])");
+  const auto other = plan(R"([{"name":"c","type":"choice","values":["a","b"]}])");
+  EntityRecord record = make_entity_record(other->layout);
+  build_entity(1, 0, other->specs, record);
+  BatchBuilder builder(planned->schema(), 1);
+  builder.append(record);
+  EXPECT_EQ(panic_message([&] { builder.finish(); }),
+            "entity record does not match its column schema");
+}
+
 }  // namespace
 }  // namespace tessary
