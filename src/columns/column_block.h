@@ -7,7 +7,8 @@
 // (column_schema.h), a JSON text cell one copy of the value's prepared text, and bitmaps are
 // written a byte at a time. Only the JSON text grows while rows are appended (amortised doubling);
 // nothing else allocates per row. finish() hands the columns over as a struct array, the Arrow form
-// of a record batch.
+// of a record batch. A builder is used by one thread at a time; builders of one schema may run on
+// any number of threads at once.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +32,8 @@ class BatchBuilder {
 
   // Appends one row: record.id and the record's values, member m into column m. Requires: fewer
   // than `rows` rows appended so far, and a record of the schema's layout built from the specs the
-  // schema was planned from (a value that does not belong to its column panics).
+  // schema was planned from (a value that does not belong to its column panics, when its chunk of
+  // rows moves into the columns: here or in finish()).
   void append(const EntityRecord& record);
 
   // Requires: exactly `rows` rows appended. Returns the batch: a struct array of the id column

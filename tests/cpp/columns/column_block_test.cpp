@@ -127,6 +127,30 @@ TEST(BuildColumnBlock, CellsEqualTheRecordsOfTheirIds) {
   }
 }
 
+TEST(BuildColumnBlock, BuffersLargerThanAHugePageHoldTheirCells) {
+  // 2^18 + 3 rows: the int64 cells take just over 2 MiB, and the text, reserved at the average
+  // length but always given the long value, grows past 2 MiB by reallocation.
+  const auto planned = plan(R"([
+      {"name":"i","type":"uniform_int","low":0,"high":1000000},
+      {"name":"j","type":"choice","values":[[],"0123456789abcdefghijklmnopqrstuvwxyz"],
+       "weights":[0,1]}])");
+  EntityRecord record = make_entity_record(planned->layout);
+  EntityRecord expected = make_entity_record(planned->layout);
+  const std::uint64_t rows = (1 << 18) + 3;
+  const nanoarrow::UniqueArray batch =
+      build_column_block(5, 0, rows, planned->specs, planned->schema(), record);
+  const BatchView batch_view(planned->schema(), batch.get());
+  const ArrowArrayView* view = batch_view.view.get();
+  ASSERT_EQ(view->length, static_cast<std::int64_t>(rows));
+  for (std::uint64_t id = 0; id < rows; id += 997) {
+    build_entity(5, id, planned->specs, expected);
+    const auto row = static_cast<std::int64_t>(id);
+    EXPECT_EQ(ArrowArrayViewGetIntUnsafe(view->children[1], row), expected.values[0].i);
+    EXPECT_EQ(view_of(ArrowArrayViewGetStringUnsafe(view->children[2], row)),
+              "\"0123456789abcdefghijklmnopqrstuvwxyz\"");
+  }
+}
+
 TEST(BuildColumnBlock, ColumnsWithoutNullsCarryNoBitmap) {
   const auto planned = plan(R"([
       {"name":"f","type":"uniform_float","low":0,"high":1},
