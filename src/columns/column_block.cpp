@@ -96,7 +96,7 @@ void fill_dictionary(ArrowArray* column, const ChoiceCells& cells) {
 // column's values means the record does not belong to the schema's specs: reading its cell would
 // go out of bounds, so all are checked before any is used.
 void choice_indexes(const AttributeValue* staged, std::size_t stride, std::size_t n,
-                    const ChoiceCells& cells, std::uint32_t* indexes) {
+                    const ChoiceCells& cells, std::size_t* indexes) {
   const auto base = reinterpret_cast<std::uintptr_t>(cells.values);
   const std::uintptr_t span = cells.count * sizeof(JsonValue);
   bool all_in_range = true;  // combined without branches: a failure is only ever reported
@@ -104,7 +104,7 @@ void choice_indexes(const AttributeValue* staged, std::size_t stride, std::size_
     const AttributeValue& value = staged[i * stride];
     const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(value.borrowed) - base;
     all_in_range &= (value.kind == AttributeValue::Kind::Borrowed) & (offset < span);
-    indexes[i] = static_cast<std::uint32_t>(offset / sizeof(JsonValue));
+    indexes[i] = offset / sizeof(JsonValue);
   }
   if (!all_in_range) [[unlikely]] {
     panic("entity record does not match its column schema");
@@ -190,7 +190,7 @@ void BatchBuilder::flush() {
   const std::size_t row = appended_ - n;  // the first staged row: a multiple of STAGED_ROWS
   const std::size_t stride = slots_.size();
   std::uint8_t valid[STAGED_ROWS];
-  std::uint32_t indexes[STAGED_ROWS];
+  std::size_t indexes[STAGED_ROWS];
   for (std::size_t m = 0; m < slots_.size(); ++m) {
     Slot& slot = slots_[m];
     const AttributeValue* staged = staged_.data() + m;  // value i at staged[i * stride]
