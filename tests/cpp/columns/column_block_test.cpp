@@ -188,15 +188,6 @@ TEST(BuildColumnBlock, TheFirstFailingEntityPanicsAndTheBatchIsReleased) {
             "index out of bounds: the len is 1 but the index is 1");
 }
 
-TEST(BatchBuilder, RefusesRowsBeyondWhatItsTextCanAddress) {
-  const auto planned = plan(R"([{"name":"j","type":"choice","values":[[1,2,3,4,5,6,7,8,9,10]]}])");
-  const ColumnSchema& schema = planned->schema();
-  EXPECT_EQ(panic_message([&] { BatchBuilder(schema, max_batch_rows(schema) + 1); }),
-            "a batch of " + std::to_string(max_batch_rows(schema) + 1) +
-                " rows is more than its columns can hold (" +
-                std::to_string(max_batch_rows(schema)) + ")");
-}
-
 TEST(BatchBuilder, RefusesRecordsOfOtherSpecs) {
   // Same shape, other values: the borrowed value is not one of the column's.
   const auto planned = plan(R"([{"name":"c","type":"choice","values":["a","b"]}])");
