@@ -1,5 +1,9 @@
 #include "columns/column_block.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,21 +18,63 @@ std::size_t bitmap_bytes(std::size_t rows) {
   return (rows + 7) / 8;
 }
 
-// Gives `buffer` exactly `bytes` bytes, to be written by index; zeroed when asked (bitmaps).
-void* allocate(ArrowBuffer* buffer, std::size_t bytes, bool zeroed) {
+// The allocator of a batch's buffers: as nanoarrow's own (realloc and free), except that buffers
+// of at least a huge page are aligned to huge pages and marked for them. A batch's memory is
+// fresh, and faulting it in 4 KiB pages costs more than filling it. Only whole huge pages are
+// marked, so the tail of a buffer takes no more memory than it needs.
+constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
+
+std::uint8_t* reallocate_batch_bytes(ArrowBufferAllocator*, std::uint8_t* bytes,
+                                     std::int64_t old_size, std::int64_t new_size) {
+  const auto size = static_cast<std::size_t>(new_size);
+  if (size < HUGE_PAGE) return static_cast<std::uint8_t*>(std::realloc(bytes, size));
+  void* fresh = nullptr;
+  if (posix_memalign(&fresh, HUGE_PAGE, size) != 0) return nullptr;
+  madvise(fresh, size / HUGE_PAGE * HUGE_PAGE, MADV_HUGEPAGE);  // only a hint: failure is harmless
+  if (bytes != nullptr) {
+    std::memcpy(fresh, bytes, static_cast<std::size_t>(std::min(old_size, new_size)));
+    std::free(bytes);
+  }
+  return static_cast<std::uint8_t*>(fresh);
+}
+
+void free_batch_bytes(ArrowBufferAllocator*, std::uint8_t* bytes, std::int64_t) {
+  std::free(bytes);
+}
+
+// Requires: nothing allocated in the buffer yet.
+void use_batch_allocator(ArrowBuffer* buffer) {
+  check_arrow(
+      ArrowBufferSetAllocator(buffer, {&reallocate_batch_bytes, &free_batch_bytes, nullptr}),
+      "ArrowBufferSetAllocator");
+}
+
+// Gives `buffer` exactly `bytes` bytes, to be written by index.
+void* allocate(ArrowBuffer* buffer, std::size_t bytes) {
+  use_batch_allocator(buffer);
   check_arrow(ArrowBufferReserve(buffer, static_cast<std::int64_t>(bytes)), "ArrowBufferReserve");
   buffer->size_bytes = static_cast<std::int64_t>(bytes);
-  if (zeroed && bytes != 0) std::memset(buffer->data, 0, bytes);
   return buffer->data;
 }
 
 template <typename T>
 T* allocate_cells(ArrowArray* array, std::size_t rows) {
-  return static_cast<T*>(allocate(ArrowArrayBuffer(array, 1), rows * sizeof(T), false));
+  return static_cast<T*>(allocate(ArrowArrayBuffer(array, 1), rows * sizeof(T)));
 }
 
-void set_bit(std::uint8_t* bits, std::size_t row, bool value) {
-  bits[row >> 3] |= static_cast<std::uint8_t>(static_cast<unsigned>(value) << (row & 7));
+// Packs n flags (0 or 1) into the bitmap from bit `row` on, whole bytes at a time; returns how
+// many flags were 0. Requires: row is a multiple of 8.
+std::size_t pack_bits(const std::uint8_t* flags, std::size_t n, std::uint8_t* bitmap,
+                      std::size_t row) {
+  std::uint8_t* out = bitmap + row / 8;
+  std::size_t ones = 0;
+  for (std::size_t i = 0; i < n; ++i) ones += flags[i];
+  for (std::size_t i = 0; i < n; i += 8) {
+    unsigned byte = 0;
+    for (std::size_t j = 0; j < 8 && i + j < n; ++j) byte |= unsigned{flags[i + j]} << j;
+    out[i / 8] = static_cast<std::uint8_t>(byte);
+  }
+  return n - ones;
 }
 
 // The dictionary of a string column, the same for every batch: the distinct strings as utf8.
@@ -46,22 +92,28 @@ void fill_dictionary(ArrowArray* column, const ChoiceCells& cells) {
   dictionary->null_count = 0;
 }
 
-// The index of the choice value that `value` borrows. A value that is not one of the column's
-// values means the record does not belong to the schema's specs: reading on would go out of bounds.
-std::size_t choice_index(const AttributeValue& value, const ChoiceCells& cells) {
-  const std::size_t index = (reinterpret_cast<std::uintptr_t>(value.borrowed) -
-                             reinterpret_cast<std::uintptr_t>(cells.values)) /
-                            sizeof(JsonValue);
-  if (value.kind != AttributeValue::Kind::Borrowed || index >= cells.count) [[unlikely]] {
+// The value index of every staged value of a choice column. A value that is not one of the
+// column's values means the record does not belong to the schema's specs: reading its cell would
+// go out of bounds, so all are checked before any is used.
+void choice_indexes(const AttributeValue* staged, std::size_t stride, std::size_t n,
+                    const ChoiceCells& cells, std::size_t* indexes) {
+  const auto base = reinterpret_cast<std::uintptr_t>(cells.values);
+  const std::uintptr_t span = cells.count * sizeof(JsonValue);
+  bool all_in_range = true;  // combined without branches: a failure is only ever reported
+  for (std::size_t i = 0; i < n; ++i) {
+    const AttributeValue& value = staged[i * stride];
+    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(value.borrowed) - base;
+    all_in_range &= (value.kind == AttributeValue::Kind::Borrowed) & (offset < span);
+    indexes[i] = offset / sizeof(JsonValue);
+  }
+  if (!all_in_range) [[unlikely]] {
     panic("entity record does not match its column schema");
   }
-  return index;
 }
 
 }  // namespace
 
-BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::size_t rows)
-    : schema_(schema), rows_(rows) {
+BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::size_t rows) : rows_(rows) {
   if (rows > max_batch_rows(schema)) {
     panic("a batch of " + std::to_string(rows) + " rows is more than its columns can hold (" +
           std::to_string(max_batch_rows(schema)) + ")");
@@ -75,6 +127,7 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::size_t rows)
               "ArrowArrayInitFromType");
   ids_ = allocate_cells<std::uint64_t>(batch_->children[0], rows);
 
+  staged_.resize(STAGED_ROWS * columns);
   slots_.reserve(columns);
   for (std::size_t m = 0; m < columns; ++m) {
     const Column& column = schema.columns[m];
@@ -92,7 +145,7 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::size_t rows)
       case ColumnKind::ChoiceNull:
         break;
       case ColumnKind::ChoiceBool:
-        slot.cells = allocate(ArrowArrayBuffer(array, 1), bitmap_bytes(rows), true);
+        slot.cells = allocate(ArrowArrayBuffer(array, 1), bitmap_bytes(rows));
         break;
       case ColumnKind::ChoiceDictionary:
         slot.cells = allocate_cells<std::int32_t>(array, rows);
@@ -104,6 +157,7 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::size_t rows)
         slot.text = ArrowArrayBuffer(array, 2);
         // Room for rows of average length; the text grows by doubling past that.
         const std::size_t average = column.choice.text.size() / column.choice.count;
+        use_batch_allocator(slot.text);
         check_arrow(ArrowBufferReserve(slot.text, static_cast<std::int64_t>(rows * average)),
                     "ArrowBufferReserve");
         break;
@@ -111,67 +165,91 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::size_t rows)
     }
     if (column.nullable && column.kind != ColumnKind::ChoiceNull) {
       slot.validity = static_cast<std::uint8_t*>(
-          allocate(&ArrowArrayValidityBitmap(array)->buffer, bitmap_bytes(rows), true));
+          allocate(&ArrowArrayValidityBitmap(array)->buffer, bitmap_bytes(rows)));
     }
     slots_.push_back(slot);
   }
 }
 
 void BatchBuilder::append(const EntityRecord& record) {
-  if (appended_ >= rows_ || record.values.size() != slots_.size()) [[unlikely]] {
+  const std::size_t columns = slots_.size();
+  if (appended_ >= rows_ || record.values.size() != columns) [[unlikely]] {
     panic("row appended to a full batch, or of another schema");
   }
-  const std::size_t row = appended_;
-  ids_[row] = record.id;
+  ids_[appended_] = record.id;
+  // A few values: copied one by one, which beats a call of memcpy.
+  AttributeValue* staged = staged_.data() + staged_rows_ * columns;
   const AttributeValue* values = record.values.data();
+  for (std::size_t m = 0; m < columns; ++m) staged[m] = values[m];
+  ++appended_;
+  if (++staged_rows_ == STAGED_ROWS) flush();
+}
+
+void BatchBuilder::flush() {
+  const std::size_t n = staged_rows_;
+  const std::size_t row = appended_ - n;  // the first staged row: a multiple of STAGED_ROWS
+  const std::size_t stride = slots_.size();
+  std::uint8_t valid[STAGED_ROWS];
+  std::size_t indexes[STAGED_ROWS];
   for (std::size_t m = 0; m < slots_.size(); ++m) {
     Slot& slot = slots_[m];
-    const AttributeValue& value = values[m];
-    bool valid = true;
-    switch (slot.kind) {
-      case ColumnKind::Int64:
-        // Unsigned values of a uniform_int are below 2^63: both members hold the int64's bits.
-        static_cast<std::int64_t*>(slot.cells)[row] = value.i;
-        break;
-      case ColumnKind::Float64:
-        static_cast<double*>(slot.cells)[row] = value.d;
-        valid = value.kind == AttributeValue::Kind::Double;
-        break;
-      case ColumnKind::ChoiceNull:
-        break;
-      default: {
-        const ChoiceCells& cells = *slot.choice;
-        const std::size_t v = choice_index(value, cells);
-        valid = cells.valid[v] != 0;
-        switch (slot.kind) {
-          case ColumnKind::ChoiceInt64:
-          case ColumnKind::ChoiceFloat64:
-            static_cast<std::uint64_t*>(slot.cells)[row] = cells.words[v];
-            break;
-          case ColumnKind::ChoiceBool:
-            set_bit(static_cast<std::uint8_t*>(slot.cells), row, cells.words[v] != 0);
-            break;
-          case ColumnKind::ChoiceDictionary:
-            static_cast<std::int32_t*>(slot.cells)[row] = static_cast<std::int32_t>(cells.words[v]);
-            break;
-          default: {  // ChoiceJson
-            const std::int32_t start = cells.offsets[v];
-            check_arrow(ArrowBufferAppend(slot.text, cells.text.data() + start,
-                                          cells.offsets[v + 1] - start),
-                        "ArrowBufferAppend");
-            // At most max_batch_rows rows of the longest text: below 2^31.
-            slot.offsets[row + 1] = static_cast<std::int32_t>(slot.text->size_bytes);
-            break;
-          }
-        }
+    const AttributeValue* staged = staged_.data() + m;  // value i at staged[i * stride]
+    if (slot.kind == ColumnKind::Int64) {
+      // Unsigned values of a uniform_int are below 2^63: both members hold the int64's bits.
+      auto* cells = static_cast<std::int64_t*>(slot.cells) + row;
+      for (std::size_t i = 0; i < n; ++i) cells[i] = staged[i * stride].i;
+      continue;
+    }
+    if (slot.kind == ColumnKind::Float64) {
+      auto* cells = static_cast<double*>(slot.cells) + row;
+      for (std::size_t i = 0; i < n; ++i) {
+        cells[i] = staged[i * stride].d;
+        valid[i] = staged[i * stride].kind == AttributeValue::Kind::Double;
       }
+      slot.nulls += pack_bits(valid, n, slot.validity, row);
+      continue;
+    }
+    if (slot.kind == ColumnKind::ChoiceNull) continue;
+
+    const ChoiceCells& cells = *slot.choice;
+    choice_indexes(staged, stride, n, cells, indexes);
+    switch (slot.kind) {
+      case ColumnKind::ChoiceInt64:
+      case ColumnKind::ChoiceFloat64: {
+        auto* out = static_cast<std::uint64_t*>(slot.cells) + row;
+        for (std::size_t i = 0; i < n; ++i) out[i] = cells.words[indexes[i]];
+        break;
+      }
+      case ColumnKind::ChoiceBool:
+        for (std::size_t i = 0; i < n; ++i) {
+          valid[i] = static_cast<std::uint8_t>(cells.words[indexes[i]]);
+        }
+        pack_bits(valid, n, static_cast<std::uint8_t*>(slot.cells), row);
+        break;
+      case ColumnKind::ChoiceDictionary: {
+        auto* out = static_cast<std::int32_t*>(slot.cells) + row;
+        for (std::size_t i = 0; i < n; ++i) {
+          out[i] = static_cast<std::int32_t>(cells.words[indexes[i]]);
+        }
+        break;
+      }
+      default:  // ChoiceJson
+        for (std::size_t i = 0; i < n; ++i) {
+          const std::int32_t start = cells.offsets[indexes[i]];
+          check_arrow(ArrowBufferAppend(slot.text, cells.text.data() + start,
+                                        cells.offsets[indexes[i] + 1] - start),
+                      "ArrowBufferAppend");
+          // At most max_batch_rows rows of the longest text: below 2^31.
+          slot.offsets[row + i + 1] = static_cast<std::int32_t>(slot.text->size_bytes);
+        }
+        break;
     }
     if (slot.validity != nullptr) {
-      set_bit(slot.validity, row, valid);
-      slot.nulls += !valid;
+      for (std::size_t i = 0; i < n; ++i) valid[i] = cells.valid[indexes[i]];
+      slot.nulls += pack_bits(valid, n, slot.validity, row);
     }
   }
-  ++appended_;
+  staged_rows_ = 0;
 }
 
 nanoarrow::UniqueArray BatchBuilder::finish() {
@@ -179,6 +257,7 @@ nanoarrow::UniqueArray BatchBuilder::finish() {
     panic("batch finished with " + std::to_string(appended_) + " of its " + std::to_string(rows_) +
           " rows");
   }
+  flush();
   const auto length = static_cast<std::int64_t>(rows_);
   batch_->length = length;
   batch_->null_count = 0;
