@@ -8,8 +8,10 @@
 namespace tessary {
 
 std::uint64_t default_batch_rows(std::span<const AttrSpec> specs, const ColumnSchema& schema) {
-  // A cell costs less than its text, so a batch may take four times a text block's work.
-  const std::uint64_t rows = 4 * MAX_BLOCK_WORK / entity_work(specs);
+  // A cell costs a fraction of its text, so a batch may take several times a text block's work:
+  // a batch of scalar specs then has some 2^18 rows or more, whose 8-byte columns are large
+  // enough for huge pages, which halve the cost of filling fresh memory.
+  const std::uint64_t rows = 8 * MAX_BLOCK_WORK / entity_work(specs);
   return std::clamp<std::uint64_t>(rows, 1, max_batch_rows(schema));
 }
 
