@@ -195,15 +195,14 @@ def _warn_before_long_write(specs_name: str, specs_json: str, entities: int) -> 
 def _check_output_path(path: str) -> None:
     """Raises the OSError that writing to path would meet at its end, before any work: a folder,
     a missing folder, or one where the file cannot be made. Devices and FIFOs pass."""
-    real = os.path.realpath(path)
     try:
-        mode: int | None = os.stat(real).st_mode
+        mode: int | None = os.stat(path).st_mode
     except FileNotFoundError:
         mode = None
     if mode is not None and stat.S_ISDIR(mode):
         raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR))
-    if mode is None or stat.S_ISREG(mode):  # written beside it, then renamed
-        folder = os.path.dirname(real)
+    if mode is None or stat.S_ISREG(mode):  # written beside the file it names, then renamed
+        folder = os.path.dirname(os.path.realpath(path))
         os.stat(folder)  # a missing folder fails here
         if not os.access(folder, os.W_OK | os.X_OK):
             raise PermissionError(errno.EACCES, os.strerror(errno.EACCES))

@@ -49,6 +49,9 @@ def test_writes_the_entities_to_standard_output(age_specs):
     result = run_cli(str(age_specs), "--scale", "2", "--seed", "42")
     assert result.returncode == 0, result.stderr
     assert result.stdout == '[{"id":0,"age":58},{"id":1,"age":52}]\n'
+    # A pipe reached through a device name is written in place, as a file: just the array.
+    device = run_cli(str(age_specs), "--scale", "2", "--seed", "42", "-o", "/dev/stdout")
+    assert (device.returncode, device.stdout, device.stderr) == (0, result.stdout.rstrip("\n"), "")
 
 
 def test_without_seed_prints_the_drawn_seed_so_the_run_can_be_repeated(age_specs, tmp_path):
