@@ -168,10 +168,8 @@ def _read_specs(path: str) -> str:
         if sys.stdin is None:
             raise OSError(errno.EBADF, os.strerror(errno.EBADF))
         return _decode(sys.stdin.buffer)
-    except OSError as error:
+    except (OSError, UnicodeDecodeError) as error:
         raise Failure(2, f"cannot read {_specs_name(path)}: {_reason(error)}") from None
-    except UnicodeDecodeError as error:
-        raise Failure(2, f"cannot read {_specs_name(path)}: {error}") from None
 
 
 def _problem_line(specs_name: str, problem: Any) -> str:
@@ -233,9 +231,9 @@ def _write_errors(specs_name: str, output_name: str) -> Iterator[None]:
     """Turns what a write raises into the command's message and exit status."""
     try:
         yield
-    except tessary.PanicException as error:  # a sampling parameter failed for some entity
-        raise Failure(2, f"{specs_name}: {error}") from None
-    except ValueError as error:  # the reader's message: the arguments were checked before
+    # The reader's message (the other arguments were checked before), or a sampling parameter
+    # that failed for some entity.
+    except (ValueError, tessary.PanicException) as error:
         raise Failure(2, f"{specs_name}: {error}") from None
     except MemoryError:
         raise Failure(1, "out of memory") from None
