@@ -161,14 +161,15 @@ def write_to_path(path: str, write: Callable[[int], WriteResult]) -> WriteResult
     Devices, FIFOs and other files that are not regular are written in place."""
     real = os.path.realpath(path)
     try:
-        mode = os.stat(real).st_mode
+        # Through the path as given: realpath cannot follow /dev/stdout to the pipe it names.
+        mode = os.stat(path).st_mode
     except FileNotFoundError:
         mode = None
     except OSError as error:
         raise _with_name(error, path) from None
     if mode is not None and not stat.S_ISREG(mode):
         try:
-            fd = os.open(real, os.O_WRONLY | os.O_CLOEXEC)
+            fd = os.open(path, os.O_WRONLY | os.O_CLOEXEC)
         except OSError as error:
             raise _with_name(error, path) from None
         try:
