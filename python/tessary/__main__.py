@@ -98,8 +98,8 @@ def _write_parser() -> argparse.ArgumentParser:
         "partitioned data set",
     )
     parser.add_argument(
-        "--format", choices=("json", "jsonl"),
-        help="a JSON array or JSON Lines (default: from the file name, else json)",
+        "--format", choices=("json", "jsonl", "parquet"),
+        help="a JSON array, JSON Lines or Parquet (default: from the file name, else json)",
     )
     parser.add_argument(
         "--compression", choices=("gzip", "zstd"), help="default: from the file name, else none"
@@ -246,10 +246,12 @@ def _check_arguments(parser: argparse.ArgumentParser, args: argparse.Namespace,
     """Checks the range and the compression level by the writer's own rules, on an empty spec
     list, so that a ValueError met later is about the specs. (The iterator checks at the call;
     dropping it cancels its work.)"""
+    if format == "parquet" and (compression is not None or args.level is not None):
+        parser.error("Parquet files compress their pages themselves: give no compression")
     try:
         tessary.iter_text(
-            0, args.scale, "[]", format=format, compression=compression, level=args.level,
-            start=args.start, stop=args.stop,
+            0, args.scale, "[]", format="json" if format == "parquet" else format,
+            compression=compression, level=args.level, start=args.start, stop=args.stop,
         )
     except ValueError as error:
         parser.error(str(error))
