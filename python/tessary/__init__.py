@@ -12,8 +12,13 @@ from typing import Any
 from tessary._core import generate_entities, make_seed
 from tessary.writing import WriteResult, iter_text, write
 
+# The version of the byte streams: the same seed, scale, specs and format give the same bytes in
+# every release that has the same stream version.
+STREAM_VERSION = 1
+
 __all__ = [
     "PanicException",
+    "STREAM_VERSION",
     "WriteResult",
     "generate_entities",
     "iter_text",
