@@ -59,7 +59,9 @@ def concatenated(folder: pathlib.Path) -> bytes:
 @cluster_test
 def test_parts_join_into_the_one_machine_output(client, whole, tmp_path):
     folder = tmp_path / "set"
-    summary = tdask.write(str(folder), 7, SCALE, SPECS, rows_per_partition=150_001)
+    reports: list[tuple[int, int]] = []
+    summary = tdask.write(str(folder), 7, SCALE, SPECS, rows_per_partition=150_001, progress=lambda *done: reports.append(done))
+    assert reports[-1] == (SCALE, SCALE) and reports == sorted(reports)
     parts = parts_of(folder)
     assert len(parts) == 7 and parts[-1].name.endswith(f"-{SCALE:020d}.jsonl")
     assert concatenated(folder) == whole
