@@ -173,10 +173,7 @@ def write(
             f"unknown compression {compression!r}: the accepted ones are {', '.join(COMPRESSIONS)}"
         )
     # Arguments, specs and the first entity are checked before anything is created.
-    probe = tessary.write(
-        _Discard(), seed, scale, specs_json, format=format, compression=compression, stop=min(scale, 1)
-    )
-    del probe
+    tessary.write(_Discard(), seed, scale, specs_json, format=format, compression=compression, stop=min(scale, 1))
     ranges = plan_ranges(
         seed, scale, specs_json, partitions=partitions, rows_per_partition=rows_per_partition
     )
@@ -238,34 +235,17 @@ def verify(url: str, *, regenerate: int = 0, storage_options: dict[str, Any] | N
         present = _listing(fs, folder)
     except FileNotFoundError:
         return [Problem(url, "no such folder")]
-    intent, problems = _read_document(fs, folder, INTENT, present)
-    manifest, more = _read_document(fs, folder, MANIFEST, present)
-    problems += more
-    if intent is None and manifest is None:
-        return problems or [Problem(url, f"holds no data set (no {INTENT} and no {MANIFEST})")]
-    if manifest is None:
-        problems.append(Problem(MANIFEST, "missing: the data set was not completely written"))
-    elif intent is not None and _parameters(manifest) != _parameters(intent):
-        problems.append(Problem(MANIFEST, f"its parameters differ from those of {INTENT}"))
-    document = manifest if manifest is not None else intent
-    assert document is not None
-    try:
-        format, compression = document["format"], document["compression"]
-        if manifest is not None:
-            records = manifest["parts"]
-        else:
-            records = [
-                {"name": part_name(start, stop, format, compression), "start": start, "stop": stop}
-                for start, stop in document["partitions"]
-            ]
-        expected = {record["name"]: record for record in records}
-    except (KeyError, TypeError) as error:
-        return problems + [Problem(MANIFEST if manifest is not None else INTENT, f"is not a data set document ({error!r})")]
+    except NotADirectoryError:
+        return [Problem(url, "a file, not a data set folder")]
+    document, records, problems = _expected_parts(fs, folder, present, url)
+    if document is None:
+        return problems
 
-    for name in sorted(set(present) - set(expected) - {INTENT, MANIFEST}):
+    for name in sorted(set(present) - {record["name"] for record in records} - {INTENT, MANIFEST}):
         problems.append(Problem(name, "extra file, not part of the data set"))
     checked = []
-    for name, record in expected.items():
+    for record in records:
+        name = record["name"]
         if name not in present:
             problems.append(Problem(name, "missing"))
         elif "bytes" in record and present[name] != record["bytes"]:
@@ -276,22 +256,19 @@ def verify(url: str, *, regenerate: int = 0, storage_options: dict[str, Any] | N
     regenerating: set[str] = set()
     if regenerate and checked:
         if document.get("stream_version") != tessary.STREAM_VERSION:
-            problems.append(Problem(INTENT, "written with another stream version: parts cannot be regenerated"))
+            problems.append(Problem(INTENT, "written with another stream version: its parts cannot be regenerated"))
         else:
-            chosen = random.sample(checked, min(regenerate, len(checked)))
-            regenerating = {record["name"] for record in chosen}
+            regenerating = {record["name"] for record in random.sample(checked, min(regenerate, len(checked)))}
     # Without a manifest there are no digests to compare, only regenerations.
     checked = [record for record in checked if "sha256" in record or record["name"] in regenerating]
-    tasks = []
-    for record in checked:
-        generate = None
-        if record["name"] in regenerating:
-            generate = (document["seed"], document["scale"], document["specs"])
-        tasks.append(
-            dask.delayed(_check_part, pure=False)(
-                fs, _join(folder, record["name"]), record["start"], record["stop"], format, compression, generate
-            )
+    generate = (document["seed"], document["scale"], document["specs"])
+    tasks = [
+        dask.delayed(_check_part, pure=False)(
+            fs, _join(folder, record["name"]), record["start"], record["stop"], document["format"],
+            document["compression"], generate if record["name"] in regenerating else None,
         )
+        for record in checked
+    ]
     for record, outcome in zip(checked, _compute(tasks, [r["stop"] - r["start"] for r in checked], False)):
         name = record["name"]
         if outcome["error"] is not None:
@@ -302,6 +279,41 @@ def verify(url: str, *, regenerate: int = 0, storage_options: dict[str, Any] | N
         if outcome["regenerated"] is not None and outcome["regenerated"] != outcome["compared"]:
             problems.append(Problem(name, "its text differs from the same part regenerated"))
     return problems
+
+
+def _expected_parts(
+    fs: Any, folder: str, present: dict[str, int], url: str
+) -> tuple[dict[str, Any] | None, list[dict[str, Any]], list[Problem]]:
+    """The parameters of the data set in the folder, the records of its parts (from the manifest,
+    else names and ranges from the intent file) and the problems of those two files. The
+    parameters are None when there is nothing to check the parts against."""
+    intent, problems = _read_document(fs, folder, INTENT, present)
+    manifest, more = _read_document(fs, folder, MANIFEST, present)
+    problems += more
+    if intent is None and manifest is None:
+        return None, [], problems or [Problem(url, f"holds no data set (no {INTENT} and no {MANIFEST})")]
+    if MANIFEST not in present:
+        problems.append(Problem(MANIFEST, "missing: the data set was not completely written"))
+    elif manifest is not None and intent is not None and _parameters(manifest) != _parameters(intent):
+        problems.append(Problem(MANIFEST, f"its parameters differ from those of {INTENT}"))
+    document = manifest if manifest is not None else intent
+    assert document is not None
+    name = MANIFEST if manifest is not None else INTENT
+    try:
+        if manifest is not None:
+            records = [dict(record) for record in manifest["parts"]]
+        else:
+            records = [
+                {"name": part_name(start, stop, document["format"], document["compression"]), "start": start, "stop": stop}
+                for start, stop in document["partitions"]
+            ]
+        complete = all(key in document for key in ("seed", "scale", "specs", "format", "compression"))
+        complete = complete and all({"name", "start", "stop"} <= record.keys() for record in records)
+    except (KeyError, TypeError, ValueError, AttributeError):
+        complete = False
+    if not complete:
+        return None, [], problems + [Problem(name, "is not a data set document")]
+    return document, records, problems
 
 
 def dataframe(seed: int, scale: int, specs_json: str, *, partitions: int | None = None) -> Any:

@@ -188,6 +188,40 @@ def test_a_filesystem_without_local_paths(compression, decompress, tmp_path):
         fs.rm(url, recursive=True)
 
 
+def remove(path: pathlib.Path) -> None:
+    path.unlink()
+
+
+@pytest.mark.parametrize(
+    "damage, named",
+    [
+        (lambda folder, parts: remove(folder / tdask.MANIFEST), lambda parts: [tdask.MANIFEST]),
+        (lambda folder, parts: (folder / tdask.MANIFEST).write_text("{"), lambda parts: [tdask.MANIFEST]),
+        (lambda folder, parts: remove(parts[0]), lambda parts: [parts[0].name]),
+        (lambda folder, parts: parts[1].write_bytes(parts[1].read_bytes()[:-1]), lambda parts: [parts[1].name]),
+        (lambda folder, parts: (folder / f".{parts[2].name}.x1.part").write_bytes(b"{"), lambda parts: [f".{parts[2].name}.x1.part"]),
+        (lambda folder, parts: parts[2].write_bytes(b"\0" * parts[2].stat().st_size), lambda parts: [parts[2].name]),
+    ],
+)
+def test_verify_names_each_kind_of_damage(damage, named, tmp_path):
+    folder = tmp_path / "set"
+    with dask.config.set(scheduler="sync"):
+        tdask.write(str(folder), 7, 3_000, SPECS, partitions=3, compression="gzip")
+        parts = parts_of(folder)
+        damage(folder, parts)
+        assert [problem.name for problem in tdask.verify(str(folder), regenerate=3)] == named(parts)
+
+
+def test_verify_where_there_is_no_data_set(tmp_path):
+    (tmp_path / "file").write_text("")
+    (tmp_path / "empty").mkdir()
+    assert [str(problem) for name in ("none", "file", "empty") for problem in tdask.verify(str(tmp_path / name))] == [
+        f"{tmp_path}/none: no such folder",
+        f"{tmp_path}/file: a file, not a data set folder",
+        f"{tmp_path}/empty: holds no data set (no _tessary.json and no _manifest.json)",
+    ]
+
+
 @pytest.mark.parametrize(
     "arguments, message",
     [
