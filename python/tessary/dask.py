@@ -172,6 +172,8 @@ def write(
         raise ValueError(
             f"unknown compression {compression!r}: the accepted ones are {', '.join(COMPRESSIONS)}"
         )
+    if not (isinstance(progress, bool) or callable(progress)):
+        raise TypeError("progress must be True, False or a callable taking (done, total)")
     # Arguments, specs and the first entity are checked before anything is created.
     tessary.write(_Discard(), seed, scale, specs_json, format=format, compression=compression, stop=min(scale, 1))
     ranges = plan_ranges(
