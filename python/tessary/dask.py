@@ -34,9 +34,15 @@ from dataclasses import dataclass
 from importlib.metadata import PackageNotFoundError, version
 from typing import Any
 
-import dask
-import fsspec
-from fsspec.implementations.local import LocalFileSystem
+try:
+    import dask
+    import fsspec
+    from fsspec.implementations.local import LocalFileSystem
+except ImportError as error:
+    raise ImportError(
+        f"tessary.dask needs the optional dependencies ({error.name} is missing): "
+        "pip install 'tessary[dask]'"
+    ) from error
 
 import tessary
 from tessary.writing import COMPRESSION_SUFFIXES, COMPRESSIONS, Progress, _progress_reporter
