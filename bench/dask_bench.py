@@ -14,6 +14,7 @@ Run: python bench/dask_bench.py [--scale N] [--rounds R] [--memory-scales A,B] [
 from __future__ import annotations
 
 import argparse
+import contextlib
 import os
 import pathlib
 import shutil
@@ -31,7 +32,7 @@ def peak_resident_bytes() -> int:
     raise RuntimeError("no VmHWM in /proc/self/status")
 
 
-def throughput(client, scale: int, rounds: int, folder: pathlib.Path) -> None:
+def throughput(scale: int, rounds: int, folder: pathlib.Path) -> None:
     import tessary
     import tessary.dask
 
@@ -57,19 +58,31 @@ def throughput(client, scale: int, rounds: int, folder: pathlib.Path) -> None:
     print(f"    throughput ratio dask / write with digest {digest / dask:6.2f}")
 
 
-def worker_peaks(client, scales: list[int], folder: pathlib.Path) -> None:
+def worker_peaks(scales: list[int], folder: pathlib.Path) -> None:
     import tessary.dask
 
-    print("(b) peak resident memory of each worker over one data set write (fresh workers)")
+    print("(b) peak resident memory of each worker over one data set write (a new cluster each)")
     for scale in scales:
-        client.restart()
-        dataset = folder / "set"
-        tessary.dask.write(str(dataset), 7, scale, FIVE_SPECS, overwrite=True)
-        parts = len(list(dataset.glob("part-*")))
-        shutil.rmtree(dataset)
-        peaks = sorted(client.run(peak_resident_bytes).values())
+        with local_cluster() as client:
+            dataset = folder / "set"
+            tessary.dask.write(str(dataset), 7, scale, FIVE_SPECS, overwrite=True)
+            parts = len(list(dataset.glob("part-*")))
+            shutil.rmtree(dataset)
+            peaks = sorted(client.run(peak_resident_bytes).values())
         shown = ", ".join(f"{peak / 2**20:.0f} MiB" for peak in peaks)
         print(f"    {scale:>12,} entities, {parts:3d} parts: {shown}")
+
+
+@contextlib.contextmanager
+def local_cluster():
+    """A client of 2 worker processes of one thread, each with one pool thread."""
+    from distributed import Client, LocalCluster
+
+    with LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+        env={"RAYON_NUM_THREADS": "1"},
+    ) as cluster, Client(cluster) as client:
+        yield client
 
 
 def main() -> None:
@@ -80,23 +93,15 @@ def main() -> None:
     parser.add_argument("--dir", default="/dev/shm/tessary-dask-bench")
     args = parser.parse_args()
 
-    from distributed import Client, LocalCluster
-
     folder = pathlib.Path(args.dir)
     folder.mkdir(parents=True, exist_ok=True)
-    # One pool thread in each worker process; this process keeps the default (2 on 2 cores).
-    cluster = LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
-        env={"RAYON_NUM_THREADS": "1"},
-    )
+    print(f"{os.cpu_count()} cores; this process's pool uses RAYON_NUM_THREADS="
+          f"{os.environ.get('RAYON_NUM_THREADS', 'unset (all cores)')}")
     try:
-        with Client(cluster) as client:
-            print(f"{os.cpu_count()} cores; this process's pool uses RAYON_NUM_THREADS="
-                  f"{os.environ.get('RAYON_NUM_THREADS', 'unset (all cores)')}")
-            throughput(client, int(args.scale), args.rounds, folder)
-            worker_peaks(client, [int(float(s)) for s in args.memory_scales.split(",")], folder)
+        with local_cluster():
+            throughput(int(args.scale), args.rounds, folder)
+        worker_peaks([int(float(s)) for s in args.memory_scales.split(",")], folder)
     finally:
-        cluster.close()
         shutil.rmtree(folder, ignore_errors=True)
 
 
