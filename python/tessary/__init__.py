@@ -14,8 +14,13 @@ from tessary._core import generate_entities, make_seed
 from tessary.columns import generate_batches
 from tessary.writing import WriteResult, iter_text, write
 
+# The version of the byte streams: the same seed, scale, specs and format give the same bytes in
+# every release that has the same stream version.
+STREAM_VERSION = 1
+
 __all__ = [
     "PanicException",
+    "STREAM_VERSION",
     "WriteResult",
     "generate_batches",
     "generate_entities",
