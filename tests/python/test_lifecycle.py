@@ -2,15 +2,13 @@
 
 import gc
 import os
-import signal
-import subprocess
 import sys
 import textwrap
 import time
 
 import pytest
 
-from conftest import FIVE_SPECS, run_python
+from helpers import FIVE_SPECS, interrupt, run_python
 
 
 def test_import_from_a_legacy_subinterpreter_is_refused():
@@ -128,18 +126,8 @@ LONG_CALL = textwrap.dedent(
 
 @pytest.mark.slow
 def test_sigint_interrupts_a_long_call():
-    process = subprocess.Popen(
-        [sys.executable, "-c", LONG_CALL], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
-    )
-    try:
-        assert process.stdout.readline().strip() == "ready"
-        time.sleep(1.0)  # well inside the call, which would take many minutes
-        sent = time.monotonic()
-        process.send_signal(signal.SIGINT)
-        out, err = process.communicate(timeout=30)
-        elapsed = time.monotonic() - sent
-    finally:
-        process.kill()
+    # A second is well inside the call, which would take many minutes.
+    out, err, elapsed = interrupt(LONG_CALL, lambda: time.sleep(1.0))
     assert out.strip() == "interrupted", err
     assert elapsed < 10  # generous: the machine may be loaded; the design target is ~100 ms
 
