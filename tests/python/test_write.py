@@ -9,6 +9,8 @@ import io
 import json
 import os
 import stat
+import subprocess
+import sys
 import textwrap
 import threading
 import time
@@ -252,6 +254,28 @@ def test_devices_fifos_and_symlinks(tmp_path):
     tessary.write(tmp_path / "link.json", 1, 2, "[]")
     assert (tmp_path / "real.json").read_bytes() == b'[{"id":0},{"id":1}]'
     assert os.readlink(tmp_path / "link.json") == "real.json"
+
+
+STDOUT_CHILD = """
+import tessary
+print("before", flush=True)
+tessary.write("/dev/stdout", 1, 2, "[]", format="jsonl")
+print("after")
+"""
+
+
+@pytest.mark.parametrize("stdout", ["pipe", "file"])
+def test_dev_stdout_is_written_through_the_descriptor_between_other_output(tmp_path, stdout):
+    # Neither a name to rename over (the shell's file would lose what the process writes around
+    # the call) nor one to open anew (a pipe has no name).
+    expected = 'before\n{"id":0}\n{"id":1}\nafter\n'
+    if stdout == "pipe":
+        result = run_python(STDOUT_CHILD)
+        assert (result.returncode, result.stdout) == (0, expected), result.stderr
+    else:
+        with open(tmp_path / "out", "wb") as out:
+            assert subprocess.run([sys.executable, "-c", STDOUT_CHILD], stdout=out).returncode == 0
+        assert (tmp_path / "out").read_text() == expected
 
 
 # Writes the late-failing specs from two starts to a path and a file object, and prints what each
