@@ -68,10 +68,10 @@ def written(**options) -> bytes:
     return out.getvalue()
 
 
-def in_child(code: str, folder: object) -> str:
-    """Code for a fresh interpreter (run_python) that can import this module and finds the folder
-    in sys.argv[1]."""
-    return f"import sys; sys.path.insert(0, {HERE!r}); sys.argv[1:] = [{str(folder)!r}]\n" + code
+def in_child(code: str, folder: object, *more: str) -> str:
+    """Code for a fresh interpreter (run_python) that can import this module and finds the folder,
+    then `more`, in sys.argv[1:]."""
+    return f"import sys; sys.path.insert(0, {HERE!r}); sys.argv[1:] = {[str(folder), *more]!r}\n" + code
 
 
 def interrupt(code: str, settle: Callable[[], None]) -> tuple[str, str, float]:

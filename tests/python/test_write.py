@@ -368,7 +368,7 @@ signal.signal(signal.SIGINT, signal.default_int_handler)  # a background job sta
 os.chdir(sys.argv[1])
 print("ready", flush=True)
 try:
-    tessary.write("big.jsonl.zst", 1, 10**9, FIVE_SPECS)
+    tessary.write(sys.argv[2], 1, 10**9, FIVE_SPECS, format="jsonl")
     print("finished")
 except KeyboardInterrupt:
     print("interrupted")
@@ -376,17 +376,27 @@ except KeyboardInterrupt:
 
 
 @pytest.mark.slow
-def test_sigint_stops_a_billion_entity_write_within_a_second(tmp_path):
+@pytest.mark.parametrize("target", ["big.jsonl.zst", "unread fifo"])
+def test_sigint_stops_a_billion_entity_write_within_a_second(tmp_path, target):
+    unread = None
+    if target == "unread fifo":  # opened for reading, never read: the writer blocks on a full pipe
+        os.mkfifo(tmp_path / target)
+        unread = os.open(tmp_path / target, os.O_RDONLY | os.O_NONBLOCK)
+
     def settle() -> None:  # until the write is under way
         deadline = time.monotonic() + 30
         while not os.listdir(tmp_path) and time.monotonic() < deadline:
             time.sleep(0.05)
         time.sleep(0.5)
 
-    out, err, elapsed = interrupt(in_child(SIGINT_CHILD, tmp_path), settle)
+    try:
+        out, err, elapsed = interrupt(in_child(SIGINT_CHILD, tmp_path, target), settle)
+    finally:
+        if unread is not None:
+            os.close(unread)
     assert out.strip() == "interrupted", err
     assert elapsed < 1.0
-    assert os.listdir(tmp_path) == []
+    assert os.listdir(tmp_path) == ([] if unread is None else [target])
 
 
 @pytest.mark.slow
