@@ -18,6 +18,7 @@ import time
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+
 import tessary
 from helpers import (
     AGE_SPECS, ALL_KINDS, FIVE_SPECS, LATE_FAILING, LATE_SCALE, decompress, in_child, interrupt, run_python, written,
@@ -29,7 +30,7 @@ U64_MAX = 2**64 - 1
 # In a child with RAYON_NUM_THREADS set: checks the texts against each other and prints the digests
 # of the compressed outputs, which must not depend on the thread count.
 THREADS_CHILD = """
-import gzip, hashlib, io, json, sys, tessary
+import hashlib, sys, tessary
 from helpers import ALL_KINDS, decompress, written
 seed, n, a, b, folder = 99, 200_000, 12_345, 150_001, sys.argv[1]
 expected = tessary.generate_entities(seed, n, ALL_KINDS).encode()
@@ -55,10 +56,7 @@ print(*digests)
 def test_same_bytes_and_same_compressed_bytes_under_any_thread_count(tmp_path):
     outputs = set()
     for threads in (1, 2, 8):
-        result = run_python(
-in_child(THREADS_CHILD, tmp_path), {"RAYON_NUM_THREADS": str(threads)},
-            timeout=300,
-        )
+        result = run_python(in_child(THREADS_CHILD, tmp_path), {"RAYON_NUM_THREADS": str(threads)}, timeout=300)
         assert result.returncode == 0, result.stderr
         outputs.add(result.stdout)
     assert len(outputs) == 1
@@ -223,8 +221,7 @@ for name in ("new.jsonl.gz", "old.jsonl"):
 @pytest.mark.slow
 def test_a_file_size_limit_raises_os_error_and_leaves_nothing(tmp_path):
     (tmp_path / "old.jsonl").write_bytes(b"old")
-    result = run_python(
-in_child(FILE_SIZE_CHILD, tmp_path))
+    result = run_python(in_child(FILE_SIZE_CHILD, tmp_path))
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["27 new.jsonl.gz", "27 old.jsonl"]  # EFBIG
     assert os.listdir(tmp_path) == ["old.jsonl"]
@@ -309,9 +306,7 @@ def test_the_lowest_failing_entity_decides_under_any_thread_count(tmp_path):
     expected = [f"{whole} []", whole, "index out of bounds: the len is 1 but the index is 5 []",
                 "index out of bounds: the len is 1 but the index is 5"]
     for threads in (1, 2, 8):
-        result = run_python(
-in_child(LOWEST_FAILURE_CHILD, tmp_path), {"RAYON_NUM_THREADS": str(threads)}
-        )
+        result = run_python(in_child(LOWEST_FAILURE_CHILD, tmp_path), {"RAYON_NUM_THREADS": str(threads)})
         assert result.returncode == 0, result.stderr
         assert result.stdout.splitlines() == expected, threads
         assert "panicked" not in result.stderr  # no native report from the streaming functions
