@@ -16,28 +16,14 @@ import json
 import os
 import pathlib
 import random
-import statistics
 import subprocess
 import sys
-import time
+
+from timing import alternating_medians, one_and_two_threads
 
 # The reference example: one spec of each kind, and a weighted choice.
 FIVE_SPECS = (pathlib.Path(__file__).resolve().parents[1] / "examples" / "five_specs.json").read_text().strip()
 SCALE = 1_000_000
-
-
-def alternating_medians(rounds: int, *calls) -> list[float]:
-    """Median seconds of each call, the calls taking turns within every round so that they share
-    the machine's load. A call is a pair (prepare, run): prepare() is untimed and its result is
-    passed to the timed run()."""
-    times: list[list[float]] = [[] for _ in calls]
-    for _ in range(rounds):
-        for (prepare, run), samples in zip(calls, times):
-            argument = prepare()
-            start = time.perf_counter()
-            run(argument)
-            samples.append(time.perf_counter() - start)
-    return [statistics.median(samples) for samples in times]
 
 
 def call_against_floor(rounds: int) -> None:
@@ -70,21 +56,8 @@ print(statistics.median(times))
 """
 
 
-def timed_in_process(threads: int, rounds: int) -> float:
-    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
-    out = subprocess.run(
-        [sys.executable, "-c", TIMED_CHILD, FIVE_SPECS, str(SCALE), str(rounds)],
-        env=env, capture_output=True, text=True, check=True,
-    )
-    return float(out.stdout)
-
-
 def threads_speedup(rounds: int) -> None:
-    one, two = [], []
-    for _ in range(3):  # alternate the processes as well
-        one.append(timed_in_process(1, rounds))
-        two.append(timed_in_process(2, rounds))
-    t1, t2 = statistics.median(one), statistics.median(two)
+    t1, t2 = one_and_two_threads(TIMED_CHILD, FIVE_SPECS, str(SCALE), str(rounds))
     print(f"(b) scale {SCALE:,}: 1 thread {t1 * 1e3:.1f} ms, 2 threads {t2 * 1e3:.1f} ms")
     print(f"    speed-up            {t1 / t2:8.2f}  (target >= 1.7)")
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks: the C++ ones (Google Benchmark) and the Python-side one.
+# Builds and runs the benchmarks: the C++ ones (Google Benchmark) and the Python-side ones
+# (generate_entities, then streaming output to /dev/shm).
 # Usage: scripts/bench.sh [cpp|python]   (both by default)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$ROOT"
@@ -20,4 +21,5 @@ if [ "$what" = all ] || [ "$what" = python ]; then
   python=$(ensure_venv "$(find_python)")
   "$python" -m pip install -q .
   "$python" bench/generate_bench.py
+  "$python" bench/stream_bench.py
 fi

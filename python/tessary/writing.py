@@ -154,11 +154,31 @@ def _with_name(error: OSError, name: str) -> OSError:
     return renamed
 
 
+def _own_descriptor_behind(path: str) -> int | None:
+    """The descriptor of this process that the path leads to through /proc, as /dev/stdout
+    (/proc/self/fd/1) and /dev/fd/N do, else None. What is behind it (a pipe, or a file the shell
+    opened) is written through that descriptor: renaming over the file, or opening it anew, would
+    lose what the process writes there before or after."""
+    own_descriptors = os.path.realpath("/proc/self/fd")
+    for _ in range(40):  # the kernel's limit of links followed in one path
+        folder = os.path.realpath(os.path.dirname(os.path.abspath(path)))
+        if folder == own_descriptors and os.path.basename(path).isdigit():
+            return int(os.path.basename(path))
+        if not os.path.islink(path):
+            return None
+        path = os.path.join(os.path.dirname(os.path.abspath(path)), os.readlink(path))
+    return None
+
+
 def write_to_path(path: str, write: Callable[[int], WriteResult]) -> WriteResult:
     """Runs write(fd) for the file at path. A regular file, or a name with nothing behind it yet,
     is written to a temporary file beside it and renamed over it only when everything succeeded;
     on any failure the temporary file is removed and an existing target is left untouched.
-    Devices, FIFOs and other files that are not regular are written in place."""
+    Devices, FIFOs and other files that are not regular are written in place, and a name of one of
+    the process's descriptors (/dev/stdout) through that descriptor."""
+    descriptor = _own_descriptor_behind(path)
+    if descriptor is not None:
+        return _named_errors(write, descriptor, path)
     real = os.path.realpath(path)
     try:
         # Through the path as given: realpath cannot follow /dev/stdout to the pipe it names.

@@ -16,6 +16,9 @@ int write_all(int fd, std::string_view bytes, std::size_t& written) noexcept {
     if (count < 0) return errno;
     if (count == 0) return EIO;  // nothing accepted and no error: give up rather than spin
     written += static_cast<std::size_t>(count);
+    // A pipe's write that a signal interrupts after some bytes returns their count, not EINTR:
+    // the caller must look at its signals before a next write blocks again.
+    if (static_cast<std::size_t>(count) < piece) return EINTR;
   }
   return 0;
 }

@@ -1,24 +1,6 @@
-import os
-import pathlib
-import subprocess
-import sys
-
 import pytest
 
-AGE_SPECS = '[{"name":"age","type":"uniform_int","low":18,"high":80}]'
-
-# The five specs of the reference example: one of each kind, and a weighted choice.
-EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
-FIVE_SPECS = (EXAMPLES / "five_specs.json").read_text().strip()
-
-
-def run_python(code: str, env_extra: dict[str, str] | None = None, timeout: float = 120) -> subprocess.CompletedProcess:
-    """Runs code in a fresh interpreter with the same environment (plus env_extra)."""
-    env = dict(os.environ)
-    env.update(env_extra or {})
-    return subprocess.run(
-        [sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=timeout
-    )
+from helpers import AGE_SPECS, FIVE_SPECS, run_python  # noqa: F401 - older tests import them from here
 
 
 @pytest.fixture

@@ -1,4 +1,5 @@
-"""The examples of the user guide, docs/specs.md, run and checked against the output it shows.
+"""The examples of the user guide, docs/specs.md, and of docs/streaming.md, run and checked
+against the output they show.
 
 The guide's ```python blocks are doctests (">>> " lines and the output they print), run in order
 in one namespace. Its ```console blocks hold "$ " command lines, each followed by the output the
@@ -20,6 +21,7 @@ from pathlib import Path
 import pytest
 
 GUIDE = Path(__file__).resolve().parents[2] / "docs" / "specs.md"
+STREAMING = GUIDE.parent / "streaming.md"
 
 FENCED_BLOCK = re.compile(
     r"^(?:<!-- file: (?P<file>\S+) -->\n)?```(?P<lang>\w*)\n(?P<body>.*?)^```$", re.MULTILINE | re.DOTALL
@@ -41,16 +43,16 @@ def fenced_blocks(text: str) -> list[Block]:
     ]
 
 
-def run_python_examples(text: str) -> tuple[doctest.TestResults, str]:
-    """Runs every ```python block of the text as one doctest session; returns the counts and the
-    failure report."""
+def run_python_examples(text: str, page: Path = GUIDE) -> tuple[doctest.TestResults, str]:
+    """Runs every ```python block of the text (of the page) as one doctest session; returns the
+    counts and the failure report."""
     parser = doctest.DocTestParser()
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     report: list[str] = []
-    namespace: dict = {"__name__": "specs_md"}
+    namespace: dict = {"__name__": page.stem + "_md"}
     for block in fenced_blocks(text):
         if block.lang == "python":
-            test = parser.get_doctest(block.body, namespace, f"specs.md:{block.line + 1}", str(GUIDE), block.line)
+            test = parser.get_doctest(block.body, namespace, f"{page.name}:{block.line + 1}", str(page), block.line)
             test.globs = namespace  # shared: later blocks use the names of earlier ones
             runner.run(test, out=report.append, clear_globs=False)
     return doctest.TestResults(runner.failures, runner.tries), "".join(report)
@@ -111,6 +113,13 @@ def test_every_python_example_prints_what_the_guide_shows(guide, workdir, monkey
     results, report = run_python_examples(guide)
     assert results.failed == 0, report
     assert results.attempted >= 50  # the examples were found
+
+
+def test_every_streaming_example_prints_what_the_page_shows(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    results, report = run_python_examples(STREAMING.read_text(encoding="utf-8"), STREAMING)
+    assert results.failed == 0, report
+    assert results.attempted >= 20
 
 
 def test_a_wrong_output_in_the_guide_fails(guide, workdir, monkeypatch):

@@ -2,15 +2,13 @@
 
 import gc
 import os
-import signal
-import subprocess
 import sys
 import textwrap
 import time
 
 import pytest
 
-from conftest import FIVE_SPECS, run_python
+from helpers import FIVE_SPECS, interrupt, run_python
 
 
 def test_import_from_a_legacy_subinterpreter_is_refused():
@@ -117,9 +115,9 @@ LONG_CALL = textwrap.dedent(
     print("ready", flush=True)
     try:
         tessary.generate_entities(1, scale, specs)
-        print("finished")
+        print("finished", flush=True)
     except KeyboardInterrupt:
-        print("interrupted")
+        print("interrupted", flush=True)
     """
 )
 
@@ -144,22 +142,9 @@ SLOW_DOCUMENTS = {
 @pytest.mark.parametrize("document", SLOW_DOCUMENTS)
 def test_sigint_interrupts_a_long_call(document):
     specs, scale = SLOW_DOCUMENTS[document]
-    code = LONG_CALL.format(specs=specs, scale=scale)
-    process = subprocess.Popen(
-        [sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
-    )
-    try:
-        assert process.stdout.readline().strip() == "ready"
-        time.sleep(2.0)  # well inside the call, which would take many minutes
-        sent = time.monotonic()
-        process.send_signal(signal.SIGINT)
-        # Timed to the child's answer, not to its exit, which frees the large document first.
-        answer = process.stdout.readline().strip()
-        elapsed = time.monotonic() - sent
-        _, err = process.communicate(timeout=30)
-    finally:
-        process.kill()
-    assert answer == "interrupted", err
+    # Two seconds are well inside the call, which would take many minutes.
+    out, err, elapsed = interrupt(LONG_CALL.format(specs=specs, scale=scale), lambda: time.sleep(2.0))
+    assert out.strip() == "interrupted", err
     assert elapsed < 1  # generous: the machine may be loaded; the design target is ~100 ms
 
 
@@ -213,7 +198,7 @@ def test_a_handler_that_raises_after_the_work_is_done_still_ends_the_call():
             tessary.generate_entities(1, 100_000, json.dumps({SLOW_SPECS!r}))
             print("returned")
         except KeyboardInterrupt:
-            print("interrupted")
+            print("interrupted", flush=True)
         """
     )
     result = run_python(code, timeout=300)

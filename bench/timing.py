@@ -1,0 +1,39 @@
+"""Timing shared by the Python-side benchmarks."""
+
+from __future__ import annotations
+
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+
+def alternating_medians(rounds: int, *calls) -> list[float]:
+    """Median seconds of each call, the calls taking turns within every round so that they share
+    the machine's load. A call is a pair (prepare, run): prepare() is untimed and its result is
+    passed to the timed run()."""
+    times: list[list[float]] = [[] for _ in calls]
+    for _ in range(rounds):
+        for (prepare, run), samples in zip(calls, times):
+            argument = prepare()
+            start = time.perf_counter()
+            run(argument)
+            samples.append(time.perf_counter() - start)
+    return [statistics.median(samples) for samples in times]
+
+
+def one_and_two_threads(child: str, *args: str, repeats: int = 3) -> tuple[float, float]:
+    """Median of what `child` prints (seconds, as one number) when run in fresh interpreters with
+    RAYON_NUM_THREADS=1 and =2, the two taking turns `repeats` times."""
+
+    def run(threads: int) -> float:
+        env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+        out = subprocess.run([sys.executable, "-c", child, *args], env=env, capture_output=True, text=True, check=True)
+        return float(out.stdout)
+
+    one, two = [], []
+    for _ in range(repeats):
+        one.append(run(1))
+        two.append(run(2))
+    return statistics.median(one), statistics.median(two)
