@@ -54,11 +54,6 @@ std::size_t worker_stack_size(std::size_t requested, std::size_t page_size) {
   return (size + page_size - 1) / page_size * page_size;
 }
 
-WorkerPool::WorkerPool(std::size_t thread_count) {
-  std::string cause = start_workers(thread_count);
-  if (!cause.empty()) panic(std::move(cause));
-}
-
 WorkerPool::WorkerPool(Unstarted) {}
 
 std::unique_ptr<WorkerPool> WorkerPool::start(std::size_t thread_count, std::string& cause) {
