@@ -172,8 +172,10 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
     return text;
   }
 
-  // Every entity of the result is held in memory at once, as the count promises to fit in the
-  // address space.
+  // A count for which a list of one record per entity could not be addressed panics with "capacity
+  // overflow" at once, before the output's size is estimated and before entity 0 is built. The
+  // text is built block by block and never holds such a list; the check keeps the call's failure
+  // for such counts what it has always been (a panic, not the MemoryError of the size check).
   if (scale > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
                   sizeof(EntityRecord)) {
     panic("capacity overflow");
