@@ -101,13 +101,14 @@ def main() -> None:
         f"inline constexpr int POW10_MIN = {POW10_MIN};",
         f"inline constexpr int POW10_MAX = {POW10_MAX};",
         "",
-        "struct Uint128 {",
+        "// A Uint128 (base/uint128.h) as its two 64-bit halves, the form a table entry is written in.",
+        "struct Uint128Halves {",
         "  std::uint64_t high;",
         "  std::uint64_t low;",
         "};",
         "",
         "// Entry m - POW10_MIN: 10^m scaled by a power of two into [2^127, 2^128), rounded down.",
-        f"[[gnu::visibility(\"hidden\")]] inline constexpr Uint128 POW10_SIGNIFICANDS[{POW10_MAX - POW10_MIN + 1}] = {{",
+        f"[[gnu::visibility(\"hidden\")]] inline constexpr Uint128Halves POW10_SIGNIFICANDS[{POW10_MAX - POW10_MIN + 1}] = {{",
     ]
     for m in range(POW10_MIN, POW10_MAX + 1):
         g = pow10_significand(m)

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "base/uint128.h"
 #include "output/number_tables.h"
 
 namespace tessary {
@@ -37,8 +38,6 @@ struct GridDecimal {
 ShortestDecimal shortest_decimal_exact(std::uint64_t bits);
 
 namespace shortest_decimal_detail {
-
-using Uint128 = unsigned __int128;
 
 inline constexpr std::uint64_t FRACTION_MASK = (std::uint64_t{1} << 52) - 1;
 inline constexpr std::uint64_t HIDDEN_BIT = std::uint64_t{1} << 52;
@@ -68,7 +67,7 @@ static_assert(-floor_log10_pow2(MAX_BINARY_EXPONENT) >= number_tables::POW10_MIN
 
 // The significand g of 10^m, with 10^m = g × 2^(floor(log2 10^m) - 127) up to less than one unit.
 inline Uint128 pow10_significand(int m) {
-  const number_tables::Uint128& entry =
+  const number_tables::Uint128Halves& entry =
       number_tables::POW10_SIGNIFICANDS[m - number_tables::POW10_MIN];
   const bool exact = m >= 0 && m <= LAST_EXACT_POW10;
   return ((Uint128{entry.high} << 64) | entry.low) + (exact ? 0 : 1);
@@ -91,7 +90,7 @@ inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
 
   const int k = floor_log10_pow2(field - EXPONENT_BIAS);
   // The table entry as it stands (rounded down): x comes out low by less than 2^-70.
-  const number_tables::Uint128& g =
+  const number_tables::Uint128Halves& g =
       number_tables::POW10_SIGNIFICANDS[-k - number_tables::POW10_MIN];
   const int shift = number_tables::SHIFTS[field];
   // x = v × 10^-k = (c << shift) × g / 2^128.

@@ -67,8 +67,8 @@ class WorkerPool {
   static void* worker_main(void* worker) noexcept;
   void run_worker(Worker& self) noexcept;
 
-  Job* find_work(Worker& self, bool& moved) noexcept;
-  void execute(Worker& self, Job& job, bool moved) noexcept;
+  Job* find_work(Worker& self, bool& stolen) noexcept;
+  void execute(Worker& self, Job& job, bool stolen) noexcept;
   // Looks for work until `done` (when given) or the pool stops; runs what it finds.
   void work_until(Worker& self, const std::atomic<bool>* done) noexcept;
   void announce_work() noexcept;

@@ -114,18 +114,18 @@ bool scale_by_power_of_ten(std::uint64_t significand, std::int32_t exponent, dou
   for (;;) {
     const std::uint32_t magnitude = exponent < 0 ? 0u - static_cast<std::uint32_t>(exponent)
                                                  : static_cast<std::uint32_t>(exponent);
-    if (magnitude < POW10_COUNT) {
+    if (magnitude < POW10_F64_COUNT) {
       if (exponent >= 0) {
-        f *= POW10[magnitude];
+        f *= POW10_F64[magnitude];
         if (std::isinf(f)) return false;
       } else {
-        f /= POW10[magnitude];
+        f /= POW10_F64[magnitude];
       }
       break;
     }
     if (f == 0) break;
     if (exponent >= 0) return false;
-    f /= POW10[308];
+    f /= POW10_F64[308];
     exponent += 308;
   }
   out = f;
