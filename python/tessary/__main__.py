@@ -34,7 +34,9 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("specs", help="path of the JSON spec file ('-' for standard input)")
     parser.add_argument("--scale", type=_u64, required=True, help="number of entities")
     parser.add_argument("--seed", type=_u64, help="64-bit seed (default: drawn from the OS)")
-    parser.add_argument("--output", "-o", help="write the JSON text here (default: standard output)")
+    parser.add_argument(
+        "--output", "-o", help="write the JSON text here (default: standard output)"
+    )
     return parser
 
 

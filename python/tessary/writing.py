@@ -6,6 +6,7 @@ released while the worker threads build, so other Python threads keep running.
 
 from __future__ import annotations
 
+import contextlib
 import io
 import os
 import stat
@@ -25,7 +26,7 @@ FORMAT_SUFFIXES = {".json": "json", ".jsonl": "jsonl", ".ndjson": "jsonl"}
 COMPRESSION_SUFFIXES = {".gz": "gzip", ".zst": "zstd"}
 
 Target = Union[str, "os.PathLike[str]", IO[bytes]]
-Progress = Union[bool, Callable[[int, int], object]]
+Progress = bool | Callable[[int, int], object]
 
 
 @dataclass(frozen=True)
@@ -180,10 +181,8 @@ def write_to_path(path: str, write: Callable[[int], WriteResult]) -> WriteResult
             os.close(fd)
         os.replace(temporary, real)
     except BaseException:
-        try:
+        with contextlib.suppress(FileNotFoundError):
             os.unlink(temporary)
-        except FileNotFoundError:
-            pass
         raise
     return result
 

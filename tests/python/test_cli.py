@@ -4,12 +4,16 @@ import json
 import subprocess
 import sys
 
-from conftest import AGE_SPECS
+from helpers import AGE_SPECS
 
 
 def run_cli(*args, stdin=None):
     return subprocess.run(
-        [sys.executable, "-m", "tessary", *args], capture_output=True, text=True, input=stdin, timeout=120
+        [sys.executable, "-m", "tessary", *args],
+        capture_output=True,
+        text=True,
+        input=stdin,
+        timeout=120,
     )
 
 

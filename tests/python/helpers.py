@@ -1,9 +1,9 @@
+"""Shared values and functions of the Python tests."""
+
 import os
 import pathlib
 import subprocess
 import sys
-
-import pytest
 
 AGE_SPECS = '[{"name":"age","type":"uniform_int","low":18,"high":80}]'
 
@@ -12,15 +12,12 @@ EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 FIVE_SPECS = (EXAMPLES / "five_specs.json").read_text().strip()
 
 
-def run_python(code: str, env_extra: dict[str, str] | None = None, timeout: float = 120) -> subprocess.CompletedProcess:
+def run_python(
+    code: str, env_extra: dict[str, str] | None = None, timeout: float = 120
+) -> subprocess.CompletedProcess[str]:
     """Runs code in a fresh interpreter with the same environment (plus env_extra)."""
     env = dict(os.environ)
     env.update(env_extra or {})
     return subprocess.run(
         [sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=timeout
     )
-
-
-@pytest.fixture
-def five_specs() -> str:
-    return FIVE_SPECS
