@@ -9,7 +9,7 @@
 #include "output/double_text.h"
 #include "output/escape_table.h"
 #include "output/number_text.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {

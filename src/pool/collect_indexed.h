@@ -47,7 +47,7 @@
 #include "pool/job_queue.h"
 #include "pool/split_budget.h"
 #include "pool/worker_pool.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 

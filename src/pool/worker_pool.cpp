@@ -11,7 +11,7 @@
 
 #include "pool/caller_latch.h"
 #include "pool/thread_count.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 

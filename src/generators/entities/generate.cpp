@@ -16,7 +16,7 @@
 #include "pipeline/range_plan.h"
 #include "pool/worker_pool.h"
 #include "records/entity_record.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {

@@ -12,7 +12,7 @@
 #include "output/json_writer_helpers.h"
 #include "output/number_text.h"
 #include "records/attr_spec.h"
-#include "records/panic.h"
+#include "base/panic.h"
 #include "test_support/json_objects.h"
 
 namespace tessary {

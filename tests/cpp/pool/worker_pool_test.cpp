@@ -13,7 +13,7 @@
 
 #include "pool/collect_indexed.h"
 #include "pool/test_pools.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {
