@@ -22,7 +22,11 @@ import sys
 from timing import alternating_medians, one_and_two_threads
 
 # The reference example: one spec of each kind, and a weighted choice.
-FIVE_SPECS = (pathlib.Path(__file__).resolve().parents[1] / "examples" / "five_specs.json").read_text().strip()
+FIVE_SPECS = (
+    (pathlib.Path(__file__).resolve().parents[1] / "examples" / "five_specs.json")
+    .read_text()
+    .strip()
+)
 SCALE = 1_000_000
 
 
@@ -36,7 +40,10 @@ def call_against_floor(rounds: int) -> None:
         (lambda: None, lambda _: generate_entities(7, SCALE, FIVE_SPECS)),
         (lambda: data, lambda bytes_: bytes_.decode("ascii")),
     )
-    print(f"(a) scale {SCALE:,}, {len(data) / 1e6:.1f} MB of text, default threads ({os.cpu_count()} cores)")
+    print(
+        f"(a) scale {SCALE:,}, {len(data) / 1e6:.1f} MB of text, "
+        f"default threads ({os.cpu_count()} cores)"
+    )
     print(f"    generate_entities   {call * 1e3:8.1f} ms")
     print(f"    bytes.decode floor  {floor * 1e3:8.1f} ms")
     print(f"    ratio               {call / floor:8.2f}  (target <= 2.5)")
@@ -76,7 +83,10 @@ print((after - before) * 1024, len(text))
 
 def peak_memory() -> None:
     out = subprocess.run(
-        [sys.executable, "-c", MEMORY_CHILD, FIVE_SPECS, str(SCALE)], capture_output=True, text=True, check=True
+        [sys.executable, "-c", MEMORY_CHILD, FIVE_SPECS, str(SCALE)],
+        capture_output=True,
+        text=True,
+        check=True,
     )
     growth, size = map(int, out.stdout.split())
     print(f"(c) peak RSS growth {growth / 1e6:.1f} MB for {size / 1e6:.1f} MB of output")
@@ -90,9 +100,17 @@ def reader_document(target_bytes: int = 10_000_000) -> str:
     makers = [
         lambda: str(rng.randrange(-(10**12), 10**12)),
         lambda: repr(rng.uniform(-1e6, 1e6)),
-        lambda: json.dumps("".join(rng.choice("abcdefghij klmnop") for _ in range(rng.randrange(5, 30)))),
-        lambda: json.dumps("caf\u00e9 \"quoted\"\t\u00fcber \\ " + "\u4e2d\u6587" * rng.randrange(1, 4), ensure_ascii=rng.random() < 0.5),
-        lambda: json.dumps({"a": rng.randrange(100), "b": rng.random(), "c": "x" * rng.randrange(1, 8)}, separators=(",", ":")),
+        lambda: json.dumps(
+            "".join(rng.choice("abcdefghij klmnop") for _ in range(rng.randrange(5, 30)))
+        ),
+        lambda: json.dumps(
+            'caf\u00e9 "quoted"\t\u00fcber \\ ' + "\u4e2d\u6587" * rng.randrange(1, 4),
+            ensure_ascii=rng.random() < 0.5,
+        ),
+        lambda: json.dumps(
+            {"a": rng.randrange(100), "b": rng.random(), "c": "x" * rng.randrange(1, 8)},
+            separators=(",", ":"),
+        ),
     ]
     share = target_bytes // len(makers)
     parts = []
@@ -110,7 +128,9 @@ def reader_against_json_loads(rounds: int) -> None:
     from tessary import generate_entities
 
     text = reader_document()
-    fresh = lambda: "".join([text[:1], text[1:]])  # a new str: no cached UTF-8 form is reused
+    def fresh() -> str:
+        return "".join([text[:1], text[1:]])  # a new str: no cached UTF-8 form is reused
+
     a, b = alternating_medians(
         rounds,
         (fresh, lambda specs: generate_entities(1, 0, specs)),
@@ -123,7 +143,9 @@ def reader_against_json_loads(rounds: int) -> None:
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     parser.add_argument("--rounds", type=int, default=7)
     args = parser.parse_args()
     # First, while this process is small: a child's ru_maxrss starts from the high-water mark

@@ -12,7 +12,7 @@
 #include <numbers>
 #include <vector>
 
-#include "output/json_writer.h"
+#include "output/json_writer_helpers.h"
 #include "random/xoshiro.h"
 #include "records/attr_spec.h"
 #include "records/entity_record.h"
@@ -70,7 +70,7 @@ void BM_write_entities(benchmark::State& state) {
   const Workload& w = workload();
   std::size_t bytes = 0;
   for (auto _ : state) {
-    OutputBuffer text = write_entities(w.records);
+    OutputBuffer text = testing::write_entities(w.records);
     bytes = text.size();
     benchmark::DoNotOptimize(text.data());
   }
@@ -79,7 +79,7 @@ void BM_write_entities(benchmark::State& state) {
 }
 
 void BM_memcpy_same_bytes(benchmark::State& state) {
-  const OutputBuffer text = write_entities(workload().records);
+  const OutputBuffer text = testing::write_entities(workload().records);
   std::vector<char> copy(text.size());
   for (auto _ : state) {
     std::memcpy(copy.data(), text.data(), text.size());

@@ -37,12 +37,19 @@ import orjson
 import polars as pl
 from faker import Faker
 from mimesis import Field, Schema
-
-import tessary
 from peers_report import (
-    Measurement, Results, Tool, check_targets, console_table, draw_chart, reduced_size, table_cells,
+    Measurement,
+    Results,
+    Tool,
+    check_targets,
+    console_table,
+    draw_chart,
+    reduced_size,
+    table_cells,
     write_report,
 )
+
+import tessary
 
 SEED = 7
 SIZES = (1_000, 100_000, 1_000_000)
@@ -55,7 +62,9 @@ CUMULATIVE_WEIGHTS = list(itertools.accumulate(WEIGHTS))
 
 # The reference document of the five-spec example; the peers below do what it says (and the check
 # of every tool's text, check_entities, holds Tessary to the same keys, ranges and distributions).
-SPECS_JSON = (Path(__file__).resolve().parents[1] / "examples" / "five_specs.json").read_text().strip()
+SPECS_JSON = (
+    (Path(__file__).resolve().parents[1] / "examples" / "five_specs.json").read_text().strip()
+)
 
 
 # --- the tools ---------------------------------------------------------------------------------
@@ -90,6 +99,7 @@ def with_numpy_orjson(n: int, seed: int) -> str:
         rng.normal(100.0, 15.0, n).tolist(),
         rng.choice(VALUES, n).tolist(),
         rng.choice(VALUES, n, p=PROBABILITIES).tolist(),
+        strict=True,
     )
     rows = [
         {"id": i, "age": age, "score": score, "height": height, "pick": pick, "weighted": weighted}
@@ -117,7 +127,9 @@ def with_mimesis(n: int, seed: int) -> str:
     field = Field(seed=seed)
     # Mimesis has no normal or weighted pick; custom handlers get its seeded random instance.
     field.register_handler("normal", lambda random, mean, std_dev: random.gauss(mean, std_dev))
-    field.register_handler("weighted_choice", lambda random, items, weights: random.choices(items, weights)[0])
+    field.register_handler(
+        "weighted_choice", lambda random, items, weights: random.choices(items, weights)[0]
+    )
     ids = itertools.count()
     schema = Schema(
         schema=lambda: {
@@ -135,7 +147,7 @@ def with_mimesis(n: int, seed: int) -> str:
 
 # A program makes its Faker once (loading the providers takes tens of milliseconds) and seeds it.
 FAKE = Faker()
-WEIGHTED_VALUES = OrderedDict(zip(VALUES, WEIGHTS))
+WEIGHTED_VALUES = OrderedDict(zip(VALUES, WEIGHTS, strict=True))
 
 
 def with_faker(n: int, seed: int) -> str:
@@ -163,24 +175,45 @@ def floor_str(n: int, seed: int) -> str:
     return FLOOR_BYTES[n].decode("ascii")
 
 
-TESSARY = Tool("Tessary", with_tessary, "`tessary.generate_entities(seed, n, specs_json)`", role="tessary")
-FLOOR = Tool("floor: str from bytes", floor_str, "`bytes.decode(\"ascii\")` of a text of Tessary's length",
-             role="floor")
+TESSARY = Tool(
+    "Tessary", with_tessary, "`tessary.generate_entities(seed, n, specs_json)`", role="tessary"
+)
+FLOOR = Tool(
+    "floor: str from bytes",
+    floor_str,
+    '`bytes.decode("ascii")` of a text of Tessary\'s length',
+    role="floor",
+)
 PEERS = [
-    Tool("Python random + json", with_python,
-         "`random.Random` per row (`randint`, `random`, `gauss`, `choice`, `choices` with cumulative weights), "
-         "`json.dumps` with compact separators"),
-    Tool("NumPy + orjson", with_numpy_orjson,
-         "one `Generator` call per column (`integers`, `random`, `normal`, `choice`), rows built in Python "
-         "from `tolist()` columns, `orjson.dumps`"),
-    Tool("NumPy + Polars", with_numpy_polars,
-         "the same NumPy columns in a `polars.DataFrame`, `write_json()` (row-oriented)"),
-    Tool("Mimesis", with_mimesis,
-         "`Schema` of `Field` calls (`integer_number`, `float_number`, `choice`, and registered handlers for "
-         "the normal and the weighted pick), `json.dumps`"),
-    Tool("Faker", with_faker,
-         "one seeded `Faker` (`random_int`, `pyfloat`, `random.gauss`, `random_element`, weighted "
-         "`random_element`), `json.dumps`"),
+    Tool(
+        "Python random + json",
+        with_python,
+        "`random.Random` per row (`randint`, `random`, `gauss`, `choice`, `choices` with "
+        "cumulative weights), `json.dumps` with compact separators",
+    ),
+    Tool(
+        "NumPy + orjson",
+        with_numpy_orjson,
+        "one `Generator` call per column (`integers`, `random`, `normal`, `choice`), rows built in "
+        "Python from `tolist()` columns, `orjson.dumps`",
+    ),
+    Tool(
+        "NumPy + Polars",
+        with_numpy_polars,
+        "the same NumPy columns in a `polars.DataFrame`, `write_json()` (row-oriented)",
+    ),
+    Tool(
+        "Mimesis",
+        with_mimesis,
+        "`Schema` of `Field` calls (`integer_number`, `float_number`, `choice`, and registered "
+        "handlers for the normal and the weighted pick), `json.dumps`",
+    ),
+    Tool(
+        "Faker",
+        with_faker,
+        "one seeded `Faker` (`random_int`, `pyfloat`, `random.gauss`, `random_element`, weighted "
+        "`random_element`), `json.dumps`",
+    ),
 ]
 TOOLS = [TESSARY, FLOOR, *PEERS]
 
@@ -194,12 +227,22 @@ def check_entities(name: str, text: str, n: int) -> None:
     entities = json.loads(text)
     assert isinstance(entities, list) and len(entities) == n, f"{name}: expected {n} entities"
     for i, entity in enumerate(entities):
-        assert isinstance(entity, dict) and len(entity) == 6 and set(entity) == set(KEYS), f"{name}: keys {entity}"
+        assert isinstance(entity, dict) and len(entity) == 6 and set(entity) == set(KEYS), (
+            f"{name}: keys {entity}"
+        )
         assert type(entity["id"]) is int and entity["id"] == i, f"{name}: id {entity['id']} at {i}"
-        assert type(entity["age"]) is int and 18 <= entity["age"] <= 80, f"{name}: age {entity['age']}"
-        assert type(entity["score"]) is float and 0.0 <= entity["score"] <= 1.0, f"{name}: score {entity['score']}"
-        assert type(entity["height"]) is float and math.isfinite(entity["height"]), f"{name}: height"
-        assert type(entity["pick"]) is int and entity["pick"] in VALUES, f"{name}: pick {entity['pick']}"
+        assert type(entity["age"]) is int and 18 <= entity["age"] <= 80, (
+            f"{name}: age {entity['age']}"
+        )
+        assert type(entity["score"]) is float and 0.0 <= entity["score"] <= 1.0, (
+            f"{name}: score {entity['score']}"
+        )
+        assert type(entity["height"]) is float and math.isfinite(entity["height"]), (
+            f"{name}: height"
+        )
+        assert type(entity["pick"]) is int and entity["pick"] in VALUES, (
+            f"{name}: pick {entity['pick']}"
+        )
         assert type(entity["weighted"]) is int and entity["weighted"] in VALUES, f"{name}: weighted"
     if n < 1000:
         return
@@ -212,11 +255,13 @@ def check_entities(name: str, text: str, n: int) -> None:
         "height sd": (statistics.pstdev(column["height"]), 15.0, 2.0),
     }
     for key, weights in (("pick", [1, 1, 1]), ("weighted", WEIGHTS)):
-        for value, weight in zip(VALUES, weights):
+        for value, weight in zip(VALUES, weights, strict=True):
             share = column[key].count(value) / n
             checks[f"{key} share of {value}"] = (share, weight / sum(weights), 0.06)
     for what, (got, expected, tolerance) in checks.items():
-        assert abs(got - expected) <= tolerance, f"{name}: {what} is {got:.4f}, expected {expected} ± {tolerance}"
+        assert abs(got - expected) <= tolerance, (
+            f"{name}: {what} is {got:.4f}, expected {expected} ± {tolerance}"
+        )
 
 
 # --- measuring ---------------------------------------------------------------------------------
@@ -264,13 +309,27 @@ def rounds_for(n: int, rounds: int) -> int:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--rounds", type=int, default=5, help="rounds per size (at least 21 for small sizes)")
-    parser.add_argument("--sizes", type=int, nargs="+", default=list(SIZES), help="values of N, ascending")
-    parser.add_argument("--limit", type=float, default=LIMIT_SECONDS,
-                        help="seconds a peer may take at one size before it is measured at a smaller one")
-    parser.add_argument("--docs", type=Path, default=Path(__file__).resolve().parent.parent / "docs",
-                        help="where performance.md and performance.png are written")
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
+    parser.add_argument(
+        "--rounds", type=int, default=5, help="rounds per size (at least 21 for small sizes)"
+    )
+    parser.add_argument(
+        "--sizes", type=int, nargs="+", default=list(SIZES), help="values of N, ascending"
+    )
+    parser.add_argument(
+        "--limit",
+        type=float,
+        default=LIMIT_SECONDS,
+        help="seconds a peer may take at one size before it is measured at a smaller one",
+    )
+    parser.add_argument(
+        "--docs",
+        type=Path,
+        default=Path(__file__).resolve().parent.parent / "docs",
+        help="where performance.md and performance.png are written",
+    )
     args = parser.parse_args()
     sizes = sorted(args.sizes)
 
@@ -292,8 +351,16 @@ def main() -> int:
     args.docs.mkdir(parents=True, exist_ok=True)
     chart = args.docs / "performance.png"
     draw_chart(TOOLS, results, chart)
-    write_report(args.docs / "performance.md", chart, TOOLS, cells, sizes, rounds, args.limit,
-                 (load_at_start, os.getloadavg()[0]))
+    write_report(
+        args.docs / "performance.md",
+        chart,
+        TOOLS,
+        cells,
+        sizes,
+        rounds,
+        args.limit,
+        (load_at_start, os.getloadavg()[0]),
+    )
     print(f"wrote {args.docs / 'performance.md'} and {chart}", file=sys.stderr)
     return 0
 

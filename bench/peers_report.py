@@ -10,10 +10,10 @@ import math
 import os
 import platform
 import statistics
+from collections.abc import Callable
 from dataclasses import dataclass, field
 from importlib import metadata
 from pathlib import Path
-from typing import Callable
 
 TARGET_OVER_FASTEST_PEER = 3.0
 TARGET_OVER_NUMPY_ORJSON = 30.0
@@ -86,7 +86,9 @@ def table_cells(tools: list[Tool], results: Results, sizes: list[int]) -> dict[s
     for tool in tools:
         row = []
         for n in sizes:
-            measurement = max((m for m in results[tool.name].values() if m.size <= n), key=lambda m: m.size)
+            measurement = max(
+                (m for m in results[tool.name].values() if m.size <= n), key=lambda m: m.size
+            )
             ratio = None
             if tool is not tessary:
                 ratio = measurement.median / results[tessary.name][measurement.size].median
@@ -107,9 +109,13 @@ def cell_text(cell: Cell) -> str:
 def console_table(cells: dict[str, list[Cell]], sizes: list[int]) -> str:
     name_width = max(len(name) for name in cells) + 2
     column_width = max(20, *(len(cell_text(cell)) + 2 for row in cells.values() for cell in row))
-    lines = ["".ljust(name_width) + "".join(f"N = {format_size(n)}".ljust(column_width) for n in sizes)]
+    lines = [
+        "".ljust(name_width) + "".join(f"N = {format_size(n)}".ljust(column_width) for n in sizes)
+    ]
     for name, row in cells.items():
-        lines.append(name.ljust(name_width) + "".join(cell_text(cell).ljust(column_width) for cell in row))
+        lines.append(
+            name.ljust(name_width) + "".join(cell_text(cell).ljust(column_width) for cell in row)
+        )
     lines.append("(median time; in brackets the tool's time over Tessary's at the same N)")
     return "\n".join(lines)
 
@@ -122,7 +128,8 @@ def markdown_table(cells: dict[str, list[Cell]], sizes: list[int]) -> str:
     for name, row in cells.items():
         largest = row[-1].measurement
         lines.append(
-            f"| {name} | " + " | ".join(cell_text(cell) for cell in row)
+            f"| {name} | "
+            + " | ".join(cell_text(cell) for cell in row)
             + f" | {largest.text_bytes / largest.size:.1f} |"
         )
     return "\n".join(lines)
@@ -132,28 +139,37 @@ def markdown_table(cells: dict[str, list[Cell]], sizes: list[int]) -> str:
 class TargetCheck:
     fastest_peer: str
     over_fastest: float  # the fastest peer's time over Tessary's at the largest N
-    over_numpy: float    # NumPy + orjson's time over Tessary's at the largest N
-    floor_share: float   # the floor's time over Tessary's at the largest N
+    over_numpy: float  # NumPy + orjson's time over Tessary's at the largest N
+    floor_share: float  # the floor's time over Tessary's at the largest N
 
     def describe(self) -> str:
         return " ".join(
             self.verdict(what, ratio, target)
             for what, ratio, target in (
-                (f"the fastest peer ({self.fastest_peer})", self.over_fastest, TARGET_OVER_FASTEST_PEER),
+                (
+                    f"the fastest peer ({self.fastest_peer})",
+                    self.over_fastest,
+                    TARGET_OVER_FASTEST_PEER,
+                ),
                 (NUMPY_ORJSON, self.over_numpy, TARGET_OVER_NUMPY_ORJSON),
             )
         )
 
     def verdict(self, what: str, ratio: float, target: float) -> str:
-        text = f"At the largest N, Tessary is {ratio:.2f}× as fast as {what}: the target of {target:g}× is "
+        text = (
+            f"At the largest N, Tessary is {ratio:.2f}× as fast as {what}: "
+            f"the target of {target:g}× is "
+        )
         if ratio >= target:
             return text + "met."
         text += f"missed by a factor of {target / ratio:.2f}."
         # No tool can beat the floor, so the peer's time over the floor's bounds any lead over it.
         reachable = ratio / self.floor_share
         if reachable < target:
-            return text + (f" Even the floor is only {reachable:.1f}× as fast as {what} on this machine, so no tool "
-                           f"that returns the text as a str could reach {target:g}× here.")
+            return text + (
+                f" Even the floor is only {reachable:.1f}× as fast as {what} on this machine, "
+                f"so no tool that returns the text as a str could reach {target:g}× here."
+            )
         return text + f" Tessary takes {1 / self.floor_share:.1f}× the floor's time."
 
 
@@ -167,7 +183,9 @@ def check_targets(tools: list[Tool], cells: dict[str, list[Cell]]) -> TargetChec
     }
     fastest = min(ratios, key=ratios.__getitem__)
     floor = next(tool for tool in tools if tool.role == "floor")
-    return TargetCheck(fastest, ratios[fastest], cells[NUMPY_ORJSON][-1].ratio, cells[floor.name][-1].ratio)
+    return TargetCheck(
+        fastest, ratios[fastest], cells[NUMPY_ORJSON][-1].ratio, cells[floor.name][-1].ratio
+    )
 
 
 def cpu_model() -> str:
@@ -198,7 +216,8 @@ def machine_description(load: tuple[float, float]) -> list[str]:
         f"- Python: {platform.python_implementation()} {platform.python_version()}",
         "- Libraries: " + ", ".join(f"{name} {package_version(name)}" for name in packages),
         f"- Tessary worker threads: {threads}",
-        f"- Load average over one minute, at the start and at the end of the run: {load[0]:.2f}, {load[1]:.2f} "
+        "- Load average over one minute, at the start and at the end of the run: "
+        f"{load[0]:.2f}, {load[1]:.2f} "
         "(above 0, other work shared the machine; every tool met the same load, alternating)",
     ]
 
@@ -209,12 +228,20 @@ def draw_chart(tools: list[Tool], results: Results, path: Path) -> None:
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    styles = {"tessary": {"linewidth": 3, "color": "black"}, "floor": {"linestyle": "--", "color": "grey"}}
+    styles = {
+        "tessary": {"linewidth": 3, "color": "black"},
+        "floor": {"linestyle": "--", "color": "grey"},
+    }
     figure, axes = plt.subplots(figsize=(9, 5), dpi=120)
     for tool in tools:
         points = sorted(results[tool.name].values(), key=lambda m: m.size)
-        axes.plot([m.size for m in points], [m.median for m in points], marker="o", label=tool.name,
-                  **styles.get(tool.role, {}))
+        axes.plot(
+            [m.size for m in points],
+            [m.median for m in points],
+            marker="o",
+            label=tool.name,
+            **styles.get(tool.role, {}),
+        )
     axes.set_xscale("log")
     axes.set_yscale("log")
     axes.set_xlabel("entities (N)")
@@ -227,12 +254,21 @@ def draw_chart(tools: list[Tool], results: Results, path: Path) -> None:
     plt.close(figure)
 
 
-def write_report(path: Path, chart: Path, tools: list[Tool], cells: dict[str, list[Cell]], sizes: list[int],
-                 rounds: dict[int, int], limit_seconds: float, load: tuple[float, float]) -> None:
+def write_report(
+    path: Path,
+    chart: Path,
+    tools: list[Tool],
+    cells: dict[str, list[Cell]],
+    sizes: list[int],
+    rounds: dict[int, int],
+    limit_seconds: float,
+    load: tuple[float, float],
+) -> None:
     table = markdown_table(cells, sizes)
     rounds_text = ", ".join(f"{rounds[n]} at N = {n:,}" for n in sizes)
     reduced_note = (
-        f"† This tool would need over {limit_seconds:.0f} s at the column's N (judged from its time at "
+        f"† This tool would need over {limit_seconds:.0f} s at the column's N "
+        "(judged from its time at "
         "the previous N), so it was measured at the smaller N shown; its ratio is against Tessary "
         "measured at that same N.\n\n"
         if "†" in table

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "pool/collect_indexed.h"
+#include "pool/test_pools.h"
 #include "pool/worker_pool.h"
 
 namespace tessary {
@@ -40,9 +41,7 @@ std::uint64_t trivial_work(std::size_t i) {
 }
 
 WorkerPool& pool_of(std::size_t threads) {
-  static WorkerPool one(1);
-  static WorkerPool two(2);
-  return threads == 1 ? one : two;
+  return testing::pool_with(threads == 1 ? 1 : 2);
 }
 
 void BM_Map50ns_Serial(benchmark::State& state) {

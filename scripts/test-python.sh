@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# The Python tests: once against the installed package, then once more (without the slow tests)
-# against an AddressSanitizer + UndefinedBehaviorSanitizer build of the extension.
+# The Python checks and tests: ruff over the Python code and mypy over the package and its stubs,
+# then the tests once against the installed package and once more (without the slow tests) against
+# an AddressSanitizer + UndefinedBehaviorSanitizer build of the extension.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$ROOT"
 
 python=$(ensure_venv "$(find_python)")
-say "installing tessary and the test dependencies into .venv"
-"$python" -m pip install -q ".[test]"
+say "installing tessary and the test and lint dependencies into .venv"
+"$python" -m pip install -q ".[test,lint]"
+
+say "ruff and mypy (settings in pyproject.toml)"
+"$python" -m ruff check python tests bench
+"$python" -m mypy
 
 say "Python tests"
 "$python" -m pytest -q tests/python

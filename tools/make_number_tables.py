@@ -10,7 +10,9 @@
   the entry of field 1) and hold 0.
 
 The script also checks the integer formulas that the writer uses for floor(e * log10(2)),
-floor(e * log10(2) + log10(3/4)) and floor(m * log2(10)) over the whole range they are used on.
+floor(e * log10(2) + log10(3/4)) and floor(m * log2(10)) over the ranges that
+src/output/shortest_decimal.{h,cpp} state for them (and assert, at compile time, to cover every
+argument they are given).
 
 Run from the repository root: python3 tools/make_number_tables.py
 """
@@ -20,8 +22,6 @@ from pathlib import Path
 
 POW10_MIN = -292
 POW10_MAX = 324
-E_MIN = -1074  # binary exponent of subnormals and of field value 1
-E_MAX = 2046 - 1075
 
 
 def floor_log2(x: Fraction) -> int:
@@ -50,12 +50,19 @@ def pow10_significand(m: int) -> int:
     return value
 
 
+# The argument ranges over which shortest_decimal.{h,cpp} state that each formula is exact.
+FLOOR_LOG10_POW2_LIMIT = 2620
+FLOOR_LOG10_THREE_QUARTERS_POW2_RANGE = (-1334, 3421)
+FLOOR_LOG2_POW10_LIMIT = 1233
+
+
 def check_formulas() -> None:
-    for e in range(E_MIN, E_MAX + 1):
-        two_e = Fraction(2) ** e
-        assert (e * 315653) >> 20 == floor_log10(two_e), e
-        assert (e * 315653 - 131072) >> 20 == floor_log10(two_e * Fraction(3, 4)), e
-    for m in range(POW10_MIN, POW10_MAX + 1):
+    for e in range(-FLOOR_LOG10_POW2_LIMIT, FLOOR_LOG10_POW2_LIMIT + 1):
+        assert (e * 315653) >> 20 == floor_log10(Fraction(2) ** e), e
+    low, high = FLOOR_LOG10_THREE_QUARTERS_POW2_RANGE
+    for e in range(low, high + 1):
+        assert (e * 315653 - 131072) >> 20 == floor_log10(Fraction(2) ** e * Fraction(3, 4)), e
+    for m in range(-FLOOR_LOG2_POW10_LIMIT, FLOOR_LOG2_POW10_LIMIT + 1):
         assert (m * 1741647) >> 19 == floor_log2(Fraction(10) ** m), m
 
 
@@ -94,13 +101,14 @@ def main() -> None:
         f"inline constexpr int POW10_MIN = {POW10_MIN};",
         f"inline constexpr int POW10_MAX = {POW10_MAX};",
         "",
-        "struct Uint128 {",
+        "// A Uint128 (base/uint128.h) as its two 64-bit halves, the form a table entry is written in.",
+        "struct Uint128Halves {",
         "  std::uint64_t high;",
         "  std::uint64_t low;",
         "};",
         "",
         "// Entry m - POW10_MIN: 10^m scaled by a power of two into [2^127, 2^128), rounded down.",
-        f"[[gnu::visibility(\"hidden\")]] inline constexpr Uint128 POW10_SIGNIFICANDS[{POW10_MAX - POW10_MIN + 1}] = {{",
+        f"[[gnu::visibility(\"hidden\")]] inline constexpr Uint128Halves POW10_SIGNIFICANDS[{POW10_MAX - POW10_MIN + 1}] = {{",
     ]
     for m in range(POW10_MIN, POW10_MAX + 1):
         g = pow10_significand(m)

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/specs/pow10_table.cpp: POW10[k] is the double nearest to 10**k for k = 0 to 308.
+"""Writes src/specs/pow10_table.cpp: POW10_F64[k] is the double nearest to 10**k, k = 0 to 308.
 
 Python converts an int to float with round-to-nearest, ties-to-even, so float(10**k) is exactly the
 nearest double; each entry is written as a hexadecimal literal so the compiler cannot round it again.
@@ -18,7 +18,7 @@ def main() -> None:
         "",
         "namespace tessary {",
         "",
-        f"const double POW10[POW10_COUNT] = {{",
+        f"const double POW10_F64[POW10_F64_COUNT] = {{",
     ]
     for k in range(COUNT):
         lines.append(f"    {float(10**k).hex()},  // 1e{k}")

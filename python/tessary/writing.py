@@ -6,6 +6,7 @@ released while the worker threads build, so other Python threads keep running.
 
 from __future__ import annotations
 
+import contextlib
 import hashlib
 import io
 import os
@@ -31,7 +32,7 @@ PARQUET_GROUP_ROWS = 1 << 20
 COMPRESSION_SUFFIXES = {".gz": "gzip", ".zst": "zstd"}
 
 Target = Union[str, "os.PathLike[str]", IO[bytes]]
-Progress = Union[bool, Callable[[int, int], object]]
+Progress = bool | Callable[[int, int], object]
 
 
 @dataclass(frozen=True)
@@ -207,10 +208,8 @@ def write_to_path(path: str, write: Callable[[int], WriteResult]) -> WriteResult
             os.close(fd)
         os.replace(temporary, real)
     except BaseException:
-        try:
+        with contextlib.suppress(FileNotFoundError):
             os.unlink(temporary)
-        except FileNotFoundError:
-            pass
         raise
     return result
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "nanoarrow/nanoarrow.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 

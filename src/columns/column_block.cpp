@@ -9,7 +9,7 @@
 
 #include "columns/arrow_status.h"
 #include "generators/entities/build_entity.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {

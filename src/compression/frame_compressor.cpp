@@ -8,7 +8,7 @@
 #include <limits>
 #include <new>
 
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {

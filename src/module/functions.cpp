@@ -16,7 +16,7 @@
 #include "module/run_entry.h"
 #include "pool/collect_indexed.h"
 #include "random/seed.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary::module {
 namespace {

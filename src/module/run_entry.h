@@ -17,7 +17,7 @@
 
 #include "module/panic_exception.h"
 #include "module/pending_error.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary::module {
 

@@ -15,7 +15,7 @@
 namespace tessary::double_text {
 
 using integer_text::digit_count;
-using integer_text::POW10;
+using integer_text::POW10_U64;
 using number_tables::DIGIT_PAIRS;
 
 // Digit words are stored with memcpy: on a little-endian machine their lowest byte comes first.
@@ -77,8 +77,8 @@ struct DigitText {
   cut.digits_14 += static_cast<std::uint32_t>(step);
   if (cut.digits_14 >= 10000) [[unlikely]] {
     value += static_cast<std::uint64_t>(std::int64_t{step});
-    if (value == POW10[17]) {  // the digit 1 and sixteen zeros, one place further up
-      value = POW10[16];
+    if (value == POW10_U64[17]) {  // the digit 1 and sixteen zeros, one place further up
+      value = POW10_U64[16];
       exponent += 1;
     }
     cut = cut_seventeen(value);
@@ -99,7 +99,7 @@ struct DigitText {
 // with it. Arithmetic rather than a select, which the compiler would turn into a branch: whether a
 // grid point has 16 or 17 digits is close to random.
 [[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
-  const int short_by_one = decimal.grid < POW10[16] ? 1 : 0;
+  const int short_by_one = decimal.grid < POW10_U64[16] ? 1 : 0;
   const int scale = 1 + 9 * short_by_one;
   return digit_text_17(decimal.grid * static_cast<std::uint64_t>(scale), decimal.step * scale,
                        decimal.exponent + 16 - short_by_one);
@@ -109,7 +109,7 @@ struct DigitText {
 // Requires: decimal.digits < 10^17, as shortest_decimal_exact gives them.
 inline DigitText digit_text(ShortestDecimal decimal) {
   const int count = digit_count(decimal.digits);
-  return digit_text_17(decimal.digits * POW10[17 - count], 0, decimal.exponent + count - 1);
+  return digit_text_17(decimal.digits * POW10_U64[17 - count], 0, decimal.exponent + count - 1);
 }
 
 inline void put_word(char* out, std::uint64_t word) {

@@ -14,7 +14,7 @@
 namespace tessary::integer_text {
 
 // 10^0 to 10^19.
-inline constexpr std::array<std::uint64_t, 20> POW10 = [] {
+inline constexpr std::array<std::uint64_t, 20> POW10_U64 = [] {
   std::array<std::uint64_t, 20> powers{};
   powers[0] = 1;
   for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
@@ -26,7 +26,7 @@ inline int digit_count(std::uint64_t value) {
   value |= 1;  // the same count, and 0 counts as 1
   const int bits = 64 - std::countl_zero(value);
   const int guess = (bits * 1233) >> 12;  // floor(bits × log10 2), at most 19
-  return guess + 1 - (value < POW10[guess] ? 1 : 0);
+  return guess + 1 - (value < POW10_U64[guess] ? 1 : 0);
 }
 
 inline void put_pair(char* out, std::uint64_t pair) {

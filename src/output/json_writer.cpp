@@ -9,7 +9,7 @@
 #include "output/double_text.h"
 #include "output/escape_table.h"
 #include "output/number_text.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {
@@ -178,22 +178,6 @@ EntityKeys prepare_entity_keys(const EntityLayout& layout) {
   return keys;
 }
 
-void write_entity(const EntityRecord& record, OutputBuffer& out) {
-  if (record.layout == nullptr || record.values.size() != record.layout->member_names.size()) {
-    panic("entity record does not match its layout");
-  }
-  out.reserve(ENTITY_ROOM);
-  out.advance(static_cast<std::size_t>(put_entity_id(record.id, out.tail()) - out.tail()));
-  const std::vector<std::string_view>& names = record.layout->member_names;
-  for (std::size_t m = 0; m < names.size(); ++m) {
-    out.push_back(',');
-    write_json_string(names[m], out);
-    out.push_back(':');
-    write_attribute_value(record.values[m], out);
-  }
-  out.push_back('}');
-}
-
 void write_entity(const EntityRecord& record, const EntityKeys& keys, OutputBuffer& out) {
   if (record.layout != keys.layout || record.values.size() != keys.ends.size()) {
     panic("entity record does not match the layout of the entity keys");
@@ -224,20 +208,6 @@ void write_entity(const EntityRecord& record, const EntityKeys& keys, OutputBuff
   }
   *p++ = '}';
   out.advance(static_cast<std::size_t>(p - out.tail()));
-}
-
-OutputBuffer write_entities(std::span<const EntityRecord> records) {
-  OutputBuffer out;
-  out.push_back('[');
-  if (!records.empty()) {
-    const EntityKeys keys = prepare_entity_keys(*records.front().layout);
-    for (std::size_t r = 0; r < records.size(); ++r) {
-      if (r != 0) out.push_back(',');
-      write_entity(records[r], keys, out);
-    }
-  }
-  out.push_back(']');
-  return out;
 }
 
 }  // namespace tessary

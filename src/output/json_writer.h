@@ -9,7 +9,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string_view>
 #include <vector>
 
@@ -44,15 +43,9 @@ struct EntityKeys {
 EntityKeys prepare_entity_keys(const EntityLayout& layout);
 
 // Appends one entity object: {"id":N, then ,"name":value for each member in the order of
-// record.layout->member_names, then }. The second form takes the keys prepared once for
-// record.layout, which saves escaping every name again for every entity; both write the same
-// bytes. A record whose values do not match its layout, or keys made for another layout, are an
-// internal fault and panic.
-void write_entity(const EntityRecord& record, OutputBuffer& out);
+// record.layout->member_names, then }. The keys, prepared once for record.layout, save escaping
+// every name again for every entity. A record whose values do not match its layout, or keys made
+// for another layout, are an internal fault and panic.
 void write_entity(const EntityRecord& record, const EntityKeys& keys, OutputBuffer& out);
-
-// The whole text for a list of records: "[", the entity objects separated by ",", "]". The records
-// of one call share one layout; a record with another layout panics.
-OutputBuffer write_entities(std::span<const EntityRecord> records);
 
 }  // namespace tessary

@@ -20,13 +20,14 @@ namespace tessary::number_tables {
 inline constexpr int POW10_MIN = -292;
 inline constexpr int POW10_MAX = 324;
 
-struct Uint128 {
+// A Uint128 (base/uint128.h) as its two 64-bit halves, the form a table entry is written in.
+struct Uint128Halves {
   std::uint64_t high;
   std::uint64_t low;
 };
 
 // Entry m - POW10_MIN: 10^m scaled by a power of two into [2^127, 2^128), rounded down.
-[[gnu::visibility("hidden")]] inline constexpr Uint128 POW10_SIGNIFICANDS[617] = {
+[[gnu::visibility("hidden")]] inline constexpr Uint128Halves POW10_SIGNIFICANDS[617] = {
     {0xFF77B1FCBEBCDC4F, 0x25E8E89C13BB0F7A},  // 10^-292
     {0x9FAACF3DF73609B1, 0x77B191618C54E9AC},  // 10^-291
     {0xC795830D75038C1D, 0xD59DF5B9EF6A2417},  // 10^-290

@@ -29,10 +29,6 @@ std::size_t write_i64(std::int64_t value, char (&area)[U64_TEXT_CAPACITY + 1]) {
   return static_cast<std::size_t>(first - area);
 }
 
-char* write_f64_at(double value, char* out) {
-  return double_text::put_f64(value, out);
-}
-
 std::size_t write_f64(double value, char (&area)[F64_TEXT_CAPACITY]) {
   return static_cast<std::size_t>(double_text::put_f64(value, area) - area);
 }

@@ -2,8 +2,9 @@
 //
 // write_u64, write_i64 and write_f64 write into a small scratch area that the caller supplies and
 // report where the text starts (integers, written right-aligned) or ends (doubles, written from the
-// start). The _at forms write the same text straight into the caller's storage, from a given
-// position. All are pure, allocate nothing and may run on any thread at once.
+// start). The integers' _at forms write the same text straight into the caller's storage, from a
+// given position (the JSON writer places doubles with double_text::put_f64, which write_f64 calls).
+// All are pure, allocate nothing and may run on any thread at once.
 #pragma once
 
 #include <cstddef>
@@ -52,10 +53,5 @@ inline char* write_i64_at(std::int64_t value, char* out) {
 // and returns the index one past its last byte. Plain decimal when the decimal exponent E lies in
 // [-5, 15] ("100.0", "0.00001"), exponent form otherwise ("1e+16", "1.5e-6").
 std::size_t write_f64(double value, char (&area)[F64_TEXT_CAPACITY]);
-
-// The text of write_f64 written at out, for writers that place it straight into their own storage.
-// Requires: value is finite and out has room for F64_TEXT_CAPACITY bytes; bytes past the text
-// within them may be overwritten. Returns one past the last byte of the text.
-char* write_f64_at(double value, char* out);
 
 }  // namespace tessary

@@ -46,12 +46,4 @@ void OutputBuffer::grow(std::size_t additional) {
   capacity_ = capacity;
 }
 
-ReleasedBytes OutputBuffer::release() noexcept {
-  ReleasedBytes released;
-  released.bytes.reset(std::exchange(bytes_, nullptr));
-  released.size = std::exchange(size_, 0);
-  capacity_ = 0;
-  return released;
-}
-
 }  // namespace tessary

@@ -10,21 +10,9 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string_view>
 
 namespace tessary {
-
-struct FreeBytes {
-  void operator()(char* bytes) const noexcept { std::free(bytes); }
-};
-
-// Bytes handed over by a buffer: `size` bytes at `bytes` (null when size is 0 and nothing was
-// ever allocated), released with std::free.
-struct ReleasedBytes {
-  std::unique_ptr<char[], FreeBytes> bytes;
-  std::size_t size = 0;
-};
 
 class OutputBuffer {
  public:
@@ -38,8 +26,8 @@ class OutputBuffer {
   OutputBuffer& operator=(const OutputBuffer&) = delete;
   ~OutputBuffer() { std::free(bytes_); }
 
-  // The bytes written so far. data() is null only while the capacity is 0 (after release or a
-  // move); the pointer stays valid until the next growth, release or move.
+  // The bytes written so far. data() is null only while the capacity is 0 (after the buffer was
+  // moved from); the pointer stays valid until the next growth, release or move.
   const char* data() const noexcept { return bytes_; }
   std::size_t size() const noexcept { return size_; }
   std::size_t capacity() const noexcept { return capacity_; }
@@ -87,9 +75,6 @@ class OutputBuffer {
   void advance(std::size_t count) noexcept { size_ += count; }
 
   void clear() noexcept { size_ = 0; }
-
-  // Hands the bytes over to the caller; the buffer is left empty with capacity 0.
-  ReleasedBytes release() noexcept;
 
  private:
   [[gnu::cold]] void grow(std::size_t additional);

@@ -1,5 +1,7 @@
 #include "output/shortest_decimal.h"
 
+#include <limits>
+
 #include "output/number_tables.h"
 
 namespace tessary {
@@ -7,23 +9,39 @@ namespace {
 
 using namespace shortest_decimal_detail;
 
-constexpr int SUBNORMAL_EXPONENT = 1 - EXPONENT_BIAS;
+constexpr int SUBNORMAL_EXPONENT = MIN_BINARY_EXPONENT;
 
-// floor(e × log10 2 + log10 3/4) for the narrower interval of a power of two; floor(m × log2 10).
-// The table generator checks both over the range used.
-int floor_log10_three_quarters_pow2(int e) {
+// floor(e × log10 2 + log10 3/4), for the narrower interval of a power of two. Exact for e in
+// [-1334, 3421], as tools/make_number_tables.py checks; used for the powers of two above the
+// smallest normal.
+constexpr int FLOOR_LOG10_THREE_QUARTERS_POW2_MIN = -1334;
+constexpr int FLOOR_LOG10_THREE_QUARTERS_POW2_MAX = 3421;
+constexpr int floor_log10_three_quarters_pow2(int e) {
   return (e * 315653 - 131072) >> 20;
 }
-int floor_log2_pow10(int m) {
+static_assert(FLOOR_LOG10_THREE_QUARTERS_POW2_MIN <= MIN_BINARY_EXPONENT + 1 &&
+              MAX_BINARY_EXPONENT <= FLOOR_LOG10_THREE_QUARTERS_POW2_MAX);
+static_assert(-floor_log10_three_quarters_pow2(MAX_BINARY_EXPONENT) >= number_tables::POW10_MIN &&
+              -floor_log10_three_quarters_pow2(MIN_BINARY_EXPONENT + 1) <= number_tables::POW10_MAX);
+
+// floor(m × log2 10). Exact where m × 1741647 fits an int, |m| <= 1233 (the formula itself holds
+// further, as tools/make_number_tables.py checks); used for the m = -k of the powers of two.
+constexpr int FLOOR_LOG2_POW10_LIMIT = 1233;
+constexpr int floor_log2_pow10(int m) {
   return (m * 1741647) >> 19;
 }
+static_assert(FLOOR_LOG2_POW10_LIMIT <= std::numeric_limits<int>::max() / 1741647);
+static_assert(-FLOOR_LOG2_POW10_LIMIT <= number_tables::POW10_MIN &&
+              number_tables::POW10_MAX <= FLOOR_LOG2_POW10_LIMIT);
 
 // floor(g × cp / 2^128), with the lowest bit set when the exact product scaled this way is not a
 // whole number ("round to odd"). Comparing the result with an even number then gives the same
 // answer as comparing the exact value. g is above the exact power by less than one unit, so a
 // whole number leaves less than cp < 2^64 below the cut. A fraction leaves more: for the
-// significands and powers that occur here the fractional parts stay well clear of 0 and 1 (the
-// property this family of methods rests on; the tests against the standard library check it).
+// significands and powers that occur here the fractional parts stay well clear of 0 and 1. That is
+// the property Schubfach (R. Giulietti, "The Schubfach way to render doubles") rests on, proven in
+// the paper's section on computing the scaled values by rounding to odd; the tests against the
+// standard library check the results.
 std::uint64_t round_to_odd(Uint128 g, std::uint64_t cp) {
   const Uint128 low = static_cast<std::uint64_t>(g) * Uint128{cp};
   const Uint128 high = static_cast<std::uint64_t>(g >> 64) * Uint128{cp} + (low >> 64);

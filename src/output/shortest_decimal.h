@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "base/uint128.h"
 #include "output/number_tables.h"
 
 namespace tessary {
@@ -30,15 +31,13 @@ struct GridDecimal {
   int exponent;        // the value is (grid + step) × 10^exponent
 };
 
-// The full procedure, for every positive finite double: the value and both interval bounds are
-// scaled exactly enough (rounded to odd) that every decision is exact.
+// The full procedure (Schubfach's), for every positive finite double: the value and both interval
+// bounds are scaled exactly enough (rounded to odd) that every decision is exact.
 // Requires: bits is the representation of a positive finite double (sign bit clear, not zero, not
 // infinite, not NaN).
 ShortestDecimal shortest_decimal_exact(std::uint64_t bits);
 
 namespace shortest_decimal_detail {
-
-using Uint128 = unsigned __int128;
 
 inline constexpr std::uint64_t FRACTION_MASK = (std::uint64_t{1} << 52) - 1;
 inline constexpr std::uint64_t HIDDEN_BIT = std::uint64_t{1} << 52;
@@ -49,14 +48,26 @@ inline constexpr int LAST_EXACT_POW10 = 55;
 // Fast-path decisions closer to a boundary than this many units of 2^-59 go to the full procedure.
 inline constexpr std::int64_t MARGIN = 8;
 
-// floor(e × log10 2); the table generator checks the formula over the range used.
-inline int floor_log10_pow2(int e) {
+// The binary exponents q of the finite doubles (a double is c × 2^q); subnormals share field 1's.
+inline constexpr int MIN_BINARY_EXPONENT = 1 - EXPONENT_BIAS;
+inline constexpr int MAX_BINARY_EXPONENT = 2046 - EXPONENT_BIAS;
+
+// floor(e × log10 2) as a fixed-point product; the shift floors, as C++20 defines >> of a negative
+// value. Exact for |e| <= FLOOR_LOG10_POW2_LIMIT, which tools/make_number_tables.py checks
+// against exact arithmetic; the product stays far inside an int there.
+inline constexpr int FLOOR_LOG10_POW2_LIMIT = 2620;
+constexpr int floor_log10_pow2(int e) {
   return (e * 315653) >> 20;
 }
+static_assert(-FLOOR_LOG10_POW2_LIMIT <= MIN_BINARY_EXPONENT &&
+              MAX_BINARY_EXPONENT <= FLOOR_LOG10_POW2_LIMIT);
+// Every 10^-k it gives for a double has a table entry.
+static_assert(-floor_log10_pow2(MAX_BINARY_EXPONENT) >= number_tables::POW10_MIN &&
+              -floor_log10_pow2(MIN_BINARY_EXPONENT) <= number_tables::POW10_MAX);
 
 // The significand g of 10^m, with 10^m = g × 2^(floor(log2 10^m) - 127) up to less than one unit.
 inline Uint128 pow10_significand(int m) {
-  const number_tables::Uint128& entry =
+  const number_tables::Uint128Halves& entry =
       number_tables::POW10_SIGNIFICANDS[m - number_tables::POW10_MIN];
   const bool exact = m >= 0 && m <= LAST_EXACT_POW10;
   return ((Uint128{entry.high} << 64) | entry.low) + (exact ? 0 : 1);
@@ -79,7 +90,7 @@ inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
 
   const int k = floor_log10_pow2(field - EXPONENT_BIAS);
   // The table entry as it stands (rounded down): x comes out low by less than 2^-70.
-  const number_tables::Uint128& g =
+  const number_tables::Uint128Halves& g =
       number_tables::POW10_SIGNIFICANDS[-k - number_tables::POW10_MIN];
   const int shift = number_tables::SHIFTS[field];
   // x = v × 10^-k = (c << shift) × g / 2^128.

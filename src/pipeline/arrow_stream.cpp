@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "columns/column_block.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 

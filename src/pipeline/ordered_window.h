@@ -79,7 +79,7 @@ class OrderedWindow {
 
   void start(std::size_t slot, std::uint64_t block);
   bool stopped(const CollectControl& control) const noexcept;
-  static void run_job(Job& job, Worker& runner, bool moved) noexcept;
+  static void run_job(Job& job, Worker& runner, bool stolen) noexcept;
 
   WorkerPool& pool_;
   const std::uint64_t block_count_;

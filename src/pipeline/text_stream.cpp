@@ -1,6 +1,6 @@
 #include "pipeline/text_stream.h"
 
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 

@@ -53,7 +53,7 @@
 #include "pool/job_queue.h"
 #include "pool/split_budget.h"
 #include "pool/worker_pool.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 
@@ -166,7 +166,7 @@ Outcome join_outcomes(Outcome left, const Piece<T>& right_piece, Outcome right) 
 
 template <class T, class Fn>
 Outcome run_range(Call<T, Fn>& call, Worker& self, const Piece<T>& piece, std::size_t budget,
-                  bool moved) noexcept;
+                  bool stolen) noexcept;
 
 // The right half of a split, offered on the splitting worker's deque.
 template <class T, class Fn>
@@ -174,9 +174,9 @@ struct RightHalf : Job {
   RightHalf(Call<T, Fn>& call_, const Piece<T>& piece_, std::size_t budget_)
       : Job(&RightHalf::run), call(call_), piece(piece_), budget(budget_) {}
 
-  static void run(Job& job, Worker& runner, bool moved) noexcept {
+  static void run(Job& job, Worker& runner, bool stolen) noexcept {
     auto& half = static_cast<RightHalf&>(job);
-    half.outcome = run_range(half.call, runner, half.piece, half.budget, moved);
+    half.outcome = run_range(half.call, runner, half.piece, half.budget, stolen);
   }
 
   Call<T, Fn>& call;
@@ -189,12 +189,12 @@ struct RightHalf : Job {
 // only when both are finished, whatever happened in either.
 template <class T, class Fn>
 Outcome run_halves(Call<T, Fn>& call, Worker& self, const Piece<T>& left, const Piece<T>& right,
-                   std::size_t budget, bool moved) noexcept {
+                   std::size_t budget, bool stolen) noexcept {
   RightHalf<T, Fn> right_half(call, right, budget);
   const bool offered = call.pool.offer(self, right_half);
-  Outcome left_outcome = run_range(call, self, left, budget, moved);
+  Outcome left_outcome = run_range(call, self, left, budget, stolen);
   if (!offered || call.pool.take_back(self, right_half)) {
-    right_half.outcome = run_range(call, self, right, budget, moved);
+    right_half.outcome = run_range(call, self, right, budget, stolen);
   } else {
     call.pool.wait_until_done(self, right_half);
   }
@@ -203,8 +203,8 @@ Outcome run_halves(Call<T, Fn>& call, Worker& self, const Piece<T>& left, const 
 
 template <class T, class Fn>
 Outcome run_range(Call<T, Fn>& call, Worker& self, const Piece<T>& piece, std::size_t budget,
-                  bool moved) noexcept {
-  if (!try_split(budget, piece.end - piece.begin, moved, call.pool.thread_count())) {
+                  bool stolen) noexcept {
+  if (!try_split(budget, piece.end - piece.begin, stolen, call.pool.thread_count())) {
     return run_sequential(call, piece);
   }
   std::pair<Piece<T>, Piece<T>> halves;
@@ -224,7 +224,8 @@ struct InjectedSplit : Job {
 
   static void run(Job& job, Worker& runner, bool) noexcept {
     auto& split = static_cast<InjectedSplit&>(job);
-    // Both halves of a split handed in from outside count as moved.
+    // Both halves of a split handed in from outside count as stolen: a worker took them from the
+    // caller's thread.
     split.outcome =
         run_halves(split.call, runner, split.halves.first, split.halves.second, split.budget, true);
   }

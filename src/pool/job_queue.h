@@ -18,9 +18,9 @@ class CallerLatch;
 struct Worker;
 
 struct Job {
-  // Does the work on `runner`. `moved` is true when a thread other than the one that offered the
+  // Does the work on `runner`. `stolen` is true when a thread other than the one that offered the
   // job runs it. Never throws: failures are kept in the job for the thread that offered it.
-  using RunFn = void (*)(Job& job, Worker& runner, bool moved) noexcept;
+  using RunFn = void (*)(Job& job, Worker& runner, bool stolen) noexcept;
 
   explicit Job(RunFn run_fn) : run(run_fn) {}
   Job(const Job&) = delete;

@@ -4,9 +4,9 @@
 
 namespace tessary {
 
-bool try_split(std::size_t& budget, std::size_t length, bool moved, std::size_t thread_count) {
+bool try_split(std::size_t& budget, std::size_t length, bool stolen, std::size_t thread_count) {
   if (length / 2 < 1) return false;
-  if (moved) {
+  if (stolen) {
     budget = std::max(budget / 2, thread_count);
     return true;
   }

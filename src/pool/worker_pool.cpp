@@ -11,7 +11,7 @@
 
 #include "pool/caller_latch.h"
 #include "pool/thread_count.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 
@@ -52,11 +52,6 @@ std::size_t worker_stack_size(std::size_t requested, std::size_t page_size) {
   const std::size_t size = std::max<std::size_t>(requested, 8192);
   if (page_size <= 1) return size;
   return (size + page_size - 1) / page_size * page_size;
-}
-
-WorkerPool::WorkerPool(std::size_t thread_count) {
-  std::string cause = start_workers(thread_count);
-  if (!cause.empty()) panic(std::move(cause));
 }
 
 WorkerPool::WorkerPool(Unstarted) {}
@@ -160,12 +155,12 @@ void WorkerPool::inject(Job& job) noexcept {
   announce_work();
 }
 
-Job* WorkerPool::find_work(Worker& self, bool& moved) noexcept {
-  moved = false;
+Job* WorkerPool::find_work(Worker& self, bool& stolen) noexcept {
+  stolen = false;
   if (self.deque.maybe_nonempty()) {
     if (Job* job = self.deque.pop_newest()) return job;
   }
-  moved = true;
+  stolen = true;
   const std::size_t first = next_random(self.random_state) % thread_count_;
   for (std::size_t k = 0; k < thread_count_; ++k) {
     Worker& victim = workers_[(first + k) % thread_count_];
@@ -175,12 +170,12 @@ Job* WorkerPool::find_work(Worker& self, bool& moved) noexcept {
   return shared_.maybe_nonempty() ? shared_.take() : nullptr;
 }
 
-void WorkerPool::execute(Worker& self, Job& job, bool moved) noexcept {
+void WorkerPool::execute(Worker& self, Job& job, bool stolen) noexcept {
   // How completion is announced was fixed before the job was offered. A detached job announces it
   // itself at the end of run, after which it may be gone, so this is read first.
   CallerLatch* const latch = job.latch;
   Worker* const owner = job.owner;
-  job.run(job, self, moved);
+  job.run(job, self, stolen);
   if (latch != nullptr) {
     latch->set();
     return;
@@ -203,9 +198,9 @@ void WorkerPool::work_until(Worker& self, const std::atomic<bool>* done) noexcep
     const std::uint64_t seen_epoch = epoch_.load(std::memory_order_seq_cst);
     if (seen_epoch != previous_epoch) fruitless = 0;
     previous_epoch = seen_epoch;
-    bool moved = false;
-    if (Job* job = find_work(self, moved)) {
-      execute(self, *job, moved);
+    bool stolen = false;
+    if (Job* job = find_work(self, stolen)) {
+      execute(self, *job, stolen);
       fruitless = 0;
     } else if (fruitless < SEARCHES_BEFORE_SLEEP) {
       ++fruitless;

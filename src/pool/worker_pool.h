@@ -31,9 +31,8 @@ std::size_t worker_stack_size(std::size_t requested, std::size_t page_size);
 class WorkerPool {
  public:
   // Starts max(1, min(thread_count, MAX_THREADS)) unnamed workers with WORKER_STACK_BYTES stacks.
-  // Panics with the cause when a thread cannot be started (the started ones are stopped first).
-  explicit WorkerPool(std::size_t thread_count);
-  // The same, but a failure returns nullptr and its description in `cause`.
+  // When a thread cannot be started, the started ones are stopped and the result is nullptr with
+  // the failure's description in `cause`.
   static std::unique_ptr<WorkerPool> start(std::size_t thread_count, std::string& cause);
   // Stops and joins the workers. Requires: no call is using the pool.
   ~WorkerPool();
@@ -68,8 +67,8 @@ class WorkerPool {
   static void* worker_main(void* worker) noexcept;
   void run_worker(Worker& self) noexcept;
 
-  Job* find_work(Worker& self, bool& moved) noexcept;
-  void execute(Worker& self, Job& job, bool moved) noexcept;
+  Job* find_work(Worker& self, bool& stolen) noexcept;
+  void execute(Worker& self, Job& job, bool stolen) noexcept;
   // Looks for work until `done` (when given) or the pool stops; runs what it finds.
   void work_until(Worker& self, const std::atomic<bool>* done) noexcept;
   void announce_work() noexcept;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "random/xoshiro.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {

@@ -50,21 +50,4 @@ JsonObject JsonObject::from_members(std::vector<JsonMember> members) {
   return object;
 }
 
-void JsonObject::insert_or_assign(std::string key, JsonValue value) {
-  // std::string compares through char_traits<char>::compare, which is memcmp: unsigned bytes.
-  auto at = std::lower_bound(members_.begin(), members_.end(), key,
-                             [](const JsonMember& m, const std::string& k) { return m.key < k; });
-  if (at != members_.end() && at->key == key) {
-    at->value = std::move(value);
-  } else {
-    members_.insert(at, JsonMember{std::move(key), std::move(value)});
-  }
-}
-
-const JsonValue* JsonObject::find(std::string_view key) const {
-  auto at = std::lower_bound(members_.begin(), members_.end(), key,
-                             [](const JsonMember& m, std::string_view k) { return m.key < k; });
-  return at != members_.end() && at->key == key ? &at->value : nullptr;
-}
-
 }  // namespace tessary

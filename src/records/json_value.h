@@ -4,13 +4,13 @@
 // Numbers keep the kind the reader gave them: every non-negative integer is Unsigned, a negative
 // integer is Negative (its value is always below 0), everything else is a finite Double.
 // Objects iterate in ascending byte order of their keys (unsigned byte compare, a prefix first) and
-// hold each key once: storing a key again replaces its value. A JsonValue owns everything inside it
-// and copies deeply. Once built it is only read, by any number of threads at once.
+// hold each key once: of a key repeated among the members an object is built from, the last value
+// is kept. A JsonValue owns everything inside it and copies deeply. Once built it is only read, by
+// any number of threads at once.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -34,15 +34,12 @@ struct JsonNumber {
     n.u = value;
     return n;
   }
-  // Requires value < 0; non-negative integers are Unsigned (use from_i64 for either sign).
+  // Requires value < 0; non-negative integers are Unsigned.
   static JsonNumber from_negative(std::int64_t value) {
     JsonNumber n;
     n.kind = Kind::Negative;
     n.i = value;
     return n;
-  }
-  static JsonNumber from_i64(std::int64_t value) {
-    return value < 0 ? from_negative(value) : from_u64(static_cast<std::uint64_t>(value));
   }
   static JsonNumber from_f64(double value) {
     JsonNumber n;
@@ -68,10 +65,6 @@ class JsonObject {
   // Builds an object from members in document order: sorted by key, a repeated key keeping its
   // last value. O(n log n), so large objects from the reader stay cheap.
   static JsonObject from_members(std::vector<JsonMember> members);
-
-  // Stores value under key, replacing the value of a key already present.
-  void insert_or_assign(std::string key, JsonValue value);
-  const JsonValue* find(std::string_view key) const;
 
   // Defined below JsonMember: clang instantiates the vector's constexpr members eagerly.
   std::size_t size() const;

@@ -42,7 +42,4 @@ struct BufferedMember {
 };
 using BufferedObject = std::vector<BufferedMember>;  // document order, repeated keys kept
 
-// Turns a buffered value into a JsonValue, consuming it; a string view is copied.
-JsonValue to_json_value(BufferedValue&& value);
-
 }  // namespace tessary

@@ -101,26 +101,31 @@ std::uint64_t string_special_bits(std::uint64_t word) {
   return below_space | zero_bytes(word ^ (ones * '"')) | zero_bytes(word ^ (ones * '\\'));
 }
 
-// Scales significand by 10^exponent: the reader's number conversion, steps 5 to 7. Returns false
-// when the result is out of range. Deliberately not correctly rounded: a significand of more
-// than 17 digits is rounded when converted and again when scaled.
+// Scales significand by 10^exponent, the last part of the reader's number conversion. The
+// significand is converted to the nearest double; a non-negative exponent of at most 308 then
+// multiplies by the table's 10^exponent, and a result that overflows to infinity is out of range.
+// A negative exponent divides by 10^-exponent; below -308 the value is first divided by 10^308 as
+// often as needed (a value that reaches 0 on the way stays 0). A positive exponent above 308 is out
+// of range unless the significand is 0. Returns false when out of range. Deliberately not
+// correctly rounded: the significand is rounded when converted, and the product or quotient again
+// by every operation.
 bool scale_by_power_of_ten(std::uint64_t significand, std::int32_t exponent, double& out) {
   double f = static_cast<double>(significand);
   for (;;) {
     const std::uint32_t magnitude = exponent < 0 ? 0u - static_cast<std::uint32_t>(exponent)
                                                  : static_cast<std::uint32_t>(exponent);
-    if (magnitude < POW10_COUNT) {
+    if (magnitude < POW10_F64_COUNT) {
       if (exponent >= 0) {
-        f *= POW10[magnitude];
+        f *= POW10_F64[magnitude];
         if (std::isinf(f)) return false;
       } else {
-        f /= POW10[magnitude];
+        f /= POW10_F64[magnitude];
       }
       break;
     }
     if (f == 0) break;
     if (exponent >= 0) return false;
-    f /= POW10[308];
+    f /= POW10_F64[308];
     exponent += 308;
   }
   out = f;

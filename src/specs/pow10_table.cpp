@@ -3,7 +3,7 @@
 
 namespace tessary {
 
-const double POW10[POW10_COUNT] = {
+const double POW10_F64[POW10_F64_COUNT] = {
     0x1.0000000000000p+0,     // 1e0
     0x1.4000000000000p+3,     // 1e1
     0x1.9000000000000p+6,     // 1e2

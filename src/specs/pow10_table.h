@@ -5,10 +5,10 @@
 
 namespace tessary {
 
-inline constexpr std::size_t POW10_COUNT = 309;
+inline constexpr std::size_t POW10_F64_COUNT = 309;
 
-// POW10[k] is the double nearest to 10^k (ties to even), for k = 0 to 308. Made by
+// POW10_F64[k] is the double nearest to 10^k (ties to even), for k = 0 to 308. Made by
 // tools/make_pow10_table.py.
-extern const double POW10[POW10_COUNT];
+extern const double POW10_F64[POW10_F64_COUNT];
 
 }  // namespace tessary

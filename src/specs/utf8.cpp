@@ -31,13 +31,4 @@ std::size_t utf8_sequence_length(std::string_view bytes) {
   return length;
 }
 
-bool is_valid_utf8(std::string_view text) {
-  while (!text.empty()) {
-    const std::size_t length = utf8_sequence_length(text);
-    if (length == 0) return false;
-    text.remove_prefix(length);
-  }
-  return true;
-}
-
 }  // namespace tessary

@@ -12,6 +12,4 @@ namespace tessary {
 // U+10FFFF or a truncated sequence).
 std::size_t utf8_sequence_length(std::string_view bytes);
 
-bool is_valid_utf8(std::string_view text);
-
 }  // namespace tessary

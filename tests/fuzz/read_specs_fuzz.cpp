@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "specs/read_specs.h"
-#include "specs/utf8.h"
+#include "specs/utf8_helpers.h"
 
 namespace {
 
-using tessary::is_valid_utf8;
+using tessary::testing::is_valid_utf8;
 
 bool texts_are_utf8(const tessary::JsonValue& value) {
   if (const auto* text = std::get_if<std::string>(&value.data)) return is_valid_utf8(*text);

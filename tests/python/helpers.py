@@ -21,7 +21,9 @@ EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 FIVE_SPECS = (EXAMPLES / "five_specs.json").read_text().strip()
 
 
-def run_python(code: str, env_extra: dict[str, str] | None = None, timeout: float = 120) -> subprocess.CompletedProcess:
+def run_python(
+    code: str, env_extra: dict[str, str] | None = None, timeout: float = 120
+) -> subprocess.CompletedProcess[str]:
     """Runs code in a fresh interpreter with the same environment (plus env_extra)."""
     env = dict(os.environ)
     env.update(env_extra or {})

@@ -32,23 +32,60 @@ class Number(int):
 @pytest.mark.parametrize(
     "call, message",
     [
-        (lambda: generate_entities(1, 2, "[]", seed=3), "generate_entities() got multiple values for argument 'seed'"),
-        (lambda: generate_entities(1, 2), "generate_entities() missing 1 required positional argument: 'specs_json'"),
-        (lambda: generate_entities(1), "generate_entities() missing 2 required positional arguments: 'scale' and 'specs_json'"),
+        (
+            lambda: generate_entities(1, 2, "[]", seed=3),
+            "generate_entities() got multiple values for argument 'seed'",
+        ),
+        (
+            lambda: generate_entities(1, 2),
+            "generate_entities() missing 1 required positional argument: 'specs_json'",
+        ),
+        (
+            lambda: generate_entities(1),
+            "generate_entities() missing 2 required positional arguments: 'scale' and 'specs_json'",
+        ),
         (
             lambda: generate_entities(),
-            "generate_entities() missing 3 required positional arguments: 'seed', 'scale', and 'specs_json'",
+            "generate_entities() missing 3 required positional arguments: "
+            "'seed', 'scale', and 'specs_json'",
         ),
-        (lambda: generate_entities(1, 2, "[]", 4), "generate_entities() takes 3 positional arguments but 4 were given"),
-        (lambda: make_seed(1, 2), "make_seed() takes from 0 to 1 positional arguments but 2 were given"),
-        (lambda: make_seed(seed=1, bogus=2), "make_seed() got an unexpected keyword argument 'bogus'"),
+        (
+            lambda: generate_entities(1, 2, "[]", 4),
+            "generate_entities() takes 3 positional arguments but 4 were given",
+        ),
+        (
+            lambda: make_seed(1, 2),
+            "make_seed() takes from 0 to 1 positional arguments but 2 were given",
+        ),
+        (
+            lambda: make_seed(seed=1, bogus=2),
+            "make_seed() got an unexpected keyword argument 'bogus'",
+        ),
         (lambda: make_seed(1, seed=1), "make_seed() got multiple values for argument 'seed'"),
-        (lambda: generate_entities(seed=1, scale=1, specs_json="[]", seed_=1), "generate_entities() got an unexpected keyword argument 'seed_'"),
-        (lambda: generate_entities(1, 1, b"[]"), "argument 'specs_json': 'bytes' object cannot be converted to 'PyString'"),
-        (lambda: generate_entities(1, 1, None), "argument 'specs_json': 'NoneType' object cannot be converted to 'PyString'"),
-        (lambda: generate_entities(1.0, 1, "[]"), "argument 'seed': 'float' object cannot be interpreted as an integer"),
-        (lambda: generate_entities(1, "3", "[]"), "argument 'scale': 'str' object cannot be interpreted as an integer"),
-        (lambda: make_seed(2.5), "argument 'seed': 'float' object cannot be interpreted as an integer"),
+        (
+            lambda: generate_entities(seed=1, scale=1, specs_json="[]", seed_=1),
+            "generate_entities() got an unexpected keyword argument 'seed_'",
+        ),
+        (
+            lambda: generate_entities(1, 1, b"[]"),
+            "argument 'specs_json': 'bytes' object cannot be converted to 'PyString'",
+        ),
+        (
+            lambda: generate_entities(1, 1, None),
+            "argument 'specs_json': 'NoneType' object cannot be converted to 'PyString'",
+        ),
+        (
+            lambda: generate_entities(1.0, 1, "[]"),
+            "argument 'seed': 'float' object cannot be interpreted as an integer",
+        ),
+        (
+            lambda: generate_entities(1, "3", "[]"),
+            "argument 'scale': 'str' object cannot be interpreted as an integer",
+        ),
+        (
+            lambda: make_seed(2.5),
+            "argument 'seed': 'float' object cannot be interpreted as an integer",
+        ),
     ],
 )
 def test_binding_and_type_errors(call, message):
@@ -132,8 +169,18 @@ def test_all_ones_is_a_valid_value():
 
 def test_keywords_in_any_order():
     expected = generate_entities(5, 3, '[{"name":"x","type":"uniform_int","low":0,"high":9}]')
-    assert generate_entities(specs_json='[{"name":"x","type":"uniform_int","low":0,"high":9}]', scale=3, seed=5) == expected
-    assert generate_entities(5, specs_json='[{"name":"x","type":"uniform_int","low":0,"high":9}]', scale=3) == expected
+    assert (
+        generate_entities(
+            specs_json='[{"name":"x","type":"uniform_int","low":0,"high":9}]', scale=3, seed=5
+        )
+        == expected
+    )
+    assert (
+        generate_entities(
+            5, specs_json='[{"name":"x","type":"uniform_int","low":0,"high":9}]', scale=3
+        )
+        == expected
+    )
     assert generate_entities(seed=1, scale=0, specs_json="[]") == "[]"
 
 

@@ -16,7 +16,7 @@ import pytest
 
 import tessary
 
-from conftest import AGE_SPECS
+from helpers import AGE_SPECS
 
 HUGE = str(10**15)  # a run that would never end if it generated before checking its output
 

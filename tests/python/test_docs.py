@@ -24,7 +24,8 @@ GUIDE = Path(__file__).resolve().parents[2] / "docs" / "specs.md"
 STREAMING = GUIDE.parent / "streaming.md"
 
 FENCED_BLOCK = re.compile(
-    r"^(?:<!-- file: (?P<file>\S+) -->\n)?```(?P<lang>\w*)\n(?P<body>.*?)^```$", re.MULTILINE | re.DOTALL
+    r"^(?:<!-- file: (?P<file>\S+) -->\n)?```(?P<lang>\w*)\n(?P<body>.*?)^```$",
+    re.MULTILINE | re.DOTALL,
 )
 
 
@@ -87,8 +88,13 @@ def command_environment(bin_dir: Path) -> dict[str, str]:
 
 def run_command(command: Command, cwd: Path, env: dict[str, str]) -> str:
     result = subprocess.run(
-        ["bash", "-c", command.command], cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-        text=True, timeout=120,
+        ["bash", "-c", command.command],
+        cwd=cwd,
+        env=env,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.STDOUT,
+        text=True,
+        timeout=120,
     )
     return result.stdout
 
@@ -124,7 +130,10 @@ def test_every_streaming_example_prints_what_the_page_shows(tmp_path, monkeypatc
 
 def test_a_wrong_output_in_the_guide_fails(guide, workdir, monkeypatch):
     monkeypatch.chdir(workdir)
-    shown = '[{"id":0,"age":58},{"id":1,"age":52},{"id":2,"age":69},{"id":3,"age":31},{"id":4,"age":64}]'
+    shown = (
+        '[{"id":0,"age":58},{"id":1,"age":52},{"id":2,"age":69},'
+        '{"id":3,"age":31},{"id":4,"age":64}]'
+    )
     assert guide.count(shown) == 1
     baseline, _ = run_python_examples(guide)
     results, report = run_python_examples(guide.replace(shown, shown.replace("69", "68")))
@@ -133,17 +142,29 @@ def test_a_wrong_output_in_the_guide_fails(guide, workdir, monkeypatch):
 
 
 def console_blocks() -> list[Block]:
-    return [block for block in fenced_blocks(GUIDE.read_text(encoding="utf-8")) if block.lang == "console"]
+    return [
+        block
+        for block in fenced_blocks(GUIDE.read_text(encoding="utf-8"))
+        if block.lang == "console"
+    ]
 
 
 def test_the_guide_has_command_line_examples_and_files(guide):
     assert sum(len(console_commands(block)) for block in console_blocks()) >= 5
-    assert [block.file for block in fenced_blocks(guide) if block.file] == ["people.json", "typo.json"]
+    assert [block.file for block in fenced_blocks(guide) if block.file] == [
+        "people.json",
+        "typo.json",
+    ]
 
 
 @pytest.mark.slow
 @pytest.mark.parametrize("block", console_blocks(), ids=lambda b: f"line {b.line + 1}")
 def test_every_command_prints_what_the_guide_shows(block, workdir, tmp_path):
     env = command_environment(tmp_path / "bin")
-    for command in console_commands(block):  # in order: a command may read what an earlier one wrote
-        assert (command.line, run_command(command, workdir, env)) == (command.line, command.expected), command.command
+    for command in console_commands(
+        block
+    ):  # in order: a command may read what an earlier one wrote
+        assert (command.line, run_command(command, workdir, env)) == (
+            command.line,
+            command.expected,
+        ), command.command

@@ -4,7 +4,7 @@
 
 #include "generators/entities/samplers.h"
 #include "random/xoshiro.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 

@@ -9,13 +9,14 @@
 #include <span>
 #include <string>
 
+#include "base/uint128.h"
 #include "output/json_writer.h"
 #include "pipeline/block_text.h"
 #include "pipeline/prepared_specs.h"
 #include "pipeline/range_plan.h"
 #include "pool/worker_pool.h"
 #include "records/entity_record.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {
@@ -23,9 +24,7 @@ namespace {
 // Every thread gets several blocks to balance the load (the plan sizes them).
 constexpr std::size_t BLOCKS_PER_THREAD = 4;
 
-using u128 = unsigned __int128;
-
-std::uint64_t saturate(u128 value) {
+std::uint64_t saturate(Uint128 value) {
   return value > std::numeric_limits<std::uint64_t>::max()
              ? std::numeric_limits<std::uint64_t>::max()
              : static_cast<std::uint64_t>(value);
@@ -52,12 +51,12 @@ std::size_t shortest_value_text(const AttrSpec& spec) {
 }
 
 // The total count of decimal digits in the ids 0 .. scale - 1.
-u128 id_digits(std::uint64_t scale) {
-  u128 digits = 0;
-  u128 low = 0, high = 10;  // ids of `width` digits are [low, high)
+Uint128 id_digits(std::uint64_t scale) {
+  Uint128 digits = 0;
+  Uint128 low = 0, high = 10;  // ids of `width` digits are [low, high)
   for (int width = 1; width <= 20 && low < scale; ++width) {
-    const u128 end = std::min<u128>(high, scale);
-    digits += (end - low) * static_cast<u128>(width);
+    const Uint128 end = std::min<Uint128>(high, scale);
+    digits += (end - low) * static_cast<Uint128>(width);
     low = high;
     high *= 10;
   }
@@ -72,12 +71,13 @@ std::uint64_t shortest_output(std::uint64_t scale, std::span<const AttrSpec> spe
   for (std::size_t k = 0; k < specs.size(); ++k) {
     member_bytes[layout.member_of_spec[k]] = shortest_value_text(specs[k]);  // the last spec wins
   }
-  u128 per_entity = 7;  // {"id": and }
+  Uint128 per_entity = 7;  // {"id": and }
   for (std::size_t m = 0; m < member_bytes.size(); ++m) {
     const std::size_t key_start = m == 0 ? 0 : keys.ends[m - 1];
     per_entity += (keys.ends[m] - key_start) + member_bytes[m];
   }
-  const u128 separators = 2 + static_cast<u128>(scale) - 1;  // [ ] and the commas between entities
+  // [ ] and the commas between entities.
+  const Uint128 separators = 2 + static_cast<Uint128>(scale) - 1;
   return saturate(separators + per_entity * scale + id_digits(scale));
 }
 
@@ -153,7 +153,7 @@ std::uint64_t physical_memory_bytes() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) return 0;
-  return saturate(static_cast<u128>(pages) * static_cast<u128>(page_size));
+  return saturate(static_cast<Uint128>(pages) * static_cast<Uint128>(page_size));
 }
 
 GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
@@ -172,8 +172,10 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
     return text;
   }
 
-  // Every entity of the result is held in memory at once, as the count promises to fit in the
-  // address space.
+  // A count for which a list of one record per entity could not be addressed panics with "capacity
+  // overflow" at once, before the output's size is estimated and before entity 0 is built. The
+  // text is built block by block and never holds such a list; the check keeps the call's failure
+  // for such counts what it has always been (a panic, not the MemoryError of the size check).
   if (scale > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
                   sizeof(EntityRecord)) {
     panic("capacity overflow");

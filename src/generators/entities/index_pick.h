@@ -10,6 +10,7 @@
 #include <span>
 #include <type_traits>
 
+#include "base/uint128.h"
 #include "random/xoshiro.h"
 
 namespace tessary {
@@ -23,7 +24,7 @@ namespace tessary {
 template <class Word, class Draw>
 inline Word widening_pick(Word range, Draw&& draw) {
   static_assert(std::is_same_v<Word, std::uint32_t> || std::is_same_v<Word, std::uint64_t>);
-  using Wide = std::conditional_t<sizeof(Word) == 4, std::uint64_t, unsigned __int128>;
+  using Wide = std::conditional_t<sizeof(Word) == 4, std::uint64_t, Uint128>;
   constexpr int kBits = 8 * sizeof(Word);
   const Wide product = static_cast<Wide>(draw()) * range;
   Word hi = static_cast<Word>(product >> kBits);

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "output/number_text.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary::sampler_failure {
 

@@ -25,7 +25,7 @@
 #include "random/xoshiro.h"
 #include "records/attr_spec.h"
 #include "records/entity_record.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "output/double_text.h"
 #include "output/reference_digits.h"
 #include "random/xoshiro.h"
 
@@ -228,8 +229,8 @@ std::size_t expected_layout(const Scientific& s, char* out) {
 }
 
 // Checks one double: the text is the layout of the standard library's shortest digits, reads back
-// to the same bits with strtod, fits in F64_TEXT_CAPACITY bytes and write_f64_at writes nothing
-// past them. Returns an empty string or a description of the failure.
+// to the same bits with strtod, fits in F64_TEXT_CAPACITY bytes, and double_text::put_f64 (which
+// the JSON writer calls in place) writes the same text and nothing past those bytes. Returns an empty string or a description of the failure.
 std::string check_f64(double value) {
   char area[F64_TEXT_CAPACITY];
   const std::size_t length = write_f64(value, area);
@@ -244,7 +245,7 @@ std::string check_f64(double value) {
   }
   char at[F64_TEXT_CAPACITY + 8];
   std::memset(at, '#', sizeof at);
-  const char* at_end = write_f64_at(value, at);
+  const char* at_end = double_text::put_f64(value, at);
   char text_z[F64_TEXT_CAPACITY + 1];
   std::memcpy(text_z, area, length);
   text_z[length] = '\0';
@@ -255,9 +256,9 @@ std::string check_f64(double value) {
   } else if (std::bit_cast<std::uint64_t>(back) != std::bit_cast<std::uint64_t>(value)) {
     failure = "strtod reads it back differently";
   } else if (std::string_view(at, static_cast<std::size_t>(at_end - at)) != text) {
-    failure = "write_f64_at writes another text";
+    failure = "put_f64 writes another text";
   } else if (std::string_view(at + F64_TEXT_CAPACITY, 8) != "########") {
-    failure = "write_f64_at writes past its capacity";
+    failure = "put_f64 writes past its capacity";
   }
   if (!failure.empty()) failure = "text " + std::string(text) + ": " + failure;
   return failure;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/uint128.h"
 #include "output/reference_digits.h"
 #include "random/xoshiro.h"
 
@@ -96,7 +97,6 @@ TEST(ShortestDecimal, FastPathDeclinesPowersOfTwoSubnormalsAndExactTies) {
 TEST(Pow10Table, ExactPowersAreTheirNormalisedSignificands) {
   // 10^m = 5^m × 2^m, and 5^m fits in 128 bits for m <= 55: its entry is 5^m shifted so that bit
   // 127 is set, with nothing cut off.
-  using Uint128 = unsigned __int128;
   Uint128 five_power = 1;
   for (int m = 0; m <= 55; ++m, five_power *= 5) {
     const int high_bits =
@@ -104,13 +104,13 @@ TEST(Pow10Table, ExactPowersAreTheirNormalisedSignificands) {
             ? 64 - std::countl_zero(static_cast<std::uint64_t>(five_power >> 64)) + 64
             : 64 - std::countl_zero(static_cast<std::uint64_t>(five_power));
     const Uint128 normalised_power = five_power << (128 - high_bits);
-    const number_tables::Uint128& entry =
+    const number_tables::Uint128Halves& entry =
         number_tables::POW10_SIGNIFICANDS[m - number_tables::POW10_MIN];
     EXPECT_EQ(entry.high, static_cast<std::uint64_t>(normalised_power >> 64)) << m;
     EXPECT_EQ(entry.low, static_cast<std::uint64_t>(normalised_power)) << m;
   }
   // 10^-1 = 0.1100 1100 ... in binary, cut after 128 bits.
-  const number_tables::Uint128& tenth =
+  const number_tables::Uint128Halves& tenth =
       number_tables::POW10_SIGNIFICANDS[-1 - number_tables::POW10_MIN];
   EXPECT_EQ(tenth.high, 0xCCCCCCCCCCCCCCCCu);
   EXPECT_EQ(tenth.low, 0xCCCCCCCCCCCCCCCCu);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "pool/test_pools.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {

@@ -11,7 +11,7 @@ TEST(TrySplit, FollowsTheBudgetRule) {
   struct Case {
     std::size_t budget;
     std::size_t length;
-    bool moved;
+    bool stolen;
     std::size_t threads;
     bool splits;
     std::size_t budget_after;
@@ -24,15 +24,15 @@ TEST(TrySplit, FollowsTheBudgetRule) {
       {5, 100, false, 8, true, 2},
       {1, 100, false, 8, true, 0},
       {0, 100, false, 8, false, 0},
-      {0, 100, true, 8, true, 8},  // a moved piece re-arms to the thread count
+      {0, 100, true, 8, true, 8},  // a stolen piece re-arms to the thread count
       {3, 100, true, 8, true, 8},
       {40, 100, true, 8, true, 20},  // or to half its budget when that is larger
       {0, 2, true, 1, true, 1},
   };
   for (const Case& c : cases) {
     std::size_t budget = c.budget;
-    EXPECT_EQ(try_split(budget, c.length, c.moved, c.threads), c.splits)
-        << c.budget << ' ' << c.length << ' ' << c.moved << ' ' << c.threads;
+    EXPECT_EQ(try_split(budget, c.length, c.stolen, c.threads), c.splits)
+        << c.budget << ' ' << c.length << ' ' << c.stolen << ' ' << c.threads;
     EXPECT_EQ(budget, c.budget_after);
   }
 }
@@ -43,7 +43,7 @@ std::size_t leaves(std::size_t length, std::size_t budget, std::size_t threads) 
   return leaves(length / 2, budget, threads) + leaves(length - length / 2, budget, threads);
 }
 
-TEST(TrySplit, AnUnmovedRangeEndsInAboutTwiceTheBudgetOfPieces) {
+TEST(TrySplit, ARangeNeverStolenEndsInAboutTwiceTheBudgetOfPieces) {
   EXPECT_EQ(leaves(1000000, 1, 1), 2u);
   EXPECT_EQ(leaves(1000000, 8, 8), 16u);
   EXPECT_EQ(leaves(1000000, 64, 64), 128u);

@@ -13,7 +13,7 @@
 
 #include "pool/collect_indexed.h"
 #include "pool/test_pools.h"
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {
@@ -37,8 +37,8 @@ TEST(WorkerStackSize, AtLeast8192BytesInWholePages) {
 }
 
 TEST(WorkerPool, ThreadCountIsKeptWithinOneTo65535) {
-  EXPECT_EQ(WorkerPool(0).thread_count(), 1u);
-  EXPECT_EQ(WorkerPool(5).thread_count(), 5u);
+  EXPECT_EQ(testing::started_pool(0)->thread_count(), 1u);
+  EXPECT_EQ(testing::started_pool(5)->thread_count(), 5u);
   std::string cause;
   auto pool = WorkerPool::start(2, cause);
   ASSERT_NE(pool, nullptr);
@@ -84,10 +84,10 @@ double process_cpu_seconds() {
 }
 
 TEST(WorkerPool, IdleWorkersSleep) {
-  WorkerPool pool(4);
+  const std::unique_ptr<WorkerPool> pool = testing::started_pool(4);
   std::vector<int> slots(1000);
   collect_indexed(
-      pool, slots.size(), [](std::size_t i) { return static_cast<int>(i); }, std::span<int>(slots));
+      *pool, slots.size(), [](std::size_t i) { return static_cast<int>(i); }, std::span<int>(slots));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // past the short search for work
   const double before = process_cpu_seconds();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));

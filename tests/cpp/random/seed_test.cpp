@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "records/panic.h"
+#include "base/panic.h"
 
 namespace tessary {
 namespace {

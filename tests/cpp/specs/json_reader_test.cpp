@@ -8,6 +8,8 @@
 #include <string_view>
 #include <variant>
 
+#include "test_support/json_objects.h"
+
 namespace tessary {
 namespace {
 
@@ -362,13 +364,11 @@ TEST(JsonReader, ArraysAndObjectsBecomeJsonValues) {
   const auto result =
       read_document(R"( {"b": 1, "a": [true, false, null, "x\ty"], "b": {"c": "d"}, "": {}} )");
   ASSERT_TRUE(std::holds_alternative<BufferedValue>(result));
-  JsonObject inner;
-  inner.insert_or_assign("c", JsonValue(std::string("d")));
-  JsonObject expected;
-  expected.insert_or_assign("", JsonObject{});
-  expected.insert_or_assign("a", JsonArray{JsonValue(true), JsonValue(false), JsonValue(nullptr),
-                                           JsonValue(std::string("x\ty"))});
-  expected.insert_or_assign("b", std::move(inner));
+  const JsonObject expected = testing::object_of(
+      {{"", JsonObject{}},
+       {"a", JsonArray{JsonValue(true), JsonValue(false), JsonValue(nullptr),
+                       JsonValue(std::string("x\ty"))}},
+       {"b", testing::object_of({{"c", JsonValue(std::string("d"))}})}});
   EXPECT_EQ(std::get<JsonObject>(std::get<BufferedValue>(result).data), expected);
 
   const auto plain = read_document(R"("abc")");
@@ -448,7 +448,7 @@ TEST(JsonReader, LongArraysKeepTheirItemsInCompactStorage) {
       {70000, ",[" + std::string(200000, ' ') + "]"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.count << " items, " << c.after.size() << " bytes after");
+    SCOPED_TRACE(::testing::Message() << c.count << " items, " << c.after.size() << " bytes after");
     auto result = read_document("[" + numbers(c.count) + c.after + "]");
     ASSERT_TRUE(std::holds_alternative<BufferedValue>(result));
     const auto& outer = std::get<JsonArray>(std::get<BufferedValue>(result).data);

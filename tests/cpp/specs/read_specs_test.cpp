@@ -1,7 +1,5 @@
 #include "specs/read_specs.h"
 
-#include "specs/utf8.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +12,9 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "specs/utf8_helpers.h"
+#include "test_support/json_objects.h"
 
 namespace tessary {
 namespace {
@@ -379,9 +380,9 @@ TEST(ReadSpecs, ReadsEveryKind) {
   EXPECT_EQ(choice.values[0], JsonValue(JsonNumber::from_u64(1)));
   EXPECT_EQ(choice.values[1], JsonValue(std::string("x")));
   EXPECT_TRUE(choice.values[2].is_null());
-  JsonObject object;  // keys in order, the repeated "b" keeping its last value
-  object.insert_or_assign("a", JsonNumber::from_u64(2));
-  object.insert_or_assign("b", JsonNumber::from_u64(3));
+  // Keys in order, the repeated "b" keeping its last value.
+  const JsonObject object = testing::object_of(
+      {{"a", JsonNumber::from_u64(2)}, {"b", JsonNumber::from_u64(3)}});
   EXPECT_EQ(choice.values[3], JsonValue(object));
   EXPECT_EQ(choice.values[4], JsonValue(JsonNumber::from_f64(-0.0)));
   EXPECT_EQ(choice.values[5], JsonValue(JsonArray{JsonValue(true)}));
@@ -495,7 +496,7 @@ TEST(JsonTestSuite, RejectsEveryInvalidTextWithASyntaxError) {
   EXPECT_EQ(files.size(), 188u);
   std::size_t skipped = 0;
   for (const auto& [name, json] : files) {
-    if (!is_valid_utf8(json)) {  // cannot come from a Python str
+    if (!testing::is_valid_utf8(json)) {  // cannot come from a Python str
       ++skipped;
       continue;
     }

@@ -4,9 +4,27 @@
 
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <variant>
 
 namespace tessary {
 namespace {
+
+// The same value as a JsonValue; a string view is copied.
+JsonValue as_json_value(const BufferedValue& value) {
+  return std::visit(
+      [](const auto& held) -> JsonValue {
+        using T = std::decay_t<decltype(held)>;
+        if constexpr (std::is_same_v<T, std::monostate>) {
+          return JsonValue(nullptr);
+        } else if constexpr (std::is_same_v<T, std::string_view>) {
+          return JsonValue(std::string(held));
+        } else {
+          return JsonValue(held);
+        }
+      },
+      value.data);
+}
 
 TEST(UnexpectedText, NamesEachKindOfValue) {
   struct Case {
@@ -33,8 +51,7 @@ TEST(UnexpectedText, NamesEachKindOfValue) {
   for (const Case& c : cases) {
     EXPECT_EQ(unexpected_text(c.value), c.text);
     if (std::holds_alternative<std::string_view>(c.value.data)) continue;
-    BufferedValue copy = c.value;  // the same value as a JsonValue reads the same
-    EXPECT_EQ(unexpected_text(to_json_value(std::move(copy))), c.text);
+    EXPECT_EQ(unexpected_text(as_json_value(c.value)), c.text);  // the same as a JsonValue
   }
 }
 

@@ -43,12 +43,5 @@ TEST(Utf8, SequenceLengthsFollowTheWellFormedRanges) {
   for (const Case& c : cases) EXPECT_EQ(utf8_sequence_length(c.bytes), c.length);
 }
 
-TEST(Utf8, TextIsValidWhenEverySequenceIs) {
-  EXPECT_TRUE(is_valid_utf8(""));
-  EXPECT_TRUE(is_valid_utf8("caf\xC3\xA9 \xF0\x9F\x98\x80!"));
-  EXPECT_FALSE(is_valid_utf8("caf\xC3\xA9 \xF0\x9F\x98"));
-  EXPECT_FALSE(is_valid_utf8("ok\xFFok"));
-}
-
 }  // namespace
 }  // namespace tessary

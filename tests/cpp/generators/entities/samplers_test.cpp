@@ -11,6 +11,7 @@
 
 #include "generators/entities/standard_normal.h"
 #include "generators/entities/stream_helpers.h"
+#include "test_support/json_objects.h"
 
 namespace tessary {
 namespace {
@@ -243,8 +244,7 @@ TEST(SampleChoice, EmptyValuesGiveNullWithoutADraw) {
 }
 
 TEST(SampleChoice, BorrowsThePickedValueFromTheSpec) {
-  JsonObject object;
-  object.insert_or_assign("k", JsonValue(std::string("v")));
+  const JsonObject object = testing::object_of({{"k", JsonValue(std::string("v"))}});
   const Choice unweighted = make_choice(
       {JsonArray{number(1), number(2)}, JsonValue(object), JsonValue(nullptr)}, {});
   const Choice weighted = make_choice(unweighted.values, {0, 0, 1});

@@ -1,4 +1,4 @@
-#include "records/panic.h"
+#include "base/panic.h"
 
 #include <pthread.h>
 
