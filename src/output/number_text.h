@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "output/integer_text.h"
 
@@ -57,5 +58,9 @@ std::size_t write_f64(double value, char (&area)[F64_TEXT_CAPACITY]);
 // Requires: value is finite and out has room for F64_TEXT_CAPACITY bytes; bytes past the text
 // within them may be overwritten. Returns one past the last byte of the text.
 char* write_f64_at(double value, char* out);
+
+// The texts of write_u64 and write_f64 as strings, for messages. Requires: value is finite.
+std::string u64_string(std::uint64_t value);
+std::string f64_string(double value);
 
 }  // namespace tessary
