@@ -33,4 +33,15 @@ std::size_t write_f64(double value, char (&area)[F64_TEXT_CAPACITY]) {
   return static_cast<std::size_t>(double_text::put_f64(value, area) - area);
 }
 
+std::string u64_string(std::uint64_t value) {
+  char area[U64_TEXT_CAPACITY];
+  const std::size_t first = write_u64(value, area);
+  return std::string(area + first, U64_TEXT_CAPACITY - first);
+}
+
+std::string f64_string(double value) {
+  char area[F64_TEXT_CAPACITY];
+  return std::string(area, write_f64(value, area));
+}
+
 }  // namespace tessary

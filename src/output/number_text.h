@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "output/integer_text.h"
 
@@ -53,5 +54,9 @@ inline char* write_i64_at(std::int64_t value, char* out) {
 // and returns the index one past its last byte. Plain decimal when the decimal exponent E lies in
 // [-5, 15] ("100.0", "0.00001"), exponent form otherwise ("1e+16", "1.5e-6").
 std::size_t write_f64(double value, char (&area)[F64_TEXT_CAPACITY]);
+
+// The texts of write_u64 and write_f64 as strings, for messages. Requires: value is finite.
+std::string u64_string(std::uint64_t value);
+std::string f64_string(double value);
 
 }  // namespace tessary

@@ -659,13 +659,11 @@ bool JsonReader::fail_at(std::size_t index, std::string message) {
 ReadError JsonReader::take_error() const {
   ReadError error{error_message_};
   if (!error_placed_) return error;
-  // The line starts after the last line feed before the index; columns count bytes.
-  const std::string_view before = text_.substr(0, error_index_);
-  const std::size_t last_feed = before.rfind('\n');
-  const std::size_t line_start = last_feed == std::string_view::npos ? 0 : last_feed + 1;
-  error.line =
-      1 + static_cast<std::size_t>(std::count(before.begin(), before.begin() + line_start, '\n'));
-  error.column = error_index_ - line_start;
+  // Columns count the bytes of the line before the index.
+  TextPosition at;
+  advance(text_, error_index_, at);
+  error.line = at.line;
+  error.column = error_index_ - at.line_start;
   return error;
 }
 

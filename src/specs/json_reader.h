@@ -47,6 +47,9 @@ class JsonReader {
   // Outcome of a step through an array or object.
   enum class Step : std::uint8_t { Item, End, Failed };
 
+  // The count of bytes consumed so far: the index of the next byte.
+  std::size_t offset() const { return index_; }
+
   // The next byte (0 to 255), or END.
   int peek() const {
     return index_ < text_.size() ? static_cast<std::uint8_t>(text_[index_]) : END;

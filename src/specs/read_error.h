@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace tessary {
 
@@ -14,5 +15,16 @@ struct ReadError {
   // "{message} at line {line} column {column}" when the error has a position, else the message.
   std::string display() const;
 };
+
+// A place in a text, as positions are counted: the 1-based line, and the start of that line.
+struct TextPosition {
+  std::size_t index = 0;  // bytes before the place
+  std::size_t line = 1;
+  std::size_t line_start = 0;
+};
+
+// Moves `at` forward to byte index `index` (at least at.index, at most text.size()) of text,
+// reading only the bytes in between, so that walking a text's places in order reads it once.
+void advance(std::string_view text, std::size_t index, TextPosition& at);
 
 }  // namespace tessary

@@ -240,7 +240,9 @@ bool read_spec(JsonReader& reader, std::vector<AttrSpec>& specs) {
   return ok;
 }
 
-bool read_spec_list(JsonReader& reader, std::vector<AttrSpec>& specs) {
+// Reads the spec array; `starts`, when given, receives the index of each spec's "{".
+bool read_spec_list(JsonReader& reader, std::vector<AttrSpec>& specs,
+                    std::vector<std::size_t>* starts) {
   const int next = reader.peek_value();
   if (next == JsonReader::END) return false;
   if (next != '[') return reader.report_unexpected("a sequence");
@@ -249,6 +251,7 @@ bool read_spec_list(JsonReader& reader, std::vector<AttrSpec>& specs) {
     switch (reader.next_element(first)) {
       case JsonReader::Step::Item:
         if (reader.peek() != '{') return reader.report_unexpected("struct AttrSpec");
+        if (starts != nullptr) starts->push_back(reader.offset());
         if (!read_spec(reader, specs)) return false;
         break;
       case JsonReader::Step::End:
@@ -265,8 +268,15 @@ bool read_spec_list(JsonReader& reader, std::vector<AttrSpec>& specs) {
 std::variant<std::vector<AttrSpec>, ReadError> read_specs(std::string_view text) {
   JsonReader reader(text);
   std::vector<AttrSpec> specs;
-  if (!read_spec_list(reader, specs)) return reader.take_error();
+  if (!read_spec_list(reader, specs, nullptr)) return reader.take_error();
   return specs;
+}
+
+std::variant<SpecDocument, ReadError> read_spec_document(std::string_view text) {
+  JsonReader reader(text);
+  SpecDocument document;
+  if (!read_spec_list(reader, document.specs, &document.starts)) return reader.take_error();
+  return document;
 }
 
 }  // namespace tessary

@@ -1,6 +1,7 @@
 // read_specs: the specs document, a JSON array of attribute spec objects, read into AttrSpecs.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -18,5 +19,15 @@ namespace tessary {
 // Any byte string is safe input. Nothing throws except std::bad_alloc. Choice values that were
 // strings are copied, so the result does not refer to text.
 std::variant<std::vector<AttrSpec>, ReadError> read_specs(std::string_view text);
+
+// The specs of a document and where each begins: starts[i] is the byte index of the "{" of
+// specs[i] in the text.
+struct SpecDocument {
+  std::vector<AttrSpec> specs;
+  std::vector<std::size_t> starts;
+};
+
+// read_specs, also recording where each spec begins.
+std::variant<SpecDocument, ReadError> read_spec_document(std::string_view text);
 
 }  // namespace tessary

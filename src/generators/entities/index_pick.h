@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <type_traits>
 
@@ -71,5 +72,17 @@ inline std::size_t weighted_pick(std::span<const double> weights, double total,
   }
   return pick;
 }
+
+// Where weighted picks land with respect to the first n positions (those that have a value), over
+// all draws: for judging a choice before sampling it. weights and total are as for weighted_pick.
+// A draw of exactly 0 (one in 2^53) and the rounding of the scan (which may move a pick whose draw
+// lies within a few units in the last place of a cumulative weight) are left out.
+struct PicksPast {
+  double share = 0;       // the share of draws that pick a position >= n, 0 to 1
+  bool always = false;    // every draw does (then share is 1)
+  std::size_t lowest = 0;   // the lowest and highest positions >= n that draws pick,
+  std::size_t highest = 0;  // when share > 0
+};
+PicksPast picks_past(std::span<const double> weights, double total, std::size_t n);
 
 }  // namespace tessary

@@ -5,26 +5,39 @@
 #include "output/number_text.h"
 #include "base/panic.h"
 
-namespace tessary::sampler_failure {
+namespace tessary {
 
-void empty_int_range(SourceLocation where) {
-  panic("cannot sample empty range", where);
+std::string param_fault_message(ParamFault fault) {
+  const std::string range_error = "called `Result::unwrap()` on an `Err` value: ";
+  switch (fault) {
+    case ParamFault::EmptyIntRange:
+      return "cannot sample empty range";
+    case ParamFault::EmptyRange:
+      return range_error + "EmptyRange";
+    case ParamFault::NonFinite:
+      return range_error + "NonFinite";
+    case ParamFault::BadVariance:
+      return range_error + "BadVariance";
+    case ParamFault::None:
+      break;
+  }
+  return "";
 }
 
-void range_error(const char* error, SourceLocation where) {
-  panic(std::string("called `Result::unwrap()` on an `Err` value: ") + error, where);
+std::string index_out_of_bounds_message(std::uint64_t len, std::uint64_t index) {
+  return "index out of bounds: the len is " + u64_string(len) + " but the index is " +
+         u64_string(index);
+}
+
+namespace sampler_failure {
+
+void unusable(ParamFault fault, SourceLocation where) {
+  panic(param_fault_message(fault), where);
 }
 
 void index_out_of_bounds(std::uint64_t len, std::uint64_t index, SourceLocation where) {
-  char len_text[U64_TEXT_CAPACITY];
-  char index_text[U64_TEXT_CAPACITY];
-  const std::size_t len_start = write_u64(len, len_text);
-  const std::size_t index_start = write_u64(index, index_text);
-  std::string message = "index out of bounds: the len is ";
-  message.append(len_text + len_start, U64_TEXT_CAPACITY - len_start);
-  message += " but the index is ";
-  message.append(index_text + index_start, U64_TEXT_CAPACITY - index_start);
-  panic(std::move(message), where);
+  panic(index_out_of_bounds_message(len, index), where);
 }
 
-}  // namespace tessary::sampler_failure
+}  // namespace sampler_failure
+}  // namespace tessary

@@ -18,6 +18,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <variant>
 
 #include "generators/entities/index_pick.h"
@@ -29,23 +30,54 @@
 
 namespace tessary {
 
+// ---- Parameter validation, shared with the spec checker so that the two cannot disagree.
+
+// Why the parameters of a spec cannot be sampled. Each fault fails every entity alike, before any
+// draw.
+enum class ParamFault : std::uint8_t { None, EmptyIntRange, EmptyRange, NonFinite, BadVariance };
+
+// The message with which sampling panics on `fault` (not None): "cannot sample empty range" for
+// EmptyIntRange, else "called `Result::unwrap()` on an `Err` value: " and the fault's name.
+std::string param_fault_message(ParamFault fault);
+
+// The message with which a choice panics when its pick lands on a weight past its values:
+// "index out of bounds: the len is {len} but the index is {index}".
+std::string index_out_of_bounds_message(std::uint64_t len, std::uint64_t index);
+
+// high < low: the range low..high is empty.
+inline ParamFault uniform_int_fault(const UniformInt& params) {
+  return params.high < params.low ? ParamFault::EmptyIntRange : ParamFault::None;
+}
+
+// Unless low < high (NaN included), EmptyRange; when high - low overflows, NonFinite.
+inline ParamFault uniform_float_fault(const UniformFloat& params) {
+  if (!(params.low < params.high)) return ParamFault::EmptyRange;
+  if (!std::isfinite(params.high - params.low)) return ParamFault::NonFinite;
+  return ParamFault::None;
+}
+
+// A std_dev that is not finite; a negative or zero one is accepted.
+inline ParamFault normal_fault(const Normal& params) {
+  return std::isfinite(params.std_dev) ? ParamFault::None : ParamFault::BadVariance;
+}
+
 namespace sampler_failure {
-// Panics with "cannot sample empty range".
-[[noreturn, gnu::cold]] void empty_int_range(SourceLocation where = SourceLocation::current());
-// Panics with "called `Result::unwrap()` on an `Err` value: " and the error's name.
-[[noreturn, gnu::cold]] void range_error(const char* error,
-                                         SourceLocation where = SourceLocation::current());
-// Panics with "index out of bounds: the len is {len} but the index is {index}".
+// Panics with param_fault_message(fault).
+[[noreturn, gnu::cold]] void unusable(ParamFault fault,
+                                      SourceLocation where = SourceLocation::current());
+// Panics with index_out_of_bounds_message(len, index).
 [[noreturn, gnu::cold]] void index_out_of_bounds(std::uint64_t len, std::uint64_t index,
                                                  SourceLocation where = SourceLocation::current());
 }  // namespace sampler_failure
+
+// ---- The samplers
 
 // low + an offset in 0..high-low by the widening multiply with one correction draw; the full i64
 // range returns one raw draw. Panics with "cannot sample empty range" (before any draw) when
 // high < low.
 inline AttributeValue sample_uniform_int(const UniformInt& params, Xoshiro256PlusPlus& rng) {
-  if (params.high < params.low) [[unlikely]] {
-    sampler_failure::empty_int_range();
+  if (const ParamFault fault = uniform_int_fault(params); fault != ParamFault::None) [[unlikely]] {
+    sampler_failure::unusable(fault);
   }
   // The count of values in low..high, wrapping to 0 for the full i64 range.
   const std::uint64_t range =
@@ -61,15 +93,13 @@ inline AttributeValue sample_uniform_int(const UniformInt& params, Xoshiro256Plu
 // possible sample is at most high, so a sample never exceeds high. Panics (before any draw) with
 // the EmptyRange message unless low < high, and with NonFinite when high - low overflows.
 inline AttributeValue sample_uniform_float(const UniformFloat& params, Xoshiro256PlusPlus& rng) {
+  if (const ParamFault fault = uniform_float_fault(params); fault != ParamFault::None)
+      [[unlikely]] {
+    sampler_failure::unusable(fault);
+  }
   const double low = params.low;
   const double high = params.high;
-  if (!(low < high)) [[unlikely]] {
-    sampler_failure::range_error("EmptyRange");
-  }
   double scale = high - low;
-  if (!std::isfinite(scale)) [[unlikely]] {
-    sampler_failure::range_error("NonFinite");
-  }
   // The largest sample is (1 - 2^-52) * scale + low. Step the scale down one ulp at a time while
   // that lies above high. (Under round-to-nearest the first scale already fits; the loop keeps the
   // bound whatever the rounding. The build does not contract floating-point operations, so no
@@ -87,8 +117,8 @@ inline AttributeValue sample_uniform_float(const UniformFloat& params, Xoshiro25
 // result that is not finite is null. Panics with BadVariance (before any draw) when std_dev is not
 // finite; a negative or zero std_dev is accepted and still draws.
 inline AttributeValue sample_normal(const Normal& params, Xoshiro256PlusPlus& rng) {
-  if (!std::isfinite(params.std_dev)) [[unlikely]] {
-    sampler_failure::range_error("BadVariance");
+  if (const ParamFault fault = normal_fault(params); fault != ParamFault::None) [[unlikely]] {
+    sampler_failure::unusable(fault);
   }
   double value = params.mean + params.std_dev * standard_normal(rng);
   if (params.min && (std::isnan(value) || value < *params.min)) value = *params.min;

@@ -22,17 +22,6 @@
 namespace tessary {
 namespace {
 
-std::string f64_text(double value) {
-  char area[F64_TEXT_CAPACITY];
-  return std::string(area, write_f64(value, area));
-}
-
-std::string u64_text(std::uint64_t value) {
-  char area[U64_TEXT_CAPACITY];
-  const std::size_t first = write_u64(value, area);
-  return std::string(area + first, U64_TEXT_CAPACITY - first);
-}
-
 std::string i64_text(std::int64_t value) {
   char area[U64_TEXT_CAPACITY + 1];
   const std::size_t first = write_i64(value, area);
@@ -52,7 +41,7 @@ struct F64Case {
 
 void expect_f64_texts(std::initializer_list<F64Case> cases) {
   for (const F64Case& c : cases) {
-    EXPECT_EQ(f64_text(c.value), c.text) << std::hexfloat << c.value;
+    EXPECT_EQ(f64_string(c.value), c.text) << std::hexfloat << c.value;
   }
 }
 
@@ -158,7 +147,7 @@ TEST(WriteU64, EdgeValuesAndEveryDigitCount) {
   values.push_back(10000000000000000000u - 1);
   for (std::uint64_t value : values) {
     const std::string expected = reference_text(value);
-    EXPECT_EQ(u64_text(value), expected);
+    EXPECT_EQ(u64_string(value), expected);
     char area[U64_TEXT_CAPACITY];
     EXPECT_EQ(write_u64(value, area), U64_TEXT_CAPACITY - expected.size());
     char out[U64_TEXT_CAPACITY];

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "generators/entities/stream_helpers.h"
+#include "records/attr_spec.h"
 
 namespace tessary {
 namespace {
@@ -137,6 +138,42 @@ TEST(WeightedPick, AgreesWithThePlainScanOnLongAndOddLists) {
       ASSERT_EQ(weighted_pick(weights, total_of(weights), rng),
                 reference_pick(weights, unit_f64(unit_rng)))
           << "list " << list << ", seed " << seed;
+    }
+  }
+}
+
+// picks_past must agree with what weighted_pick does: every pick at or past n is in its range, a
+// list it calls "always" never picks below n, and the share matches the picks' frequency.
+TEST(PicksPast, AgreesWithTheDrawnPicks) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  // Small integers make zero and negative totals common; 1e308 makes totals that overflow.
+  const double pool[] = {0, 1, 2, 3, -1, -2, 0.5, 1e308, 1e308, kInf, -kInf, kNaN};
+  Xoshiro256PlusPlus lists = seed_from_u64(2024);
+  constexpr int kDraws = 2000;
+  for (int list = 0; list < 300; ++list) {
+    std::vector<double> weights(1 + uniform_index(6, lists));
+    for (double& w : weights) {
+      const std::uint64_t at = uniform_index(std::size(pool) + 3, lists);
+      w = at < std::size(pool) ? pool[at] : unit_f64(lists) * 4;
+    }
+    const Choice choice = make_choice({}, weights);
+    for (std::size_t n = 0; n <= weights.size(); ++n) {
+      const PicksPast past = picks_past(pick_weights(choice), choice.weight_total, n);
+      int beyond = 0;
+      Xoshiro256PlusPlus rng = seed_from_u64(list * 31 + n);
+      for (int draw = 0; draw < kDraws; ++draw) {
+        const std::size_t pick = weighted_pick(pick_weights(choice), choice.weight_total, rng);
+        if (pick < n) continue;
+        ++beyond;
+        ASSERT_TRUE(past.share > 0 && past.lowest <= pick && pick <= past.highest)
+            << "list " << list << ", n " << n << ", pick " << pick;
+      }
+      if (past.always) {
+        ASSERT_EQ(beyond, kDraws) << "list " << list << ", n " << n;
+      }
+      // Five standard deviations of a share of one half.
+      ASSERT_NEAR(static_cast<double>(beyond) / kDraws, past.share, 0.056)
+          << "list " << list << ", n " << n;
     }
   }
 }
