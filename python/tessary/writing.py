@@ -198,7 +198,8 @@ def _named_errors(write: Callable[[int], WriteResult], fd: int, path: str) -> Wr
     try:
         return write(fd)
     except OSError as error:
-        if error.filename is None:
+        # Only a system error is about the file; another one keeps its message as it is.
+        if error.filename is None and error.errno is not None:
             raise _with_name(error, path) from None
         raise
 
@@ -305,6 +306,20 @@ class _CountingFile(io.RawIOBase):
         return self._hash.hexdigest() if self._hash is not None else None
 
 
+def _sampled_batches(reader: Any) -> Iterator[Any]:
+    """The batches of a reader on a generate_batches stream. Such a stream fails only where a
+    sampler panicked (or memory ran out, a MemoryError): its I/O error becomes the
+    PanicException that the text formats raise."""
+    while True:
+        try:
+            batch = reader.read_next_batch()
+        except StopIteration:
+            return
+        except OSError as error:
+            raise _engine.panic_exception()(str(error)) from None
+        yield batch
+
+
 def _write_parquet(
     target: Any, batches: Any, total: int, digest: bool, reporter: Any
 ) -> WriteResult:
@@ -318,7 +333,7 @@ def _write_parquet(
     with pq.ParquetWriter(sink, reader.schema) as writer:
         group: list[pa.RecordBatch] = []
         rows = 0
-        for batch in reader:
+        for batch in _sampled_batches(reader):
             group.append(batch)
             rows += batch.num_rows
             if rows >= PARQUET_GROUP_ROWS:

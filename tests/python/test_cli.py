@@ -4,7 +4,7 @@ import json
 import subprocess
 import sys
 
-from conftest import AGE_SPECS
+from helpers import AGE_SPECS
 
 
 def run_cli(*args, stdin=None):

@@ -9,7 +9,7 @@ from hypothesis import strategies as st
 
 from tessary import generate_entities
 
-from conftest import AGE_SPECS, FIVE_SPECS, run_python
+from helpers import AGE_SPECS, FIVE_SPECS, run_python
 
 
 def test_seed_42_ages():

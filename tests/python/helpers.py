@@ -1,9 +1,11 @@
+"""What several test modules share: example specs and a fresh interpreter to run code in."""
+
+from __future__ import annotations
+
 import os
 import pathlib
 import subprocess
 import sys
-
-import pytest
 
 AGE_SPECS = '[{"name":"age","type":"uniform_int","low":18,"high":80}]'
 
@@ -21,6 +23,10 @@ def run_python(code: str, env_extra: dict[str, str] | None = None, timeout: floa
     )
 
 
-@pytest.fixture
-def five_specs() -> str:
-    return FIVE_SPECS
+def resident_kib() -> int:
+    """The resident memory of this process, in KiB."""
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError("no VmRSS")
