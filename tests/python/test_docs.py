@@ -19,7 +19,9 @@ from pathlib import Path
 
 import pytest
 
-GUIDE = Path(__file__).resolve().parents[2] / "docs" / "specs.md"
+DOCS = Path(__file__).resolve().parents[2] / "docs"
+GUIDE = DOCS / "specs.md"
+COLUMNS_GUIDE = DOCS / "columns.md"
 
 FENCED_BLOCK = re.compile(
     r"^(?:<!-- file: (?P<file>\S+) -->\n)?```(?P<lang>\w*)\n(?P<body>.*?)^```$", re.MULTILINE | re.DOTALL
@@ -41,16 +43,17 @@ def fenced_blocks(text: str) -> list[Block]:
     ]
 
 
-def run_python_examples(text: str) -> tuple[doctest.TestResults, str]:
-    """Runs every ```python block of the text as one doctest session; returns the counts and the
-    failure report."""
+def run_python_examples(text: str, guide: Path = GUIDE) -> tuple[doctest.TestResults, str]:
+    """Runs every ```python block of the text (of the guide) as one doctest session; returns the
+    counts and the failure report."""
     parser = doctest.DocTestParser()
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     report: list[str] = []
-    namespace: dict = {"__name__": "specs_md"}
+    namespace: dict = {"__name__": guide.stem + "_md"}
     for block in fenced_blocks(text):
         if block.lang == "python":
-            test = parser.get_doctest(block.body, namespace, f"specs.md:{block.line + 1}", str(GUIDE), block.line)
+            name = f"{guide.name}:{block.line + 1}"
+            test = parser.get_doctest(block.body, namespace, name, str(guide), block.line)
             test.globs = namespace  # shared: later blocks use the names of earlier ones
             runner.run(test, out=report.append, clear_globs=False)
     return doctest.TestResults(runner.failures, runner.tries), "".join(report)
@@ -111,6 +114,15 @@ def test_every_python_example_prints_what_the_guide_shows(guide, workdir, monkey
     results, report = run_python_examples(guide)
     assert results.failed == 0, report
     assert results.attempted >= 50  # the examples were found
+
+
+def test_every_python_example_of_the_columns_guide_prints_what_it_shows(tmp_path, monkeypatch):
+    for consumer in ("pyarrow", "polars", "pandas", "duckdb"):
+        pytest.importorskip(consumer)
+    monkeypatch.chdir(tmp_path)  # it writes Parquet files
+    results, report = run_python_examples(COLUMNS_GUIDE.read_text(encoding="utf-8"), COLUMNS_GUIDE)
+    assert results.failed == 0, report
+    assert results.attempted >= 20
 
 
 def test_a_wrong_output_in_the_guide_fails(guide, workdir, monkeypatch):
