@@ -222,10 +222,12 @@ def write(
     """Write the entities with ids ``start`` to ``stop - 1`` (``stop`` defaults to ``scale``).
 
     ``target`` is a path or a writable binary file object. Formats: ``"json"`` (one JSON array;
-    for the whole range exactly the text of ``generate_entities``) and ``"jsonl"`` (one entity
-    object per line); a path's suffix (``.json``, ``.jsonl``, ``.ndjson``, then ``.gz`` or
-    ``.zst``) gives the format and compression unless they are given. ``compression`` is
-    ``"gzip"`` (default level 6) or ``"zstd"`` (default level 3), one member or frame per block.
+    for the whole range exactly the text of ``generate_entities``), ``"jsonl"`` (one entity
+    object per line) and ``"parquet"`` (the columns of ``generate_batches``, written by pyarrow,
+    which must be installed); a path's suffix (``.json``, ``.jsonl``, ``.ndjson``, ``.parquet``,
+    then ``.gz`` or ``.zst`` for text) gives the format and compression unless they are given.
+    ``compression`` is ``"gzip"`` (default level 6) or ``"zstd"`` (default level 3), one member or
+    frame per block; Parquet compresses its pages itself. For Parquet, ``text_bytes`` is 0.
 
     A path is written through a temporary file renamed over it when everything succeeded: on any
     failure nothing is left and an existing file is untouched. A file object keeps what was
