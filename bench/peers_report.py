@@ -15,6 +15,10 @@ from dataclasses import dataclass, field
 from importlib import metadata
 from pathlib import Path
 
+# The section of docs/performance.md that bench/columns_bench.py writes; a run of this report keeps it.
+COLUMNAR_HEADING = "## Columnar output"
+TOOLS_HEADING = "## The tools"
+
 TARGET_OVER_FASTEST_PEER = 3.0
 TARGET_OVER_NUMPY_ORJSON = 30.0
 NUMPY_ORJSON = "NumPy + orjson"
@@ -254,6 +258,25 @@ def draw_chart(tools: list[Tool], results: Results, path: Path) -> None:
     plt.close(figure)
 
 
+def section(text: str, heading: str) -> str:
+    """The section of a Markdown text that begins with the line `heading`, up to the next heading
+    of the same level; empty when there is none."""
+    start = text.find(f"\n{heading}\n")
+    if start < 0:
+        return ""
+    end = text.find("\n## ", start + 1)
+    return text[start + 1 : end + 1 if end >= 0 else len(text)]
+
+
+def with_section(text: str, heading: str, body: str) -> str:
+    """The text with its section `heading` replaced by `body` (which begins with that heading), or
+    with `body` inserted before the tools section when it has none."""
+    old = section(text, heading)
+    if old:
+        return text.replace(old, body, 1)
+    return text.replace(f"\n{TOOLS_HEADING}\n", f"\n{body}{TOOLS_HEADING}\n", 1)
+
+
 def write_report(
     path: Path,
     chart: Path,
@@ -310,4 +333,7 @@ doubles to 15 digits, while the other tools write every double in its shortest r
 
 {chr(10).join(machine_description(load))}
 """
+    columnar = section(path.read_text(encoding="utf-8"), COLUMNAR_HEADING) if path.exists() else ""
+    if columnar:
+        text = with_section(text, COLUMNAR_HEADING, columnar)
     path.write_text(text, encoding="utf-8")

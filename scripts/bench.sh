@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks: the C++ ones (Google Benchmark) and the Python-side ones
-# (generate_entities, then streaming output to /dev/shm).
+# (generate_entities, streaming output to /dev/shm, columnar output).
 # Usage: scripts/bench.sh [cpp|python]   (both by default)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$ROOT"
@@ -19,7 +19,9 @@ fi
 if [ "$what" = all ] || [ "$what" = python ]; then
   ensure_debian_packages "${BUILD_TOOLS[@]}"
   python=$(ensure_venv "$(find_python)")
-  "$python" -m pip install -q .
+  "$python" -m pip install -q ".[arrow]" numpy polars
   "$python" bench/generate_bench.py
   "$python" bench/stream_bench.py
+  say "columnar output"
+  "$python" bench/columns_bench.py
 fi

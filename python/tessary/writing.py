@@ -9,6 +9,7 @@ from __future__ import annotations
 import contextlib
 import hashlib
 import io
+import itertools
 import os
 import stat
 import sys
@@ -218,7 +219,8 @@ def _named_errors(write: Callable[[int], WriteResult], fd: int, path: str) -> Wr
     try:
         return write(fd)
     except OSError as error:
-        if error.filename is None:
+        # Only a system error is about the file; another one keeps its message as it is.
+        if error.filename is None and error.errno is not None:
             raise _with_name(error, path) from None
         raise
 
@@ -240,10 +242,12 @@ def write(
     """Write the entities with ids ``start`` to ``stop - 1`` (``stop`` defaults to ``scale``).
 
     ``target`` is a path or a writable binary file object. Formats: ``"json"`` (one JSON array;
-    for the whole range exactly the text of ``generate_entities``) and ``"jsonl"`` (one entity
-    object per line); a path's suffix (``.json``, ``.jsonl``, ``.ndjson``, then ``.gz`` or
-    ``.zst``) gives the format and compression unless they are given. ``compression`` is
-    ``"gzip"`` (default level 6) or ``"zstd"`` (default level 3), one member or frame per block.
+    for the whole range exactly the text of ``generate_entities``), ``"jsonl"`` (one entity
+    object per line) and ``"parquet"`` (the columns of ``generate_batches``, written by pyarrow,
+    which must be installed); a path's suffix (``.json``, ``.jsonl``, ``.ndjson``, ``.parquet``,
+    then ``.gz`` or ``.zst`` for text) gives the format and compression unless they are given.
+    ``compression`` is ``"gzip"`` (default level 6) or ``"zstd"`` (default level 3), one member or
+    frame per block; Parquet compresses its pages itself. For Parquet, ``text_bytes`` is 0.
 
     A path is written through a temporary file renamed over it when everything succeeded: on any
     failure nothing is left and an existing file is untouched. A file object keeps what was
@@ -325,6 +329,40 @@ class _CountingFile(io.RawIOBase):
         return self._hash.hexdigest() if self._hash is not None else None
 
 
+def _sampled_batches(reader: Any) -> Iterator[Any]:
+    """The batches of a reader on a generate_batches stream. Such a stream fails only where a
+    sampler panicked (or memory ran out, a MemoryError): its I/O error becomes the
+    PanicException that the text formats raise."""
+    while True:
+        try:
+            batch = reader.read_next_batch()
+        except StopIteration:
+            return
+        except OSError as error:
+            raise _engine.panic_exception()(str(error)) from None
+        yield batch
+
+
+def repeating_columns(batch: Any) -> list[str]:
+    """The columns worth a Parquet dictionary: those whose values repeat in the batch (one
+    distinct value in 16 rows at most), such as choices and narrow integer ranges. Trying a
+    dictionary on every column costs a third of the writer's time on columns of unique values
+    (ids, doubles), which then fall back to plain pages anyway."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    limit = max(1, batch.num_rows // 16)
+    repeating = []
+    for field, column in zip(batch.schema, batch.columns):
+        if isinstance(column, pa.ExtensionArray):
+            column = column.storage
+        if isinstance(column, pa.DictionaryArray):
+            column = column.indices
+        if not pa.types.is_null(field.type) and pc.count_distinct(column).as_py() <= limit:
+            repeating.append(field.name)
+    return repeating
+
+
 def _write_parquet(
     target: Any, batches: Any, total: int, digest: bool, reporter: Any
 ) -> WriteResult:
@@ -333,12 +371,14 @@ def _write_parquet(
     import pyarrow.parquet as pq
 
     reader = pa.RecordBatchReader.from_stream(batches)
+    sampled = _sampled_batches(reader)
+    first = next(sampled)  # an empty range has one empty batch
     sink = _CountingFile(target, digest)
     done = 0
-    with pq.ParquetWriter(sink, reader.schema) as writer:
+    with pq.ParquetWriter(sink, reader.schema, use_dictionary=repeating_columns(first)) as writer:
         group: list[pa.RecordBatch] = []
         rows = 0
-        for batch in reader:
+        for batch in itertools.chain([first], sampled):
             group.append(batch)
             rows += batch.num_rows
             if rows >= PARQUET_GROUP_ROWS:

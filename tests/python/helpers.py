@@ -92,3 +92,12 @@ def interrupt(code: str, settle: Callable[[], None]) -> tuple[str, str, float]:
         return answer + rest, err, elapsed
     finally:
         process.kill()
+
+
+def resident_kib() -> int:
+    """The resident memory of this process, in KiB."""
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError("no VmRSS")

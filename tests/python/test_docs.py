@@ -20,8 +20,10 @@ from pathlib import Path
 
 import pytest
 
-GUIDE = Path(__file__).resolve().parents[2] / "docs" / "specs.md"
-STREAMING = GUIDE.parent / "streaming.md"
+DOCS = Path(__file__).resolve().parents[2] / "docs"
+GUIDE = DOCS / "specs.md"
+STREAMING = DOCS / "streaming.md"
+COLUMNS_GUIDE = DOCS / "columns.md"
 
 FENCED_BLOCK = re.compile(
     r"^(?:<!-- file: (?P<file>\S+) -->\n)?```(?P<lang>\w*)\n(?P<body>.*?)^```$",
@@ -53,7 +55,8 @@ def run_python_examples(text: str, page: Path = GUIDE) -> tuple[doctest.TestResu
     namespace: dict = {"__name__": page.stem + "_md"}
     for block in fenced_blocks(text):
         if block.lang == "python":
-            test = parser.get_doctest(block.body, namespace, f"{page.name}:{block.line + 1}", str(page), block.line)
+            name = f"{page.name}:{block.line + 1}"
+            test = parser.get_doctest(block.body, namespace, name, str(page), block.line)
             test.globs = namespace  # shared: later blocks use the names of earlier ones
             runner.run(test, out=report.append, clear_globs=False)
     return doctest.TestResults(runner.failures, runner.tries), "".join(report)
@@ -124,6 +127,15 @@ def test_every_python_example_prints_what_the_guide_shows(guide, workdir, monkey
 def test_every_streaming_example_prints_what_the_page_shows(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     results, report = run_python_examples(STREAMING.read_text(encoding="utf-8"), STREAMING)
+    assert results.failed == 0, report
+    assert results.attempted >= 20
+
+
+def test_every_python_example_of_the_columns_guide_prints_what_it_shows(tmp_path, monkeypatch):
+    for consumer in ("pyarrow", "polars", "pandas", "duckdb"):
+        pytest.importorskip(consumer)
+    monkeypatch.chdir(tmp_path)  # it writes Parquet files
+    results, report = run_python_examples(COLUMNS_GUIDE.read_text(encoding="utf-8"), COLUMNS_GUIDE)
     assert results.failed == 0, report
     assert results.attempted >= 20
 

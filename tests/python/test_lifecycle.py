@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from helpers import FIVE_SPECS, interrupt, run_python
+from helpers import FIVE_SPECS, interrupt, resident_kib, run_python
 
 
 def test_import_from_a_legacy_subinterpreter_is_refused():
@@ -51,14 +51,6 @@ def test_reimport_returns_the_same_module():
     result = run_python(code)
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "True"
-
-
-def resident_kib() -> int:
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    raise AssertionError("no VmRSS")
 
 
 @pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason="needs /proc")

@@ -10,13 +10,16 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
 
 from peers_report import (  # noqa: E402
+    COLUMNAR_HEADING,
     Measurement,
     TargetCheck,
     Tool,
     check_targets,
     format_size,
     reduced_size,
+    section,
     table_cells,
+    with_section,
 )
 
 
@@ -121,3 +124,14 @@ def test_a_missed_target_says_whether_the_floor_leaves_room_for_it(floor_share, 
         "factor of 1.50. "
         + explanation
     )
+
+
+def test_the_columnar_section_is_replaced_or_inserted_before_the_tools():
+    report = "# Title\n\nJSON rows\n\n## The tools\n\n- a\n\n## Machine\n\n- b\n"
+    first = f"{COLUMNAR_HEADING}\n\nrows 1\n\n"
+    inserted = with_section(report, COLUMNAR_HEADING, first)
+    assert inserted == report.replace("## The tools", first + "## The tools")
+    assert section(inserted, COLUMNAR_HEADING) == first
+    second = f"{COLUMNAR_HEADING}\n\nrows 2\n\n"
+    assert with_section(inserted, COLUMNAR_HEADING, second) == report.replace("## The tools", second + "## The tools")
+    assert section(report, COLUMNAR_HEADING) == ""
