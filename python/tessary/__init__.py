@@ -11,6 +11,7 @@ chunks; ``generate_batches`` hands them over as Arrow record batches.
 from typing import Any
 
 from tessary._core import generate_entities, make_seed
+from tessary.checking import SpecProblem, check_specs
 from tessary.columns import generate_batches
 from tessary.writing import WriteResult, iter_text, write
 
@@ -20,8 +21,10 @@ STREAM_VERSION = 1
 
 __all__ = [
     "PanicException",
+    "SpecProblem",
     "STREAM_VERSION",
     "WriteResult",
+    "check_specs",
     "generate_batches",
     "generate_entities",
     "iter_text",

@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include "engine/batches.h"
+#include "engine/check_specs_binding.h"
 #include "engine/engine_state.h"
 #include "engine/text_chunks.h"
 #include "engine/write_text.h"
@@ -30,6 +31,7 @@ int exec_module(PyObject* module) {
       write_text_def,
       iter_text_def,
       generate_batches_def,
+      check_specs_def,
       PANIC_EXCEPTION_DEF,
       {nullptr, nullptr, 0, nullptr},
   };
