@@ -57,7 +57,8 @@ clang_runtime_package() {
   echo "libclang-rt-${major:-14}-dev"
 }
 
-BUILD_TOOLS=(g++ cmake ninja-build)
+# libssl-dev: the core digests text with libcrypto (SHA-256).
+BUILD_TOOLS=(g++ cmake ninja-build libssl-dev)
 
 # Creates the virtual environment (.venv unless a directory is given) with the given Python
 # unless it is there already, and echoes its interpreter.
