@@ -113,6 +113,12 @@ def test_every_python_example_prints_what_the_guide_shows(guide, workdir, monkey
     assert results.attempted >= 50  # the examples were found
 
 
+def test_the_stability_page_prints_what_it_shows():
+    results, report = run_python_examples((GUIDE.parent / "stability.md").read_text(encoding="utf-8"))
+    assert results.failed == 0, report
+    assert results.attempted >= 5
+
+
 def test_a_wrong_output_in_the_guide_fails(guide, workdir, monkeypatch):
     monkeypatch.chdir(workdir)
     shown = '[{"id":0,"age":58},{"id":1,"age":52},{"id":2,"age":69},{"id":3,"age":31},{"id":4,"age":64}]'

@@ -20,7 +20,8 @@ using vectors::StreamVectors;
 
 const StreamVectors& shipped() {
   static const StreamVectors loaded = [] {
-    auto result = vectors::load_stream_vectors(TESSARY_STREAM_VECTORS);
+    auto result = vectors::load_stream_vectors(TESSARY_SOURCE_DIR
+                                               "/python/tessary/data/stream_vectors.json");
     if (const std::string* error = std::get_if<std::string>(&result)) {
       ADD_FAILURE() << *error;
       return StreamVectors{};
