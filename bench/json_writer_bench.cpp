@@ -37,8 +37,8 @@ struct Workload {
     specs = {{"age", UniformInt{18, 80}},
              {"score", UniformFloat{0.0, 1.0}},
              {"height", Normal{100.0, 15.0, {}, {}}},
-             {"tier", Choice{tens(), {}}},
-             {"weighted_tier", Choice{tens(), {1.0, 2.0, 3.0}}}};
+             {"tier", make_choice(tens(), {})},
+             {"weighted_tier", make_choice(tens(), {1.0, 2.0, 3.0})}};
     layout = layout_entities(specs);
     const std::vector<JsonValue>& plain = std::get<Choice>(specs[3].kind).values;
     const std::vector<JsonValue>& weighted = std::get<Choice>(specs[4].kind).values;

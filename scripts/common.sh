@@ -77,8 +77,9 @@ clang_runtime_package() {
   echo "libclang-rt-${major:-14}-dev"
 }
 
-# libssl-dev: the core digests text with libcrypto (SHA-256).
-BUILD_TOOLS=(g++ cmake ninja-build libssl-dev)
+# The compilers and the C libraries the core links: zlib and libzstd (compressed output) and
+# libcrypto (SHA-256 digests).
+BUILD_TOOLS=(g++ cmake ninja-build zlib1g-dev libzstd-dev libssl-dev)
 
 # Creates the virtual environment (.venv unless a directory is given) with the given Python
 # unless it is there already, and echoes its interpreter.

@@ -14,11 +14,11 @@ say "Python tests"
 say "Python tests against the sanitizer build of the extension"
 cmake -S . -B build/sanitize-module -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTESSARY_MODULE=ON -DTESSARY_SANITIZE=ON -DPython_EXECUTABLE="$python" >/dev/null
-cmake --build build/sanitize-module -j "$JOBS" --target _core
+cmake --build build/sanitize-module -j "$JOBS" --target _core _engine
 stage=build/sanitize-module/stage
 rm -rf "$stage" && mkdir -p "$stage/tessary"
 cp python/tessary/*.py python/tessary/*.pyi python/tessary/py.typed "$stage/tessary/"
-cp build/sanitize-module/_core*.so "$stage/tessary/"
+cp build/sanitize-module/*.so "$stage/tessary/"
 # The interpreter itself is not instrumented: ASan must be loaded first, and its leak checker
 # would report the interpreter's own allocations kept until exit. The C++ runtime is preloaded
 # too: ASan intercepts exception throwing only if the runtime is there when ASan starts, and a

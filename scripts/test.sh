@@ -10,11 +10,12 @@ cd "$ROOT"
 ensure_debian_packages "${BUILD_TOOLS[@]}" libgtest-dev clang
 VECTORS=python/tessary/data/stream_vectors.json
 
-# Builds the C++ tests in an optimised build dir with the given compiler and flags, and runs them.
+# Builds the C++ tests in an optimised build dir with the given C and C++ compilers and flags, and
+# runs them.
 build_and_run_tests() {
-  local dir=$1 compiler=$2 flags=$3
-  CXX=$compiler cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSARY_TESTS=ON \
-    -DCMAKE_CXX_FLAGS="$flags" >/dev/null
+  local dir=$1 c_compiler=$2 cxx_compiler=$3 flags=$4
+  CC=$c_compiler CXX=$cxx_compiler cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DTESSARY_TESTS=ON -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
   cmake --build "$dir" -j "$JOBS"
   ctest --test-dir "$dir" --output-on-failure -j "$JOBS"
 }
@@ -35,14 +36,15 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$JOBS"
 
 say "C++ unit tests built with -march=native (FMA where the processor has it)"
-timed build_and_run_tests build/native g++ -march=native
+timed build_and_run_tests build/native gcc g++ -march=native
 
 say "C++ unit tests built with clang"
-timed build_and_run_tests build/clang clang++ ""
+timed build_and_run_tests build/clang clang clang++ ""
 
 say "stream vectors on aarch64: cross-built, run under qemu-user"
 ensure_foreign_architecture arm64
-ensure_debian_packages g++-aarch64-linux-gnu qemu-user libssl-dev:arm64
+ensure_debian_packages g++-aarch64-linux-gnu qemu-user libssl-dev:arm64 zlib1g-dev:arm64 \
+  libzstd-dev:arm64
 timed run_vectors_on_aarch64
 
 if compgen -G "tests/fuzz/*_fuzz.cpp" >/dev/null; then

@@ -1,48 +1,36 @@
-// SHA-256 of a byte stream, computed by OpenSSL's libcrypto (EVP interface).
-//
-// A Sha256 takes the bytes piece by piece (update) and gives the digest once (finish), so a text
-// that is written in blocks can be digested as it goes without ever being whole in memory.
-// Allocation failure throws std::bad_alloc; a failure of libcrypto itself, which SHA-256 does not
-// have on a working installation, panics. A Sha256 is used by one thread at a time; separate
-// objects may run on separate threads.
+// SHA-256 of a byte stream fed in pieces, by OpenSSL's libcrypto (which uses the processor's
+// SHA instructions where it has them).
 #pragma once
 
 #include <array>
-#include <memory>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-struct evp_md_ctx_st;  // libcrypto's EVP_MD_CTX, kept out of this header
+struct evp_md_ctx_st;
 
 namespace tessary {
 
-struct Sha256Digest {
-  std::array<unsigned char, 32> bytes{};
+using Sha256Digest = std::array<std::uint8_t, 32>;
 
-  // The 64 lowercase hexadecimal digits, as sha256sum and Python's hexdigest() print them.
-  std::string hex() const;
-};
-
+// Not thread-safe; one per stream. Construction throws std::bad_alloc when libcrypto cannot make
+// its context; a failure inside libcrypto afterwards is a Panic.
 class Sha256 {
  public:
-  Sha256();  // ready for the first update
-  Sha256(Sha256&&) noexcept = default;
-  Sha256& operator=(Sha256&&) noexcept = default;
+  Sha256();
   ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
 
-  // Adds the bytes to the digested stream. Requires: finish() has not been called.
   void update(std::string_view bytes);
-  // The digest of every byte given so far. Afterwards the object only accepts destruction.
+  // The digest of everything fed so far. The object is spent afterwards.
   Sha256Digest finish();
 
  private:
-  struct FreeContext {
-    void operator()(evp_md_ctx_st* context) const noexcept;
-  };
-  std::unique_ptr<evp_md_ctx_st, FreeContext> context_;
+  evp_md_ctx_st* context_;
 };
 
-// The digest of one whole text.
-Sha256Digest sha256_of(std::string_view bytes);
+// Lower-case hexadecimal, 64 characters.
+std::string to_hex(const Sha256Digest& digest);
 
 }  // namespace tessary

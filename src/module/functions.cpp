@@ -13,6 +13,7 @@
 #include "module/arguments.h"
 #include "module/panic_exception.h"
 #include "module/pending_error.h"
+#include "module/run_entry.h"
 #include "pool/collect_indexed.h"
 #include "random/seed.h"
 #include "records/panic.h"
@@ -20,48 +21,17 @@
 namespace tessary::module {
 namespace {
 
-// A call result: a new reference, or the error to raise.
-using CallResult = std::variant<PyObject*, PendingError>;
-
 PendingError memory_error(std::string message) {
   return PendingError(PyExc_MemoryError, std::move(message));
 }
 
-// The interpreter could not make a result object: its error is printed and the call panics.
+// The interpreter could not make a result object. Running out of memory raises its MemoryError, as
+// every other out-of-memory path of a call does; any other error is printed and the call panics.
 PendingError api_call_failed() {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) return PendingError::fetch();
   PyErr_Print();
   report_panic("Python API call failed", SourceLocation::current());
   return panic_error("Python API call failed");
-}
-
-// Runs a typed implementation, turning panics and exhausted memory into pending errors. An
-// exception that is neither cannot happen in the core; if one escapes, the process ends rather
-// than unwinding into the interpreter.
-template <class Body>
-PyObject* run_entry(Body&& body) noexcept {
-  std::optional<PendingError> failure;
-  std::optional<std::string> panic_message;
-  try {
-    CallResult result = body();
-    if (PyObject** object = std::get_if<PyObject*>(&result)) return *object;
-    failure = std::move(std::get<PendingError>(result));
-  } catch (const Panic& p) {
-    panic_message = p.message();
-  } catch (const std::bad_alloc&) {
-    failure = memory_error("out of memory while generating entities");
-  } catch (...) {
-    std::fputs("uncaught panic at ffi boundary\n", stderr);
-    std::abort();
-  }
-  // A signal handler's exception (KeyboardInterrupt) raised while the call was being cancelled
-  // wins over a failure that the cancelled work met meanwhile. The check comes before the
-  // PanicException type is looked up: creating it (on the first panic of the process) with an
-  // exception set would fail, and it is created only once.
-  if (PyErr_Occurred()) return nullptr;
-  if (panic_message) failure = panic_error(std::move(*panic_message));
-  if (failure->type != nullptr || failure->fetched != nullptr)
-    raise_pending_error(std::move(*failure));
-  return nullptr;  // an empty PendingError means the interpreter's error is already set
 }
 
 // --- make_seed ---------------------------------------------------------------------------------

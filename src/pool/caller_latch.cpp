@@ -1,6 +1,9 @@
 #include "pool/caller_latch.h"
 
 #include <sched.h>
+#include <unistd.h>
+
+#include <new>
 
 namespace tessary {
 namespace {
@@ -27,9 +30,9 @@ CallerLatch& CallerLatch::for_this_thread() {
   return latch;
 }
 
-std::exception_ptr CallerLatch::wait(const std::function<bool()>& poll,
-                                     std::chrono::milliseconds interval,
-                                     std::atomic<bool>& stop_requested) noexcept {
+CallerLatch::WaitEnd CallerLatch::wait(const std::function<bool()>& poll,
+                                       std::chrono::milliseconds interval,
+                                       std::atomic<bool>& stop_requested) noexcept {
   waiting_ = true;
   for (int i = 1; i <= CHECKS_BEFORE_BLOCKING && !set_.load(std::memory_order_acquire); ++i) {
     if (i % CHECKS_PER_YIELD == 0) {
@@ -47,11 +50,17 @@ std::exception_ptr CallerLatch::wait(const std::function<bool()>& poll,
     // The callback may take its time or fail; the worker that completes the work must not wait
     // for it, so it runs without the lock.
     lock.unlock();
+    const pid_t process = getpid();
     try {
       polling = !poll();
     } catch (...) {
       poll_failure = std::current_exception();
       polling = false;
+    }
+    if (getpid() != process) {
+      lock.release();  // the mutex is made anew, not unlocked
+      make_anew_in_child();
+      return {poll_failure, true};
     }
     if (!polling) stop_requested.store(true, std::memory_order_relaxed);
     lock.lock();
@@ -60,7 +69,16 @@ std::exception_ptr CallerLatch::wait(const std::function<bool()>& poll,
   // Taking the lock above also waited for set() to release it, so the latch is free to reuse.
   set_.store(false, std::memory_order_relaxed);
   waiting_ = false;
-  return poll_failure;
+  return {poll_failure, false};
+}
+
+// A vanished thread may have held the mutex at the fork, so the old state is not destroyed (nor
+// unlocked) but overwritten.
+void CallerLatch::make_anew_in_child() noexcept {
+  new (&mutex_) std::mutex;
+  new (&wake_) std::condition_variable;
+  set_.store(false, std::memory_order_relaxed);
+  waiting_ = false;
 }
 
 void CallerLatch::set() noexcept {

@@ -24,18 +24,28 @@ class CallerLatch {
   // True while this latch's thread is inside wait(), for instance while it runs the poll callback.
   bool waiting() const { return waiting_; }
 
+  // How a wait ended.
+  struct WaitEnd {
+    std::exception_ptr poll_failure;  // what poll threw, if anything
+    // The process is a child forked during the wait (by the poll callback, for instance from a
+    // signal handler). The threads that would set the latch exist only in the parent, so the
+    // child's wait was abandoned instead; the latch was made anew and may be used again.
+    bool forked_child = false;
+  };
+
   // Waits until set() has been called. When `poll` is given it is called on this thread every
   // `interval` while the wait lasts, until it returns true or throws; either one stores true into
-  // `stop_requested`, after which polling ends and the wait goes on. Returns what poll threw, if
-  // anything. The latch is reset on return and may be used again. Only this latch's thread waits.
-  std::exception_ptr wait(const std::function<bool()>& poll, std::chrono::milliseconds interval,
-                          std::atomic<bool>& stop_requested) noexcept;
+  // `stop_requested`, after which polling ends and the wait goes on. The latch is reset on return
+  // and may be used again. Only this latch's thread waits.
+  WaitEnd wait(const std::function<bool()>& poll, std::chrono::milliseconds interval,
+               std::atomic<bool>& stop_requested) noexcept;
 
   // Wakes the waiting thread. Thread-safe; after it returns, the latch is not touched again.
   void set() noexcept;
 
  private:
   CallerLatch() = default;
+  void make_anew_in_child() noexcept;
 
   std::mutex mutex_;
   std::condition_variable wake_;

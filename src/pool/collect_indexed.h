@@ -28,6 +28,11 @@
 // stopped pieces, the lowest index that was not computed decides: a failure there is rethrown,
 // otherwise the call reports cancelled. Without cancel and poll nothing of this applies.
 //
+// Fork: in a child process forked by control.poll (for instance from a signal handler), the call's
+// workers do not exist, so the child's copy of the call cannot finish. When poll returns there,
+// the call panics with "the call was interrupted by fork: ..." and leaves its slots holding no
+// results, without releasing what they held (the child's copies of the parent's results).
+//
 // Slots after the call: [0, filled) hold the results of their indices; every result computed at or
 // after `filled` has been released (its slot reset to T()). filled == count unless cancelled; on a
 // throw, the slot of the failing index and all after it hold no result.
@@ -39,6 +44,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <new>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -229,6 +235,18 @@ struct InjectedSplit : Job {
   Outcome outcome;
 };
 
+// A child forked while the call waited (from its poll callback) has none of the workers that were
+// running the call's pieces, and they may have stopped in the middle of writing a slot or the
+// outcome. The child cannot finish the call: it forgets what the slots and the outcome hold
+// without destroying it (the parent owns the originals) and panics.
+template <class T, class Fn>
+[[noreturn]] void abandon_in_forked_child(std::span<T> slots, InjectedSplit<T, Fn>& split) {
+  for (T& slot : slots) new (&slot) T();
+  new (&split.outcome) Outcome();
+  panic("the call was interrupted by fork: this child process has none of the threads doing its "
+        "work");
+}
+
 }  // namespace collect_detail
 
 // See the top of this file. Requires: slots.size() >= count (else the panic "too many values
@@ -261,7 +279,10 @@ CollectResult collect_indexed(WorkerPool& pool, std::size_t count, Fn&& fn, std:
     InjectedSplit split(call, split_piece(whole, count / 2), budget);
     split.latch = &latch;
     pool.inject(split);
-    poll_failure = latch.wait(control.poll, control.poll_interval, call.stop_requested);
+    CallerLatch::WaitEnd end =
+        latch.wait(control.poll, control.poll_interval, call.stop_requested);
+    if (end.forked_child) abandon_in_forked_child(slots.first(count), split);
+    poll_failure = std::move(end.poll_failure);
     outcome = std::move(split.outcome);
   }
   if (poll_failure) std::rethrow_exception(poll_failure);

@@ -176,15 +176,18 @@ Job* WorkerPool::find_work(Worker& self, bool& moved) noexcept {
 }
 
 void WorkerPool::execute(Worker& self, Job& job, bool moved) noexcept {
+  // How completion is announced was fixed before the job was offered. A detached job announces it
+  // itself at the end of run, after which it may be gone, so this is read first.
+  CallerLatch* const latch = job.latch;
+  Worker* const owner = job.owner;
   job.run(job, self, moved);
-  // Once completion is announced the job may be gone, so everything needed is read before.
-  if (CallerLatch* latch = job.latch) {
+  if (latch != nullptr) {
     latch->set();
     return;
   }
-  Worker& owner = *job.owner;
+  if (owner == nullptr) return;  // detached
   job.done.store(true, std::memory_order_seq_cst);
-  if (asleep_count_.load(std::memory_order_seq_cst) != 0) wake(owner);
+  if (asleep_count_.load(std::memory_order_seq_cst) != 0) wake(*owner);
 }
 
 void WorkerPool::work_until(Worker& self, const std::atomic<bool>* done) noexcept {

@@ -6,8 +6,9 @@
 // there is none it keeps looking for a short while, yielding its processor, and then sleeps until
 // new work is announced, so an idle pool uses no processor time.
 //
-// collect_indexed (collect_indexed.h) is the one user: it splits its index range into jobs with
-// the operations in the second half of the class. global_pool() is the process-wide instance.
+// collect_indexed (collect_indexed.h) splits its index range into jobs with the operations in the
+// second half of the class; the ordered window (pipeline/ordered_window.h) hands in detached jobs.
+// global_pool() is the process-wide instance.
 #pragma once
 
 #include <atomic>
@@ -41,7 +42,7 @@ class WorkerPool {
 
   std::size_t thread_count() const noexcept { return thread_count_; }
 
-  // --- The operations collect_indexed builds on. `self` is always current_worker(). ---
+  // --- The operations its users build on. `self` is always current_worker(). ---
 
   // This thread's worker when the thread is a worker of this pool, else nullptr.
   Worker* current_worker() const noexcept;
@@ -53,7 +54,10 @@ class WorkerPool {
   bool take_back(Worker& self, Job& job) noexcept;
   // Runs other work until `job` (taken by another thread) is done, sleeping when there is none.
   void wait_until_done(Worker& self, const Job& job) noexcept;
-  // Hands in `job`, whose `latch` is set, from a thread that is not a worker of this pool.
+  // Hands in `job` from any thread, to be run by a worker. Either its `latch` is set (the latch of
+  // a caller that waits for it), or the job is detached: latch and owner are null and the job's
+  // run function announces its own completion as its last act (the pool does not touch a detached
+  // job after run returns).
   void inject(Job& job) noexcept;
 
  private:

@@ -18,8 +18,20 @@ void report_panic(const std::string& message, const SourceLocation& where) {
                message.c_str());
 }
 
+namespace {
+thread_local bool quiet_panics = false;
+}  // namespace
+
+QuietPanics::QuietPanics() noexcept : was_quiet_(quiet_panics) {
+  quiet_panics = true;
+}
+
+QuietPanics::~QuietPanics() {
+  quiet_panics = was_quiet_;
+}
+
 void panic(std::string message, SourceLocation where) {
-  report_panic(message, where);
+  if (!quiet_panics) report_panic(message, where);
   throw Panic(std::move(message));
 }
 

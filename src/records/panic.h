@@ -59,4 +59,17 @@ class Panic : public std::exception {
 // it was detected.
 void report_panic(const std::string& message, const SourceLocation& where);
 
+// While an object of this class lives, panics raised on its thread are thrown without a report:
+// callers that hand every failure over as a value (the streaming functions) do not write one.
+class QuietPanics {
+ public:
+  QuietPanics() noexcept;
+  ~QuietPanics();
+  QuietPanics(const QuietPanics&) = delete;
+  QuietPanics& operator=(const QuietPanics&) = delete;
+
+ private:
+  bool was_quiet_;
+};
+
 }  // namespace tessary

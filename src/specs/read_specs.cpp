@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "specs/buffered_value.h"
 #include "specs/json_reader.h"
@@ -165,12 +166,16 @@ Problem read_kind(BufferedObject& members, std::size_t index, AttrKind& kind) {
                          });
     }
     default: {
-      Choice& spec = kind.emplace<Choice>();
-      return take_fields(members, std::array<std::string_view, 2>{"values", "weights"}, 1,
-                         [&](std::size_t i, BufferedValue& value) {
-                           if (i == 0) return take_values(value, spec.values);
-                           return take_weights(value, spec.weights);
-                         });
+      std::vector<JsonValue> values;
+      std::vector<double> weights;
+      Problem problem =
+          take_fields(members, std::array<std::string_view, 2>{"values", "weights"}, 1,
+                      [&](std::size_t i, BufferedValue& value) {
+                        if (i == 0) return take_values(value, values);
+                        return take_weights(value, weights);
+                      });
+      if (!problem) kind = make_choice(std::move(values), std::move(weights));
+      return problem;
     }
   }
 }

@@ -2,6 +2,8 @@
 
 import json
 import math
+import os
+import textwrap
 
 import pytest
 from hypothesis import given, settings
@@ -55,6 +57,16 @@ def test_overflowing_normal_is_null():
     values = [entity["v"] for entity in json.loads(text)]
     assert None in values
     assert all(v is None or math.isfinite(v) for v in values)
+
+
+@pytest.mark.parametrize("values", [["a", "b", "c"], ["a", "b"]])
+def test_weights_whose_total_overflows_still_follow_the_weights(values):
+    # 1e308 + 1e308 is infinite; the pick must still split between the two large weights and never
+    # reach the zero weight (nor, with two values, the position that has no value).
+    specs = json.dumps([{"name": "w", "type": "choice", "values": values, "weights": [1e308, 1e308, 0]}])
+    picks = [entity["w"] for entity in json.loads(generate_entities(5, 4000, specs))]
+    assert set(picks) == {"a", "b"}
+    assert 1800 < picks.count("a") < 2200
 
 
 @pytest.mark.parametrize(
@@ -131,6 +143,42 @@ def test_output_that_cannot_fit_raises_memory_error_at_once():
     with pytest.raises(MemoryError) as caught:
         generate_entities(1, 2**55, "[]")
     assert "bytes" in str(caught.value)
+
+
+# Under an address-space limit set in the child: the blocks of 30,000,000 small entities fit, the
+# blocks and the str together do not. The limit is measured from the child's own address space
+# and the text's exact length (the blocks take about 1.2 times the text, blocks and str about 2.2
+# times), so that it holds on any machine.
+STR_OUT_OF_MEMORY = textwrap.dedent(
+    """
+    import resource, tessary
+    specs = '[{"name":"a","type":"uniform_int","low":0,"high":9}]'
+    n = 30_000_000
+    tessary.generate_entities(1, 100_000, specs)  # the pool and its threads exist from here on
+    id_digits = sum(w * (min(n, 10**w) - 10 ** (w - 1)) for w in range(2, 9)) + 10
+    text_bytes = 14 * n + id_digits + 1  # {"id":I,"a":D} and a separator per entity, and [ ]
+    with open("/proc/self/status") as status:
+        used = next(int(l.split()[1]) * 1024 for l in status if l.startswith("VmSize:"))
+    limit = used + int(1.6 * text_bytes)
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    for attempt in range(2):  # the second fails the same way only if the first released it all
+        try:
+            tessary.generate_entities(1, n, specs)
+            print("returned")
+        except BaseException as e:
+            print(type(e).__name__, repr(str(e)))
+    """
+)
+
+
+@pytest.mark.slow
+@pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason="needs /proc")
+def test_no_memory_for_the_str_raises_memory_error_quietly():
+    result = run_python(STR_OUT_OF_MEMORY)
+    assert result.returncode == 0, result.stderr
+    # The interpreter's own MemoryError (no message), not the one of the blocks.
+    assert result.stdout.splitlines() == ["MemoryError ''"] * 2
+    assert result.stderr == ""
 
 
 # A choice with one value and more weights fails at the entity whose pick lands past the value.

@@ -11,8 +11,10 @@
 #include "output/json_writer.h"
 #include "records/entity_record.h"
 #include "records/panic.h"
+#include "pipeline/prepared_specs.h"
+#include "pipeline/text_stream.h"
+#include "pool/worker_pool.h"
 #include "specs/json_reader.h"
-#include "specs/read_specs.h"
 
 namespace tessary::vectors {
 namespace {
@@ -76,25 +78,18 @@ Problem take_case(const JsonValue& value, StreamCase& c) {
   return std::nullopt;
 }
 
-// The text of a case's range, written into `on_bytes` piece by piece: "[", each entity (the first
-// `keep` of them also copied into `first`), separated by ",", then "]".
-template <class OnBytes>
-void write_range(std::uint64_t seed, std::uint64_t start, std::uint64_t stop,
-                 const std::vector<AttrSpec>& specs, std::size_t keep,
-                 std::vector<std::string>& first, OnBytes&& on_bytes) {
-  const EntityLayout layout = layout_entities(specs);
-  const EntityKeys keys = prepare_entity_keys(layout);
-  EntityRecord record = make_entity_record(layout);
-  on_bytes(std::string_view("["));
-  for (std::uint64_t id = start; id < stop; ++id) {
-    if (id != start) on_bytes(std::string_view(","));
-    build_entity(seed, id, specs, record);
+// The texts of entities start .. start + count - 1, each built and written on its own.
+std::vector<std::string> entity_texts(std::uint64_t seed, std::uint64_t start, std::size_t count,
+                                      const PreparedSpecs& prepared) {
+  EntityRecord record = make_entity_record(prepared.layout);
+  std::vector<std::string> texts;
+  for (std::size_t k = 0; k < count; ++k) {
+    build_entity(seed, start + k, prepared.specs, record);
     OutputBuffer entity;
-    write_entity(record, keys, entity);
-    if (id - start < keep) first.emplace_back(entity.view());
-    on_bytes(entity.view());
+    write_entity(record, prepared.keys, entity);
+    texts.emplace_back(entity.view());
   }
-  on_bytes(std::string_view("]"));
+  return texts;
 }
 
 // Sets `digest` to that of generate_entities(seed, stop, specs), the block-parallel pipeline.
@@ -106,7 +101,7 @@ Problem pipeline_digest(const StreamCase& c, std::string& digest) {
   if (text == nullptr) return "the pipeline gave no text";
   Sha256 sha;
   for (const std::optional<OutputBuffer>& block : text->blocks) sha.update(block->view());
-  digest = sha.finish().hex();
+  digest = to_hex(sha.finish());
   return std::nullopt;
 }
 
@@ -147,13 +142,20 @@ std::variant<StreamVectors, std::string> load_stream_vectors(const std::string& 
 }
 
 std::variant<RangeText, std::string> regenerate(const StreamCase& c) {
-  auto read = read_specs(c.specs);
-  if (const ReadError* error = std::get_if<ReadError>(&read)) return error->display();
+  auto prepared = prepare_specs(c.specs);
+  if (const ReadError* error = std::get_if<ReadError>(&prepared)) return error->display();
+  auto& specs = std::get<std::unique_ptr<const PreparedSpecs>>(prepared);
   RangeText result;
+  result.first = entity_texts(c.seed, c.start, c.first.size(), *specs);
+  TextStream stream(std::move(specs), c.seed,
+                    {TextFormat::JsonArray, Compression::None, 0, c.start, c.stop}, global_pool());
   Sha256 sha;
-  write_range(c.seed, c.start, c.stop, std::get<std::vector<AttrSpec>>(read), c.first.size(),
-              result.first, [&sha](std::string_view bytes) { sha.update(bytes); });
-  result.sha256 = sha.finish().hex();
+  for (TextStream::Chunk chunk = stream.next(); chunk.status != OrderedWindow::Status::End;
+       chunk = stream.next()) {
+    if (chunk.status != OrderedWindow::Status::Ready) return std::string("the stream stopped");
+    sha.update(chunk.text);
+  }
+  result.sha256 = to_hex(sha.finish());
   return result;
 }
 

@@ -12,8 +12,8 @@
 // "first" holds the full text of the first entities of the range, "paths" the sampler paths the
 // case is meant to take (confirmed by the C++ tests, not by this checker).
 //
-// Everything here is single-threaded apart from the whole-range check, which runs the generation
-// pipeline on the process's worker pool.
+// The checks run the streaming writer and the generation pipeline on the process's worker pool;
+// call them from one thread at a time.
 #pragma once
 
 #include <cstdint>
@@ -55,7 +55,8 @@ struct RangeText {
   std::vector<std::string> first;
 };
 
-// Builds the entities start .. stop - 1 one by one and digests their text as it is written.
+// Streams the text of the entities start .. stop - 1 (the streaming writer, JSON array form) and
+// digests it as it comes; the first entities are built and written one by one on their own.
 // Returns the read error's display text when the specs do not read; a sampler panic propagates.
 std::variant<RangeText, std::string> regenerate(const StreamCase& c);
 

@@ -9,19 +9,18 @@
 #include <span>
 #include <string>
 
-#include "generators/entities/build_entity.h"
 #include "output/json_writer.h"
+#include "pipeline/block_text.h"
+#include "pipeline/prepared_specs.h"
+#include "pipeline/range_plan.h"
 #include "pool/worker_pool.h"
 #include "records/entity_record.h"
 #include "records/panic.h"
-#include "specs/read_specs.h"
 
 namespace tessary {
 namespace {
 
-// Block sizing: each block's text should be large enough that the per-block costs (a task, a
-// buffer, a copy) vanish, small enough that every thread gets several blocks to balance load.
-constexpr std::size_t TARGET_BLOCK_BYTES = 128 * 1024;
+// Every thread gets several blocks to balance the load (the plan sizes them).
 constexpr std::size_t BLOCKS_PER_THREAD = 4;
 
 using u128 = unsigned __int128;
@@ -110,52 +109,13 @@ bool output_is_ascii(std::span<const AttrSpec> specs) {
   });
 }
 
-struct BlockPlan {
-  std::uint64_t scale;
-  std::uint64_t per_block;    // entities per block (the last block may hold fewer)
-  std::size_t count;          // number of blocks
-  std::size_t reserve_bytes;  // initial buffer capacity of a full block
-};
-
-// Sizes the blocks from the text of entity 0, which is built here on the calling thread. If it
-// fails, that failure is the right one to report: entity 0 is the lowest index.
-BlockPlan plan_blocks(std::uint64_t seed, std::uint64_t scale, std::span<const AttrSpec> specs,
-                      const EntityLayout& layout, const EntityKeys& keys, std::size_t threads) {
-  EntityRecord record = make_entity_record(layout);
-  build_entity(seed, 0, specs, record);
-  OutputBuffer first;
-  write_entity(record, keys, first);
-  // Later ids carry more digits than "0": allow for the widest id.
-  const std::size_t entity_bytes = first.size() + 1 + 19;
-
-  std::uint64_t per_block = std::max<std::size_t>(1, TARGET_BLOCK_BYTES / entity_bytes);
-  const std::uint64_t samples_per_entity = std::max<std::size_t>(1, specs.size());
-  per_block =
-      std::min(per_block, std::max<std::uint64_t>(1, MAX_BLOCK_SAMPLES / samples_per_entity));
-  const std::uint64_t wanted_blocks = static_cast<std::uint64_t>(threads) * BLOCKS_PER_THREAD;
-  per_block =
-      std::max<std::uint64_t>(1, std::min(per_block, (scale + wanted_blocks - 1) / wanted_blocks));
-  const std::uint64_t count = (scale + per_block - 1) / per_block;
-  return {scale, per_block, static_cast<std::size_t>(count),
-          static_cast<std::size_t>(per_block * (first.size() + 1) + 2)};
-}
-
-// Builds and writes the entities of block b into its own buffer, reusing one record.
-OutputBuffer build_block(const BlockPlan& plan, std::size_t b, std::uint64_t seed,
-                         std::span<const AttrSpec> specs, const EntityLayout& layout,
-                         const EntityKeys& keys) {
-  const std::uint64_t begin = b * plan.per_block;
-  const std::uint64_t end = std::min(plan.scale, begin + plan.per_block);
+// Builds the text of block b into its own buffer, reusing one record per block.
+OutputBuffer build_block(const RangePlan& plan, std::uint64_t b, std::uint64_t seed,
+                         const PreparedSpecs& prepared) {
   OutputBuffer buffer;
-  buffer.reserve(plan.reserve_bytes);
-  EntityRecord record = make_entity_record(layout);
-  buffer.append(b == 0 ? "[" : ",", 1);
-  for (std::uint64_t i = begin; i < end; ++i) {
-    if (i != begin) buffer.append(",", 1);
-    build_entity(seed, i, specs, record);
-    write_entity(record, keys, buffer);
-  }
-  if (end == plan.scale) buffer.append("]", 1);
+  EntityRecord record = make_entity_record(prepared.layout);
+  append_block_text(plan, b, TextFormat::JsonArray, seed, prepared.specs, prepared.keys, record,
+                    buffer);
   // The reservation was sized from entity 0 alone. When this block's entities turned out much
   // shorter, keep only what they need: every block is held until the text is assembled, and
   // thousands of mostly empty reservations would hold many times the text's size.
@@ -199,9 +159,9 @@ std::uint64_t physical_memory_bytes() {
 GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
                                  std::string_view specs_json, const GenerateLimits& limits,
                                  const CollectControl& control) {
-  auto read = read_specs(specs_json);
+  auto read = prepare_specs(specs_json);
   if (ReadError* error = std::get_if<ReadError>(&read)) return std::move(*error);
-  const std::vector<AttrSpec>& specs = std::get<std::vector<AttrSpec>>(read);
+  const PreparedSpecs& prepared = *std::get<std::unique_ptr<const PreparedSpecs>>(read);
 
   WorkerPool& pool = global_pool();  // created by the first call of the process, also for 0
   if (scale == 0) {
@@ -212,37 +172,40 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
     return text;
   }
 
-  // The record list of `scale` entities must fit in the address space, as the count promises.
+  // Every entity of the result is held in memory at once, as the count promises to fit in the
+  // address space.
   if (scale > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
                   sizeof(EntityRecord)) {
     panic("capacity overflow");
   }
-  const EntityLayout layout = layout_entities(specs);
 
   // Refuse at once an output that cannot fit, instead of failing after hours of work.
-  const EntityKeys keys = prepare_entity_keys(layout);  // names escaped once, shared read-only
-  const std::uint64_t needed = shortest_output(scale, specs, layout, keys);
+  const std::uint64_t needed =
+      shortest_output(scale, prepared.specs, prepared.layout, prepared.keys);
   if (needed > limits.max_text_bytes)
     return OutputTooLarge{needed, limits.max_text_bytes, "the largest string"};
   if (limits.memory_bytes != 0 && needed > limits.memory_bytes) {
     return OutputTooLarge{needed, limits.memory_bytes, "physical memory"};
   }
 
-  const BlockPlan plan = plan_blocks(seed, scale, specs, layout, keys, pool.thread_count());
+  // Entity 0 is built first, on this thread: if it fails, that failure is the one to report.
+  EntityRecord first = make_entity_record(prepared.layout);
+  const RangePlan plan = plan_range(seed, 0, scale, prepared.specs, prepared.keys, first,
+                                    pool.thread_count() * BLOCKS_PER_THREAD);
+  const std::size_t count = static_cast<std::size_t>(plan.count);
   GeneratedText text;
-  text.blocks.resize(plan.count);
+  text.blocks.resize(count);
   const CollectResult collected = collect_indexed(
-      pool, plan.count,
-      [&](std::size_t b) { return build_block(plan, b, seed, specs, layout, keys); },
+      pool, count, [&](std::size_t b) { return build_block(plan, b, seed, prepared); },
       std::span<std::optional<OutputBuffer>>(text.blocks), control);
   if (collected.cancelled) return Cancelled{};
-  if (collected.filled != plan.count) {
+  if (collected.filled != count) {
     const std::uint64_t written = std::min<std::uint64_t>(scale, collected.filled * plan.per_block);
     panic("expected " + std::to_string(scale) + " total writes, but got " +
           std::to_string(written));
   }
 
-  text.ascii = output_is_ascii(specs);
+  text.ascii = output_is_ascii(prepared.specs);
   for (const std::optional<OutputBuffer>& block : text.blocks) text.length += block->size();
   return text;
 }

@@ -1,10 +1,8 @@
 // The body of one generate_entities call: specs text in, JSON text out.
 //
 // The specs are read first (whatever the count), then the index range is cut into contiguous
-// blocks that the worker pool builds in parallel: each block builds its entities in ascending
-// order into one reused record and writes their text straight into the block's own buffer. The
-// JSON text is the concatenation of the blocks' bytes in block order: the first block starts with
-// "[", every later block with ",", and the last one ends with "]".
+// blocks (pipeline/range_plan.h) that the worker pool builds in parallel, each into its own buffer
+// (pipeline/block_text.h); the JSON text is the concatenation of the blocks' bytes in block order.
 //
 // Failures: a malformed specs document, an output that cannot fit and a cancelled call are
 // returned as values; sampler failures and internal checks are panics (tessary::Panic, the one of
@@ -49,11 +47,6 @@ struct GenerateLimits {
   std::uint64_t max_text_bytes;  // the largest text the caller can turn into a string
   std::uint64_t memory_bytes;    // the machine's physical memory
 };
-
-// A block samples at most this many attributes (its entities times the specs), so that a
-// cancelled call, which stops between blocks, stops within milliseconds even where many specs
-// write little text (specs sharing one name write one member).
-inline constexpr std::uint64_t MAX_BLOCK_SAMPLES = std::uint64_t{1} << 18;
 
 // Requires: specs_json is UTF-8 and stays valid for the whole call. `control` may cancel the call
 // (then the result is Cancelled, after every piece of work has stopped). Runs the entity builds on

@@ -45,18 +45,18 @@ inline std::uint64_t uniform_index(std::uint64_t n, Xoshiro256PlusPlus& rng) {
   return widening_pick<std::uint64_t>(n, [&rng] { return rng.next_u64(); });
 }
 
-// A weighted index in 0..weights.size()-1. Requires at least one weight. The total is summed in
-// list order from -0.0; t = unit_f64 * total; then each weight in turn is taken off t and the first
-// position where t <= 0 is the pick. A scan that never stops (t NaN, or rounding leaving t above 0)
-// picks the last position. Zero weights are passed over unless t is already <= 0, so a draw of
-// exactly 0 picks position 0. Takes exactly one step.
+// A weighted index in 0..weights.size()-1. Requires at least one weight, and `total` the sum of the
+// weights added in list order from -0.0 (make_choice computes it once per call). t = unit_f64 *
+// total; then each weight in turn is taken off t and the first position where t <= 0 is the pick.
+// A scan that never stops (t NaN, or rounding leaving t above 0) picks the last position. Zero
+// weights are passed over unless t is already <= 0, so a draw of exactly 0 picks position 0. Takes
+// exactly one step.
 //
 // Where the scan stops is as random as the draw, so a branch on it would be mispredicted about
 // every other entity. The scan is therefore branch-free within blocks of eight weights and looks
 // at whether it has stopped only at the end of a block.
-inline std::size_t weighted_pick(std::span<const double> weights, Xoshiro256PlusPlus& rng) {
-  double total = -0.0;
-  for (double w : weights) total += w;
+inline std::size_t weighted_pick(std::span<const double> weights, double total,
+                                 Xoshiro256PlusPlus& rng) {
   double t = unit_f64(rng) * total;
   const std::size_t k = weights.size();
   std::size_t pick = k - 1;

@@ -103,8 +103,9 @@ inline AttributeValue sample_normal(const Normal& params, Xoshiro256PlusPlus& rn
 inline AttributeValue sample_choice(const Choice& params, Xoshiro256PlusPlus& rng) {
   const std::uint64_t n = params.values.size();
   if (n == 0) return AttributeValue::null();
-  const std::uint64_t index =
-      params.weights.empty() ? uniform_index(n, rng) : weighted_pick(params.weights, rng);
+  const std::uint64_t index = params.weights.empty()
+                                  ? uniform_index(n, rng)
+                                  : weighted_pick(pick_weights(params), params.weight_total, rng);
   if (index >= n) [[unlikely]] {
     sampler_failure::index_out_of_bounds(n, index);
   }

@@ -17,8 +17,8 @@ inline std::vector<AttrSpec> five_example_specs() {
       {"age", UniformInt{18, 80}},
       {"score", UniformFloat{0.0, 1.0}},
       {"iq", Normal{100.0, 15.0, std::nullopt, std::nullopt}},
-      {"pick", Choice{tens, {}}},
-      {"weighted", Choice{tens, {1.0, 2.0, 3.0}}},
+      {"pick", make_choice(tens, {})},
+      {"weighted", make_choice(tens, {1.0, 2.0, 3.0})},
   };
 }
 

@@ -1,4 +1,5 @@
 #include "generators/entities/generate.h"
+#include "pipeline/range_plan.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +57,7 @@ TEST(GenerateEntities, BlocksOfSpecsThatWriteLittleAreCutByTheirSamples) {
   const std::size_t blocks = std::get<GeneratedText>(result).blocks.size();
   // Sized by text alone, a block would hold a few thousand of these entities, or a quarter of a
   // thread's share of them.
-  const std::uint64_t per_block = MAX_BLOCK_SAMPLES / spec_count;
+  const std::uint64_t per_block = MAX_BLOCK_WORK / spec_count;
   EXPECT_GE(blocks, (scale + per_block - 1) / per_block);
 }
 

@@ -18,6 +18,12 @@ using testing::steps_between;
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+double total_of(const std::vector<double>& weights) {
+  double total = -0.0;
+  for (double w : weights) total += w;
+  return total;
+}
+
 TEST(UniformIndex, PinnedDrawsShowTheWordSizeAndTheCorrection) {
   struct Case {
     const char* label;
@@ -79,7 +85,8 @@ TEST(WeightedPick, CornerCasesPickAsTheScanDictates) {
     for (std::uint64_t seed = 0; seed < 500; ++seed) {
       Xoshiro256PlusPlus rng = seed_from_u64(seed);
       const Xoshiro256PlusPlus before = rng;
-      ASSERT_EQ(weighted_pick(c.weights, rng), c.always) << c.label << ", seed " << seed;
+      ASSERT_EQ(weighted_pick(c.weights, total_of(c.weights), rng), c.always)
+          << c.label << ", seed " << seed;
       ASSERT_EQ(steps_between(before, rng), 1) << c.label;
     }
   }
@@ -101,15 +108,13 @@ TEST(WeightedPick, ExtremeDrawsPickTheEnds) {
   };
   for (const Case& c : cases) {
     Xoshiro256PlusPlus rng = rng_drawing_first(c.first_draw);
-    EXPECT_EQ(weighted_pick(c.weights, rng), c.index) << c.label;
+    EXPECT_EQ(weighted_pick(c.weights, total_of(c.weights), rng), c.index) << c.label;
   }
 }
 
 // The plain early-exit scan, as the pick is defined; weighted_pick scans branch-free in blocks.
 std::size_t reference_pick(const std::vector<double>& weights, double unit) {
-  double total = -0.0;
-  for (double w : weights) total += w;
-  double t = unit * total;
+  double t = unit * total_of(weights);
   for (std::size_t j = 0; j < weights.size(); ++j) {
     t -= weights[j];
     if (t <= 0) return j;
@@ -129,7 +134,8 @@ TEST(WeightedPick, AgreesWithThePlainScanOnLongAndOddLists) {
     for (std::uint64_t seed = 0; seed < 50; ++seed) {
       Xoshiro256PlusPlus rng = seed_from_u64(seed);
       Xoshiro256PlusPlus unit_rng = rng;
-      ASSERT_EQ(weighted_pick(weights, rng), reference_pick(weights, unit_f64(unit_rng)))
+      ASSERT_EQ(weighted_pick(weights, total_of(weights), rng),
+                reference_pick(weights, unit_f64(unit_rng)))
           << "list " << list << ", seed " << seed;
     }
   }

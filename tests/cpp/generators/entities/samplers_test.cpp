@@ -234,7 +234,7 @@ JsonValue number(std::uint64_t n) {
 }
 
 TEST(SampleChoice, EmptyValuesGiveNullWithoutADraw) {
-  for (const Choice& choice : {Choice{{}, {}}, Choice{{}, {1.0, 2.0}}}) {
+  for (const Choice& choice : {make_choice({}, {}), make_choice({}, {1.0, 2.0})}) {
     Xoshiro256PlusPlus rng = seed_from_u64(5);
     const Xoshiro256PlusPlus before = rng;
     EXPECT_EQ(sample_choice(choice, rng).kind, AttributeValue::Kind::Null);
@@ -245,10 +245,9 @@ TEST(SampleChoice, EmptyValuesGiveNullWithoutADraw) {
 TEST(SampleChoice, BorrowsThePickedValueFromTheSpec) {
   JsonObject object;
   object.insert_or_assign("k", JsonValue(std::string("v")));
-  const Choice unweighted{{JsonArray{number(1), number(2)}, JsonValue(object), JsonValue(nullptr)},
-                          {}};
-  Choice weighted = unweighted;
-  weighted.weights = {0, 0, 1};
+  const Choice unweighted = make_choice(
+      {JsonArray{number(1), number(2)}, JsonValue(object), JsonValue(nullptr)}, {});
+  const Choice weighted = make_choice(unweighted.values, {0, 0, 1});
   bool picked[3] = {};
   for (std::uint64_t seed = 0; seed < 200; ++seed) {
     Xoshiro256PlusPlus rng = seed_from_u64(seed);
@@ -289,9 +288,9 @@ TEST(SampleAttribute, UnusableParametersPanicWithTheirMessage) {
       {Normal{0.0, -kInf, {}, {}}, range_error + "BadVariance", 0},
       {Normal{0.0, kNaN, {}, {}}, range_error + "BadVariance", 0},
       // The largest draw makes the weighted pick land on the last weight, which has no value.
-      {Choice{{number(1), number(2)}, {1, 1, 1}},
+      {make_choice({number(1), number(2)}, {1, 1, 1}),
        "index out of bounds: the len is 2 but the index is 2", 1},
-      {Choice{{number(1)}, {0, 1}}, "index out of bounds: the len is 1 but the index is 1", 1},
+      {make_choice({number(1)}, {0, 1}), "index out of bounds: the len is 1 but the index is 1", 1},
   };
   for (const Case& c : cases) {
     const AttrSpec spec{"x", c.kind};

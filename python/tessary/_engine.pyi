@@ -1,0 +1,46 @@
+from collections.abc import Callable, Iterator
+from typing import IO
+
+def write_text(
+    target: int | IO[bytes],
+    seed: int,
+    scale: int,
+    specs_json: str,
+    format: str,
+    compression: str | None,
+    level: int | None,
+    start: int,
+    stop: int | None,
+    digest: bool,
+    progress: Callable[[int, int, int], object] | None,
+) -> tuple[int, int, int, str | None, str | None]: ...
+
+class TextChunks(Iterator[bytes]):
+    def __next__(self) -> bytes: ...
+    def close(self) -> None: ...
+
+def iter_text(
+    seed: int,
+    scale: int,
+    specs_json: str,
+    format: str,
+    compression: str | None,
+    level: int | None,
+    start: int,
+    stop: int | None,
+) -> TextChunks: ...
+
+def panic_exception() -> type[BaseException]: ...
+
+class Batches:
+    def __arrow_c_schema__(self) -> object: ...
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+def generate_batches(
+    seed: int,
+    scale: int,
+    specs_json: str,
+    start: int,
+    stop: int | None,
+    batch_rows: int | None,
+) -> Batches: ...

@@ -1,0 +1,107 @@
+// Column schema: the typed columns that hold the entities of a spec list, fixed by the specs alone.
+//
+// A record batch has the column `id` (uint64) first, then one column per distinct attribute name,
+// in the order of the name's first spec, holding the value of the name's last spec (the member
+// that the JSON text keeps) and typed by that last spec:
+//   uniform_int                 int64
+//   uniform_float, normal       float64, null where the value is not finite
+//   choice, by its values (JSON nulls among them are nulls of the column's type):
+//     all integers fitting int64               int64
+//     all numbers, each exact as a double      float64
+//     all strings                              dictionary<int32, utf8>, the distinct strings in
+//                                              first-seen order
+//     all booleans                             bool
+//     none, or only nulls                      the null type
+//     anything else                            utf8 holding each value's compact JSON text as the
+//                                              JSON writer writes it, typed `arrow.json`
+//
+// The cell of a choice column depends only on which value the entity picked, so planning the
+// schema also works out, once, each value's cell (a lookup table); a block builder turns a
+// picked value into its cell with one load.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "nanoarrow/nanoarrow.h"
+#include "records/attr_spec.h"
+#include "records/entity_record.h"
+
+namespace tessary {
+
+enum class ColumnKind : std::uint8_t {
+  Int64,             // uniform_int
+  Float64,           // uniform_float and normal
+  ChoiceNull,        // choice with no values, or only null ones
+  ChoiceInt64,       // choice of integers that fit int64
+  ChoiceFloat64,     // choice of numbers that are all exact as doubles
+  ChoiceBool,        // choice of booleans
+  ChoiceDictionary,  // choice of strings
+  ChoiceJson,        // any other choice: the values' JSON text
+};
+
+// What a choice column holds for each of its spec's values, by value index.
+struct ChoiceCells {
+  const JsonValue* values = nullptr;  // the spec's values: a borrowed value's index is its offset
+  std::size_t count = 0;              // number of values
+  std::vector<std::uint8_t> valid;    // 0 where the value is JSON null, else 1
+  // One word per value: ChoiceInt64 the integer, ChoiceFloat64 the double's bits, ChoiceBool 0 or
+  // 1, ChoiceDictionary the index of the string in `texts`; ChoiceJson leaves it 0 (the value's
+  // text is entry `index` of `texts`). Null values hold 0.
+  std::vector<std::uint64_t> words;
+  // ChoiceDictionary: the distinct strings, first-seen order. ChoiceJson: the JSON text of every
+  // value, null ones as empty texts. Entry e is text[offsets[e], offsets[e + 1]); as Arrow utf8
+  // offsets, they are copied into a batch as they are.
+  std::string text;
+  std::vector<std::int32_t> offsets{0};
+};
+
+struct Column {
+  std::string_view name;  // the attribute name (points into the specs)
+  ColumnKind kind = ColumnKind::Int64;
+  bool nullable = false;
+  ChoiceCells choice;  // for the Choice kinds
+};
+
+struct ColumnSchema {
+  // columns[m] holds member m of the layout (layout.member_names[m]); the id column comes before
+  // them in every batch and is not listed.
+  std::vector<Column> columns;
+  // The longest text of a cell of the JSON text columns: a batch column's text must stay below
+  // 2^31 bytes (utf8 offsets are int32), which bounds the rows of a batch.
+  std::uint64_t max_cell_text_bytes = 0;
+};
+
+// A spec list that cannot be laid out as columns; `message` says which spec and why.
+struct ColumnSchemaError {
+  std::string message;
+};
+
+// Plans the columns of a spec list. Refuses a spec named "id" (the id column has that name), a
+// name holding U+0000 (an Arrow field name is a C string), and a choice whose distinct strings or
+// JSON texts take 2^31 bytes or more together (too large for a batch column).
+//
+// Requires: layout == layout_entities(specs); the specs outlive the schema (names and the choice
+// tables point into them). The schema is immutable afterwards and may be shared by threads.
+std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrSpec> specs,
+                                                           const EntityLayout& layout);
+
+// The most rows a batch of this schema may hold: 2^31 - 1, fewer when its JSON text columns would
+// outgrow int32 offsets (at least 1, since plan_columns refuses larger texts).
+std::uint64_t max_batch_rows(const ColumnSchema& schema);
+
+// The Arrow storage type of a column kind: int64, double, null, bool, int32 (the dictionary
+// indices; the dictionary is utf8) and utf8.
+ArrowType column_storage_type(ColumnKind kind);
+
+// Writes the Arrow schema of the record batches into `out` (a struct of the id column and the
+// columns, in order; `out` must be released by its owner). Throws std::bad_alloc when memory runs
+// out; nothing is left allocated then.
+void export_arrow_schema(const ColumnSchema& schema, ArrowSchema* out);
+
+}  // namespace tessary

@@ -1,0 +1,51 @@
+// Block compression: each block of a streamed text becomes one gzip member or one zstd frame.
+//
+// Both formats allow members (frames) to follow each other in one file, and their decompressors
+// give the concatenation of the members' contents, so blocks compressed independently, on the
+// worker threads that built them, make one valid compressed stream. A member depends only on its
+// block's text, the format and the level (and on the zlib or libzstd version), so the compressed
+// bytes are the same for any thread count. gzip members carry mtime 0 and no file name.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "output/output_buffer.h"
+
+struct z_stream_s;
+struct ZSTD_CCtx_s;
+
+namespace tessary {
+
+enum class Compression : std::uint8_t { None, Gzip, Zstd };
+
+// gzip 6 and zstd 3, the usual defaults of the two tools.
+int default_level(Compression compression);
+
+// Why `level` cannot be used with `compression` ("gzip levels are 0 to 9", ...), or nullopt.
+std::optional<std::string> level_error(Compression compression, int level);
+
+// One compressor per thread of work, reused for block after block. Not thread-safe.
+class FrameCompressor {
+ public:
+  // Requires: compression != None and level_error(compression, level) is nullopt. Throws
+  // std::bad_alloc when the library's state cannot be allocated.
+  FrameCompressor(Compression compression, int level);
+  ~FrameCompressor();
+  FrameCompressor(const FrameCompressor&) = delete;
+  FrameCompressor& operator=(const FrameCompressor&) = delete;
+
+  // Replaces the contents of `out` with `text` compressed as one complete member (frame).
+  // Throws std::bad_alloc when memory runs out; any other library failure is a Panic.
+  void compress(std::string_view text, OutputBuffer& out);
+
+ private:
+  Compression compression_;
+  int level_;
+  z_stream_s* deflate_ = nullptr;
+  ZSTD_CCtx_s* zstd_ = nullptr;
+};
+
+}  // namespace tessary

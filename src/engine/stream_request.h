@@ -1,0 +1,28 @@
+// The arguments that every streaming entry point shares, converted and checked at the call.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <memory>
+#include <variant>
+
+#include "module/pending_error.h"
+#include "pipeline/prepared_specs.h"
+#include "pipeline/text_stream.h"
+
+namespace tessary::engine {
+
+struct StreamRequest {
+  std::uint64_t seed = 0;
+  std::unique_ptr<const PreparedSpecs> specs;
+  TextStreamOptions options;
+};
+
+// From the bound arguments seed, scale, specs_json, format ("json" or "jsonl"), compression
+// (None, "gzip" or "zstd"), level (None or an int), start and stop (None: scale). Reads the specs:
+// their error is a ValueError with the reader's text, like generate_entities'. The range must
+// satisfy 0 <= start <= stop <= scale (ValueError). Requires the GIL.
+std::variant<StreamRequest, module::PendingError> read_stream_request(PyObject* const* bound);
+
+}  // namespace tessary::engine

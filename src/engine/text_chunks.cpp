@@ -1,0 +1,159 @@
+#include "engine/text_chunks.h"
+
+#include <memory>
+
+#include "engine/caller_duties.h"
+#include "engine/engine_state.h"
+#include "engine/gil.h"
+#include "engine/stream_request.h"
+#include "module/arguments.h"
+#include "module/run_entry.h"
+#include "pool/worker_pool.h"
+
+namespace tessary::engine {
+namespace {
+
+using module::CallResult;
+using module::PendingError;
+
+struct TextChunks {
+  PyObject_HEAD
+  TextStream* stream;  // owned; null once the iteration has ended or was closed
+  bool busy;           // a next() is running (it releases the GIL)
+};
+
+// Cancels the blocks in flight, waits for them with the GIL released and frees the stream.
+void end_stream(TextChunks* self) {
+  TextStream* stream = self->stream;
+  self->stream = nullptr;
+  if (stream == nullptr) return;
+  stream->cancel();
+  Py_BEGIN_ALLOW_THREADS
+  delete stream;
+  Py_END_ALLOW_THREADS
+}
+
+CallResult next_chunk(TextChunks* self) {
+  for (;;) {
+    TextStream::Chunk chunk;
+    {
+      GilRelease gil;
+      CallerDuties duties(gil, nullptr, 0);
+      chunk = self->stream->next(duties.control());
+    }
+    if (chunk.status == OrderedWindow::Status::End) return nullptr;  // StopIteration
+    if (chunk.status == OrderedWindow::Status::Stopped) return PendingError();  // error is set
+    if (chunk.bytes.empty()) continue;  // an empty range's JSON Lines
+    PyObject* bytes =
+        PyBytes_FromStringAndSize(chunk.bytes.data(), static_cast<Py_ssize_t>(chunk.bytes.size()));
+    if (bytes == nullptr) return PendingError::fetch();
+    return bytes;
+  }
+}
+
+PyObject* text_chunks_next(PyObject* object) {
+  auto* self = reinterpret_cast<TextChunks*>(object);
+  if (self->stream == nullptr) return nullptr;
+  if (self->busy) {
+    PyErr_SetString(PyExc_ValueError, "iter_text() iterator already executing");
+    return nullptr;
+  }
+  self->busy = true;
+  PyObject* result = module::run_entry([&] { return next_chunk(self); });
+  self->busy = false;
+  if (result == nullptr) end_stream(self);  // the end, or a failure: nothing more comes
+  return result;
+}
+
+PyObject* text_chunks_close(PyObject* object, PyObject*) {
+  auto* self = reinterpret_cast<TextChunks*>(object);
+  if (self->busy) {
+    PyErr_SetString(PyExc_ValueError, "iter_text() iterator already executing");
+    return nullptr;
+  }
+  end_stream(self);
+  Py_RETURN_NONE;
+}
+
+void text_chunks_dealloc(PyObject* object) {
+  auto* self = reinterpret_cast<TextChunks*>(object);
+  PyTypeObject* type = Py_TYPE(object);
+  PyObject_GC_UnTrack(object);
+  end_stream(self);
+  type->tp_free(object);
+  Py_DECREF(type);
+}
+
+int text_chunks_traverse(PyObject* object, visitproc visit, void* arg) {
+  Py_VISIT(Py_TYPE(object));
+  return 0;
+}
+
+PyMethodDef TEXT_CHUNKS_METHODS[] = {
+    {"close", text_chunks_close, METH_NOARGS,
+     "Stop: cancel the blocks in flight and free everything."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot TEXT_CHUNKS_SLOTS[] = {
+    {Py_tp_doc, const_cast<char*>("The bytes of a streamed text, block by block.")},
+    {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(text_chunks_next)},
+    {Py_tp_methods, TEXT_CHUNKS_METHODS},
+    {Py_tp_dealloc, reinterpret_cast<void*>(text_chunks_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(text_chunks_traverse)},
+    {0, nullptr},
+};
+
+PyType_Spec TEXT_CHUNKS_SPEC = {
+    "tessary._engine.TextChunks",
+    sizeof(TextChunks),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION |
+        Py_TPFLAGS_IMMUTABLETYPE,
+    TEXT_CHUNKS_SLOTS,
+};
+
+constexpr const char* ITER_PARAMS[] = {"seed",  "scale", "specs_json", "format",
+                                       "compression", "level", "start", "stop"};
+constexpr module::Signature ITER_SIGNATURE{"iter_text", ITER_PARAMS, 8};
+
+PyObject* iter_text_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                          PyObject* kwnames) {
+  return module::run_entry([&]() -> CallResult {
+    PyObject* bound[8];
+    if (auto error = module::bind_arguments(ITER_SIGNATURE, args, nargsf, kwnames, bound)) {
+      return std::move(*error);
+    }
+    auto read = read_stream_request(bound);
+    if (auto* error = std::get_if<PendingError>(&read)) return std::move(*error);
+    StreamRequest& request = std::get<StreamRequest>(read);
+    std::unique_ptr<TextStream> stream;
+    {
+      GilRelease gil;  // planning builds entity `start`
+      stream = std::make_unique<TextStream>(std::move(request.specs), request.seed,
+                                            request.options, global_pool());
+    }
+    auto* type = reinterpret_cast<PyTypeObject*>(engine_state(module).text_chunks_type);
+    auto* self = PyObject_GC_New(TextChunks, type);
+    if (self == nullptr) return PendingError::fetch();
+    self->stream = stream.release();
+    self->busy = false;
+    PyObject_GC_Track(reinterpret_cast<PyObject*>(self));
+    return reinterpret_cast<PyObject*>(self);
+  });
+}
+
+}  // namespace
+
+PyObject* make_text_chunks_type(PyObject* module) {
+  return PyType_FromModuleAndSpec(module, &TEXT_CHUNKS_SPEC, nullptr);
+}
+
+PyMethodDef iter_text_def = {
+    "iter_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(iter_text_entry)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "iter_text(seed, scale, specs_json, format, compression, level, start, stop)\n--\n\n"
+    "The text of entities [start, stop) as an iterator of bytes chunks."};
+
+}  // namespace tessary::engine

@@ -1,0 +1,19 @@
+// write_text: streams the text of an id range to a file descriptor or a binary file object.
+#pragma once
+
+#include <Python.h>
+
+namespace tessary::engine {
+
+// write_text(target, seed, scale, specs_json, format, compression, level, start, stop, digest,
+//            progress) -> (entities, text_bytes, bytes_written, digest, text_digest)
+//
+// `target` is an int (a file descriptor, written with the GIL released) or an object with a
+// write method taking bytes (called with the GIL). Blocks are built on the worker pool while the
+// caller writes finished ones in order. Digests are SHA-256 hex texts, or None without `digest`.
+// Failures: a spec or argument error before anything is written; a sampler's failure as
+// PanicException with the lowest failing id's message (no report is printed); a write error as
+// OSError with its errno; a signal handler's or the progress callable's exception as itself.
+extern PyMethodDef write_text_def;
+
+}  // namespace tessary::engine

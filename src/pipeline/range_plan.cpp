@@ -1,0 +1,57 @@
+#include "pipeline/range_plan.h"
+
+#include <algorithm>
+
+#include "generators/entities/build_entity.h"
+#include "output/output_buffer.h"
+
+namespace tessary {
+
+std::uint64_t entity_work(std::span<const AttrSpec> specs) {
+  std::uint64_t work = 0;
+  for (const AttrSpec& spec : specs) {
+    // A weighted pick subtracts weights one after another (a dependent chain of about a nanosecond
+    // each) until it stops, on average half-way and at worst at the end: a quarter of the weights
+    // in units of a scalar sample (a few nanoseconds) covers the worst case.
+    const Choice* choice = std::get_if<Choice>(&spec.kind);
+    work += 1 + (choice != nullptr ? choice->weights.size() / 4 : 0);
+  }
+  return std::max<std::uint64_t>(1, work);
+}
+
+RangePlan plan_range(std::uint64_t seed, std::uint64_t start, std::uint64_t stop,
+                     std::span<const AttrSpec> specs, const EntityKeys& keys,
+                     EntityRecord& record, std::uint64_t min_blocks) {
+  RangePlan plan;
+  plan.start = start;
+  plan.stop = stop;
+  const std::uint64_t ids = stop - start;
+  if (ids == 0) return plan;
+  build_entity(seed, start, specs, record);
+  OutputBuffer first;
+  write_entity(record, keys, first);
+  plan.entity_bytes = first.size();
+  // Later ids may carry more digits than entity `start`'s: allow for the widest id (20 digits)
+  // and the separator.
+  const std::size_t widest_entity = first.size() + 1 + 20;
+
+  std::uint64_t per_block = std::max<std::size_t>(1, TARGET_BLOCK_BYTES / widest_entity);
+  per_block = std::min(per_block, std::max<std::uint64_t>(1, MAX_BLOCK_WORK / entity_work(specs)));
+  const std::uint64_t wanted = std::max<std::uint64_t>(1, min_blocks);
+  per_block = std::max<std::uint64_t>(1, std::min(per_block, ids / wanted + (ids % wanted != 0)));
+  plan.per_block = per_block;
+  plan.count = ids / per_block + (ids % per_block != 0);
+  return plan;
+}
+
+RangePlan plan_fixed_blocks(std::uint64_t start, std::uint64_t stop, std::uint64_t per_block) {
+  RangePlan plan;
+  plan.start = start;
+  plan.stop = stop;
+  plan.per_block = std::max<std::uint64_t>(1, per_block);
+  const std::uint64_t ids = stop - start;
+  if (ids != 0) plan.count = ids / plan.per_block + (ids % plan.per_block != 0);
+  return plan;
+}
+
+}  // namespace tessary
