@@ -9,11 +9,11 @@
 #include "generators/entities/build_entity.h"
 #include "generators/entities/generate.h"
 #include "output/json_writer.h"
-#include "records/entity_record.h"
-#include "records/panic.h"
 #include "pipeline/prepared_specs.h"
 #include "pipeline/text_stream.h"
 #include "pool/worker_pool.h"
+#include "records/entity_record.h"
+#include "records/panic.h"
 #include "specs/json_reader.h"
 
 namespace tessary::vectors {

@@ -13,6 +13,7 @@
 //   choice.empty  choice.uniform  choice.uniform_correction  choice.weighted
 //   choice.zero_weight_passed  choice.zero_total  choice.negative_weight
 //   text.non_ascii  text.escapes  names.repeated  specs.none  ids.top_of_u64
+// (and range.empty, which the vectors test tells from the range itself).
 #pragma once
 
 #include <bit>
