@@ -50,6 +50,26 @@ ensure_debian_packages() {
   fi
 }
 
+# Makes dpkg accept packages of another architecture (for cross builds), when root.
+ensure_foreign_architecture() {
+  dpkg --print-foreign-architectures | grep -qx "$1" && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    say "adding the $1 architecture to dpkg"
+    dpkg --add-architecture "$1"
+    apt-get update -qq
+  else
+    say "run: sudo dpkg --add-architecture $1 && sudo apt-get update"
+    return 1
+  fi
+}
+
+# Runs a command and says how long it took.
+timed() {
+  local start=$SECONDS
+  "$@"
+  say "took $((SECONDS - start)) s: $*"
+}
+
 # The clang runtime package carries the major version of the clang that is installed.
 clang_runtime_package() {
   local major

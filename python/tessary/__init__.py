@@ -6,9 +6,12 @@ text on any number of threads. ``write`` streams any id range of them to a file 
 as JSON or JSON Lines (optionally compressed) or Parquet; ``iter_text`` yields the same bytes in
 chunks; ``generate_batches`` hands them over as Arrow record batches.
 ``make_seed()`` draws a fresh seed from the operating system.
+
+``STREAM_VERSION`` numbers the stream contract (docs/stability.md): the same arguments give the same
+bytes for as long as it stays the same, and any change of a single output byte raises it.
 """
 
-from typing import Any
+from typing import Any, Final
 
 from tessary._core import generate_entities, make_seed
 from tessary.checking import SpecProblem, check_specs
@@ -16,8 +19,8 @@ from tessary.columns import generate_batches
 from tessary.writing import WriteResult, iter_text, write
 
 # The version of the byte streams: the same seed, scale, specs and format give the same bytes in
-# every release that has the same stream version.
-STREAM_VERSION = 1
+# every release that has the same stream version (docs/stability.md).
+STREAM_VERSION: Final = 1
 
 __all__ = [
     "PanicException",

@@ -24,6 +24,7 @@ DOCS = Path(__file__).resolve().parents[2] / "docs"
 GUIDE = DOCS / "specs.md"
 STREAMING = DOCS / "streaming.md"
 COLUMNS_GUIDE = DOCS / "columns.md"
+STABILITY = DOCS / "stability.md"
 
 FENCED_BLOCK = re.compile(
     r"^(?:<!-- file: (?P<file>\S+) -->\n)?```(?P<lang>\w*)\n(?P<body>.*?)^```$",
@@ -138,6 +139,12 @@ def test_every_python_example_of_the_columns_guide_prints_what_it_shows(tmp_path
     results, report = run_python_examples(COLUMNS_GUIDE.read_text(encoding="utf-8"), COLUMNS_GUIDE)
     assert results.failed == 0, report
     assert results.attempted >= 20
+
+
+def test_the_stability_page_prints_what_it_shows():
+    results, report = run_python_examples(STABILITY.read_text(encoding="utf-8"), STABILITY)
+    assert results.failed == 0, report
+    assert results.attempted >= 5
 
 
 def test_a_wrong_output_in_the_guide_fails(guide, workdir, monkeypatch):

@@ -438,8 +438,7 @@ TEST(ReadSpecs, LargeDocuments) {
 // ---- The public JSONTestSuite, kept in tests/data/jsontestsuite with its licence.
 
 std::filesystem::path suite_directory() {
-  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "data" /
-         "jsontestsuite";
+  return std::filesystem::path(TESSARY_SOURCE_DIR) / "tests" / "data" / "jsontestsuite";
 }
 
 // The suite's files whose names start with prefix, with their contents.
