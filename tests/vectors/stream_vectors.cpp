@@ -13,7 +13,7 @@
 #include "pipeline/text_stream.h"
 #include "pool/worker_pool.h"
 #include "records/entity_record.h"
-#include "records/panic.h"
+#include "base/panic.h"
 #include "specs/json_reader.h"
 
 namespace tessary::vectors {
