@@ -26,12 +26,11 @@ import numpy as np
 import polars as pl
 import pyarrow as pa
 import pyarrow.parquet as pq
+from generate_bench import FIVE_SPECS, alternating_medians
+from peers_report import COLUMNAR_HEADING, format_seconds, format_size, with_section
 
 import tessary
 from tessary.writing import repeating_columns
-
-from generate_bench import FIVE_SPECS, alternating_medians
-from peers_report import COLUMNAR_HEADING, format_seconds, format_size, with_section
 
 PERFORMANCE_DOC = pathlib.Path(__file__).resolve().parents[1] / "docs" / "performance.md"
 
@@ -90,7 +89,7 @@ def columnar_section(rows: list[Row], scale: int, rounds: int, load: tuple[float
         f"| {row.ours / row.theirs:.3g}× | {row.target_text()} |"
         for row in rows
     )
-    when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    when = datetime.datetime.now(datetime.UTC).strftime("%Y-%m-%d %H:%M UTC")
     return f"""{COLUMNAR_HEADING}
 
 The same five specs with seed 7, N = {format_size(scale)}, handed over as columns rather than

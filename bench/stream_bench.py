@@ -125,7 +125,7 @@ def compression_and_digest(rounds: int, folder: str) -> None:
         removing(os.path.join(folder, file))()
     text_bytes = sizes["plain .jsonl"]
     print(f"(d) {scale:,} entities as JSON Lines ({text_bytes / 1e6:.0f} MB of text) to {folder}, default threads")
-    for (name, _, _), seconds in zip(cases, medians):
+    for (name, _, _), seconds in zip(cases, medians, strict=True):
         print(
             f"    {name:27} {seconds * 1e3:7.0f} ms  {text_bytes / seconds / 1e6:6.0f} MB/s of text"
             f"  {sizes[name] / 1e6:6.0f} MB written  x{medians[0] / seconds:.2f} of plain"

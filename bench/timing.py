@@ -15,7 +15,7 @@ def alternating_medians(rounds: int, *calls) -> list[float]:
     passed to the timed run()."""
     times: list[list[float]] = [[] for _ in calls]
     for _ in range(rounds):
-        for (prepare, run), samples in zip(calls, times):
+        for (prepare, run), samples in zip(calls, times, strict=True):
             argument = prepare()
             start = time.perf_counter()
             run(argument)

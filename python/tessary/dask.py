@@ -21,6 +21,7 @@ cluster of several machines a local path must be a filesystem that every worker 
 
 from __future__ import annotations
 
+import contextlib
 import hashlib
 import json
 import operator
@@ -277,7 +278,8 @@ def verify(url: str, *, regenerate: int = 0, storage_options: dict[str, Any] | N
         )
         for record in checked
     ]
-    for record, outcome in zip(checked, _compute(tasks, [r["stop"] - r["start"] for r in checked], False)):
+    outcomes = _compute(tasks, [r["stop"] - r["start"] for r in checked], False)
+    for record, outcome in zip(checked, outcomes, strict=True):
         name = record["name"]
         if outcome["error"] is not None:
             problems.append(Problem(name, outcome["error"]))
@@ -361,7 +363,9 @@ def _write_part(
 ) -> dict[str, Any]:
     """Writes one part under a temporary name unique to this attempt and renames it when complete."""
     path = _join(folder, name)
-    arguments = dict(format=format, compression=compression, start=start, stop=stop, digest=True)
+    arguments: dict[str, Any] = {
+        "format": format, "compression": compression, "start": start, "stop": stop, "digest": True
+    }
     if isinstance(fs, LocalFileSystem):
         # A local path is written through a temporary file renamed over it on success.
         result = tessary.write(path, seed, scale, specs_json, **arguments)
@@ -372,10 +376,9 @@ def _write_part(
                 result = tessary.write(file, seed, scale, specs_json, **arguments)
             fs.mv(temporary, path)
         except BaseException:
-            try:
+            # Never created, or the failure is the filesystem's: report the first error.
+            with contextlib.suppress(Exception):
                 fs.rm(temporary)
-            except Exception:  # never created, or the failure is the filesystem's: report the first error
-                pass
             raise
     text_sha256 = None if format == "parquet" else result.text_sha256
     return _record(name, start, stop, result.bytes_written, result.sha256, text_sha256) | {"written": True}

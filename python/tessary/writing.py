@@ -353,7 +353,7 @@ def repeating_columns(batch: Any) -> list[str]:
 
     limit = max(1, batch.num_rows // 16)
     repeating = []
-    for field, column in zip(batch.schema, batch.columns):
+    for field, column in zip(batch.schema, batch.columns, strict=True):
         if isinstance(column, pa.ExtensionArray):
             column = column.storage
         if isinstance(column, pa.DictionaryArray):

@@ -15,7 +15,6 @@ import time
 import pytest
 
 import tessary
-
 from helpers import AGE_SPECS
 
 HUGE = str(10**15)  # a run that would never end if it generated before checking its output

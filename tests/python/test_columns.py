@@ -146,7 +146,7 @@ def test_batches_hold_the_values_of_the_json_output(spec_list, seed, scale_range
     expected = json.loads(tessary.generate_entities(seed, scale, text))[start:stop]
     rows = table.to_pylist()
     assert len(rows) == len(expected)
-    for row, entity in zip(rows, expected):
+    for row, entity in zip(rows, expected, strict=True):
         assert list(row) == list(entity)
         for name, cell in row.items():
             value = entity[name]
@@ -176,7 +176,7 @@ def expected_aggregates(table: pa.Table) -> dict[str, object]:
     return {
         name: pc.sum(column).as_py() if pa.types.is_integer(column.type) or pa.types.is_floating(column.type)
         else len(column) - column.null_count
-        for name, column in zip(table.column_names, table.columns)
+        for name, column in zip(table.column_names, table.columns, strict=True)
     }
 
 
@@ -206,10 +206,10 @@ def duckdb_aggregates(batches) -> tuple[int, dict[str, object]]:
     relation = duckdb.sql("select * from batches")
     numeric = {"BIGINT", "UBIGINT", "DOUBLE"}
     aggregates = [
-        f'{"sum" if str(kind) in numeric else "count"}("{name}")' for name, kind in zip(relation.columns, relation.types)
+        f'{"sum" if str(kind) in numeric else "count"}("{name}")' for name, kind in zip(relation.columns, relation.types, strict=True)
     ]
     count, *values = duckdb.sql(f"select count(*), {', '.join(aggregates)} from batches").fetchall()[0]
-    return count, dict(zip(relation.columns, values))
+    return count, dict(zip(relation.columns, values, strict=True))
 
 
 @pytest.mark.parametrize("read", [polars_aggregates, pandas_aggregates, duckdb_aggregates], ids=["polars", "pandas", "duckdb"])

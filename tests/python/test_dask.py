@@ -10,7 +10,6 @@ import os
 import pathlib
 import signal
 import threading
-import time
 
 import dask
 import pytest
@@ -67,7 +66,7 @@ def test_parts_join_into_the_one_machine_output(client, whole, tmp_path):
     assert concatenated(folder) == whole
     manifest = json.loads((folder / tdask.MANIFEST).read_text())
     assert [record["name"] for record in manifest["parts"]] == [path.name for path in parts]
-    for record, path in zip(manifest["parts"], parts):
+    for record, path in zip(manifest["parts"], parts, strict=True):
         data = path.read_bytes()
         assert record["bytes"] == len(data)
         assert record["sha256"] == record["text_sha256"] == hashlib.sha256(data).hexdigest()
@@ -247,7 +246,7 @@ def test_the_default_partitioning_depends_on_the_data_only():
     ranges = tdask.plan_ranges(7, 10**8, SPECS)
     sizes = {stop - start for start, stop in ranges[:-1]}
     assert len(sizes) == 1 and ranges[0][0] == 0 and ranges[-1][1] == 10**8
-    assert all(a[1] == b[0] for a, b in zip(ranges, ranges[1:]))
+    assert all(a[1] == b[0] for a, b in zip(ranges, ranges[1:], strict=False))
     # About 128 MB of text per part: check against a real part's text.
     rows = sizes.pop()
     text = sum(len(chunk) for chunk in tessary.iter_text(7, 10**8, SPECS, start=5 * 10**7, stop=5 * 10**7 + rows))

@@ -21,7 +21,16 @@ from hypothesis import strategies as st
 
 import tessary
 from helpers import (
-    AGE_SPECS, ALL_KINDS, FIVE_SPECS, LATE_FAILING, LATE_SCALE, decompress, in_child, interrupt, run_python, written,
+    AGE_SPECS,
+    ALL_KINDS,
+    FIVE_SPECS,
+    LATE_FAILING,
+    LATE_SCALE,
+    decompress,
+    in_child,
+    interrupt,
+    run_python,
+    written,
 )
 
 U64_MAX = 2**64 - 1
@@ -68,7 +77,10 @@ def test_ranges_concatenate_and_every_entity_keeps_its_text(cuts):
     scale, *points = cuts
     start, middle, stop = sorted(points)
     lines = written(seed=8, scale=scale, specs_json=ALL_KINDS, format="jsonl").splitlines(keepends=True)
-    part = lambda a, b, format="jsonl": written(seed=8, scale=scale, specs_json=ALL_KINDS, format=format, start=a, stop=b)
+
+    def part(a, b, format="jsonl"):
+        return written(seed=8, scale=scale, specs_json=ALL_KINDS, format=format, start=a, stop=b)
+
     assert part(start, middle) + part(middle, stop) == b"".join(lines[start:stop])
     assert part(start, stop, "json") == b"[" + b",".join(line[:-1] for line in lines[start:stop]) + b"]"
 
@@ -79,7 +91,7 @@ def test_ranges_concatenate_and_every_entity_keeps_its_text(cuts):
 )
 def test_ranges_near_the_top_of_u64_give_their_ids(start, stop, scale):
     ids = list(range(start, scale if stop is None else stop))
-    options = dict(seed=5, scale=scale, specs_json=AGE_SPECS, start=start, stop=stop)
+    options = {"seed": 5, "scale": scale, "specs_json": AGE_SPECS, "start": start, "stop": stop}
     lines = written(format="jsonl", **options)
     assert [json.loads(line)["id"] for line in lines.splitlines()] == ids
     assert [entity["id"] for entity in json.loads(written(format="json", **options))] == ids
