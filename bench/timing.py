@@ -29,7 +29,13 @@ def one_and_two_threads(child: str, *args: str, repeats: int = 3) -> tuple[float
 
     def run(threads: int) -> float:
         env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
-        out = subprocess.run([sys.executable, "-c", child, *args], env=env, capture_output=True, text=True, check=True)
+        out = subprocess.run(
+            [sys.executable, "-c", child, *args],
+            env=env,
+            capture_output=True,
+            text=True,
+            check=True,
+        )
         return float(out.stdout)
 
     one, two = [], []

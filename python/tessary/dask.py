@@ -121,7 +121,9 @@ def plan_ranges(
     if partitions is not None:
         partitions = operator.index(partitions)
         if not 1 <= partitions <= max(scale, 1):
-            raise ValueError(f"partitions must be between 1 and the scale ({scale}), not {partitions}")
+            raise ValueError(
+                f"partitions must be between 1 and the scale ({scale}), not {partitions}"
+            )
         return [(i * scale // partitions, (i + 1) * scale // partitions) for i in range(partitions)]
     if rows_per_partition is None:
         rows_per_partition = default_rows_per_partition(seed, scale, specs_json)
@@ -129,7 +131,10 @@ def plan_ranges(
         raise ValueError(f"rows_per_partition must be at least 1, not {rows_per_partition}")
     if scale == 0:
         return [(0, 0)]
-    return [(start, min(start + rows_per_partition, scale)) for start in range(0, scale, rows_per_partition)]
+    return [
+        (start, min(start + rows_per_partition, scale))
+        for start in range(0, scale, rows_per_partition)
+    ]
 
 
 def default_rows_per_partition(seed: int, scale: int, specs_json: str) -> int:
@@ -182,7 +187,15 @@ def write(
     if not (isinstance(progress, bool) or callable(progress)):
         raise TypeError("progress must be True, False or a callable taking (done, total)")
     # Arguments, specs and the first entity are checked before anything is created.
-    tessary.write(_Discard(), seed, scale, specs_json, format=format, compression=compression, stop=min(scale, 1))
+    tessary.write(
+        _Discard(),
+        seed,
+        scale,
+        specs_json,
+        format=format,
+        compression=compression,
+        stop=min(scale, 1),
+    )
     ranges = plan_ranges(
         seed, scale, specs_json, partitions=partitions, rows_per_partition=rows_per_partition
     )
@@ -210,7 +223,9 @@ def write(
             records[name] = record
             continue
         if name in present:  # complete (it has its final name) but not in a manifest yet
-            task = dask.delayed(_digest_part, pure=False)(fs, _join(folder, name), start, stop, format, compression)
+            task = dask.delayed(_digest_part, pure=False)(
+                fs, _join(folder, name), start, stop, format, compression
+            )
         else:
             task = dask.delayed(_write_part, pure=False)(
                 fs, folder, name, start, stop, seed, scale, specs_json, format, compression
@@ -229,7 +244,9 @@ def write(
     return WriteSummary(url, parts, written)
 
 
-def verify(url: str, *, regenerate: int = 0, storage_options: dict[str, Any] | None = None) -> list[Problem]:
+def verify(
+    url: str, *, regenerate: int = 0, storage_options: dict[str, Any] | None = None
+) -> list[Problem]:
     """The problems of the data set at ``url``: an empty list when it is sound.
 
     Reads nothing but the folder and changes no file. Reports missing parts, extra files and parts
@@ -258,16 +275,24 @@ def verify(url: str, *, regenerate: int = 0, storage_options: dict[str, Any] | N
         if name not in present:
             problems.append(Problem(name, "missing"))
         elif "bytes" in record and present[name] != record["bytes"]:
-            problems.append(Problem(name, f"holds {present[name]} bytes, the manifest says {record['bytes']}"))
+            problems.append(
+                Problem(name, f"holds {present[name]} bytes, the manifest says {record['bytes']}")
+            )
         else:
             checked.append(record)
 
     regenerating: set[str] = set()
     if regenerate and checked:
         if document.get("stream_version") != tessary.STREAM_VERSION:
-            problems.append(Problem(INTENT, "written with another stream version: its parts cannot be regenerated"))
+            problems.append(
+                Problem(
+                    INTENT, "written with another stream version: its parts cannot be regenerated"
+                )
+            )
         else:
-            regenerating = {record["name"] for record in random.sample(checked, min(regenerate, len(checked)))}
+            regenerating = {
+                record["name"] for record in random.sample(checked, min(regenerate, len(checked)))
+            }
     # Without a manifest there are no digests to compare, only regenerations.
     checked = [record for record in checked if "sha256" in record or record["name"] in regenerating]
     generate = (document["seed"], document["scale"], document["specs"])
@@ -301,10 +326,16 @@ def _expected_parts(
     manifest, more = _read_document(fs, folder, MANIFEST, present)
     problems += more
     if intent is None and manifest is None:
-        return None, [], problems or [Problem(url, f"holds no data set (no {INTENT} and no {MANIFEST})")]
+        return (
+            None,
+            [],
+            problems or [Problem(url, f"holds no data set (no {INTENT} and no {MANIFEST})")],
+        )
     if MANIFEST not in present:
         problems.append(Problem(MANIFEST, "missing: the data set was not completely written"))
-    elif manifest is not None and intent is not None and _parameters(manifest) != _parameters(intent):
+    elif (
+        manifest is not None and intent is not None and _parameters(manifest) != _parameters(intent)
+    ):
         problems.append(Problem(MANIFEST, f"its parameters differ from those of {INTENT}"))
     document = manifest if manifest is not None else intent
     assert document is not None
@@ -314,11 +345,19 @@ def _expected_parts(
             records = [dict(record) for record in manifest["parts"]]
         else:
             records = [
-                {"name": part_name(start, stop, document["format"], document["compression"]), "start": start, "stop": stop}
+                {
+                    "name": part_name(start, stop, document["format"], document["compression"]),
+                    "start": start,
+                    "stop": stop,
+                }
                 for start, stop in document["partitions"]
             ]
-        complete = all(key in document for key in ("seed", "scale", "specs", "format", "compression"))
-        complete = complete and all({"name", "start", "stop"} <= record.keys() for record in records)
+        complete = all(
+            key in document for key in ("seed", "scale", "specs", "format", "compression")
+        )
+        complete = complete and all(
+            {"name", "start", "stop"} <= record.keys() for record in records
+        )
     except (KeyError, TypeError, ValueError, AttributeError):
         complete = False
     if not complete:
@@ -361,7 +400,8 @@ def _write_part(
     fs: Any, folder: str, name: str, start: int, stop: int, seed: int, scale: int, specs_json: str,
     format: str, compression: str | None,
 ) -> dict[str, Any]:
-    """Writes one part under a temporary name unique to this attempt and renames it when complete."""
+    """Writes one part under a temporary name unique to this attempt and renames it when
+    complete."""
     path = _join(folder, name)
     arguments: dict[str, Any] = {
         "format": format, "compression": compression, "start": start, "stop": stop, "digest": True
@@ -381,13 +421,19 @@ def _write_part(
                 fs.rm(temporary)
             raise
     text_sha256 = None if format == "parquet" else result.text_sha256
-    return _record(name, start, stop, result.bytes_written, result.sha256, text_sha256) | {"written": True}
+    return _record(name, start, stop, result.bytes_written, result.sha256, text_sha256) | {
+        "written": True
+    }
 
 
-def _digest_part(fs: Any, path: str, start: int, stop: int, format: str, compression: str | None) -> dict[str, Any]:
+def _digest_part(
+    fs: Any, path: str, start: int, stop: int, format: str, compression: str | None
+) -> dict[str, Any]:
     """The record of a part already there, from its bytes."""
     size, sha256, text_sha256 = _file_digests(fs, path, format, compression, text=True)
-    return _record(path.rsplit("/", 1)[-1], start, stop, size, sha256, text_sha256) | {"written": False}
+    return _record(path.rsplit("/", 1)[-1], start, stop, size, sha256, text_sha256) | {
+        "written": False
+    }
 
 
 def _check_part(
@@ -398,28 +444,45 @@ def _check_part(
     of its text (its bytes for Parquet) beside that of the same range regenerated."""
     outcome: dict[str, Any] = {"error": None, "sha256": None, "compared": None, "regenerated": None}
     try:
-        _, outcome["sha256"], text_sha256 = _file_digests(fs, path, format, compression, text=generate is not None)
+        _, outcome["sha256"], text_sha256 = _file_digests(
+            fs, path, format, compression, text=generate is not None
+        )
     except (OSError, EOFError, zlib.error, ValueError) as error:
         outcome["error"] = f"cannot be read: {error}"
         return outcome
     if generate is not None:
         seed, scale, specs_json = generate
         if format == "parquet":
-            result = tessary.write(os.devnull, seed, scale, specs_json, format=format, compression=compression,
-                                   start=start, stop=stop, digest=True)
+            result = tessary.write(
+                os.devnull, seed, scale, specs_json, format=format, compression=compression,
+                start=start, stop=stop, digest=True,
+            )
             outcome["compared"], outcome["regenerated"] = outcome["sha256"], result.sha256
         else:
-            result = tessary.write(os.devnull, seed, scale, specs_json, format=format, start=start, stop=stop,
-                                   digest=True)
+            result = tessary.write(
+                os.devnull, seed, scale, specs_json, format=format, start=start, stop=stop,
+                digest=True,
+            )
             outcome["compared"], outcome["regenerated"] = text_sha256, result.text_sha256
     return outcome
 
 
-def _record(name: str, start: int, stop: int, size: int, sha256: str | None, text_sha256: str | None) -> dict[str, Any]:
-    return {"name": name, "start": start, "stop": stop, "bytes": size, "sha256": sha256, "text_sha256": text_sha256}
+def _record(
+    name: str, start: int, stop: int, size: int, sha256: str | None, text_sha256: str | None
+) -> dict[str, Any]:
+    return {
+        "name": name,
+        "start": start,
+        "stop": stop,
+        "bytes": size,
+        "sha256": sha256,
+        "text_sha256": text_sha256,
+    }
 
 
-def _file_digests(fs: Any, path: str, format: str, compression: str | None, *, text: bool) -> tuple[int, str, str | None]:
+def _file_digests(
+    fs: Any, path: str, format: str, compression: str | None, *, text: bool
+) -> tuple[int, str, str | None]:
     """The size and SHA-256 of a file's bytes and, when text is asked for, of its uncompressed
     text (None for Parquet, which has none), read once."""
     raw = hashlib.sha256()
@@ -512,7 +575,9 @@ def _parameters(document: dict[str, Any]) -> dict[str, Any]:
     return {key: value for key, value in document.items() if key not in ("tessary", "parts")}
 
 
-def _read_document(fs: Any, folder: str, name: str, present: dict[str, int]) -> tuple[dict[str, Any] | None, list[Problem]]:
+def _read_document(
+    fs: Any, folder: str, name: str, present: dict[str, int]
+) -> tuple[dict[str, Any] | None, list[Problem]]:
     if name not in present:
         return None, []
     try:
@@ -534,7 +599,10 @@ def _is_temporary(name: str) -> bool:
     return (
         name.startswith(".")
         and name.endswith(".part")
-        and (PART_NAME.match(name[1:]) is not None or name[1:].startswith((INTENT + ".", MANIFEST + ".")))
+        and (
+            PART_NAME.match(name[1:]) is not None
+            or name[1:].startswith((INTENT + ".", MANIFEST + "."))
+        )
     )
 
 
@@ -544,7 +612,9 @@ def _remove_temporaries(fs: Any, folder: str, present: dict[str, int]) -> None:
             fs.rm(_join(folder, name))
 
 
-def _prepare_folder(fs: Any, folder: str, intent: dict[str, Any], overwrite: bool) -> dict[str, dict[str, Any]]:
+def _prepare_folder(
+    fs: Any, folder: str, intent: dict[str, Any], overwrite: bool
+) -> dict[str, dict[str, Any]]:
     """Makes the folder ready for the parts: refuses or clears what is in the way, writes the
     intent file and removes stale temporary files. Returns the records of an earlier manifest
     of the same data set, by part name."""
@@ -555,7 +625,9 @@ def _prepare_folder(fs: Any, folder: str, intent: dict[str, Any], overwrite: boo
         present = {}
     existing, problems = _read_document(fs, folder, INTENT, present)
     if problems and not overwrite:
-        raise ValueError(f"{_join(folder, INTENT)} {problems[0].message}: pass overwrite=True to replace it")
+        raise ValueError(
+            f"{_join(folder, INTENT)} {problems[0].message}: pass overwrite=True to replace it"
+        )
     if existing is not None and _parameters(existing) == _parameters(intent):
         manifest, _ = _read_document(fs, folder, MANIFEST, present)
         _remove_temporaries(fs, folder, present)
@@ -564,13 +636,17 @@ def _prepare_folder(fs: Any, folder: str, intent: dict[str, Any], overwrite: boo
         return {record["name"]: record for record in manifest.get("parts", [])}
     if not overwrite:
         if existing is not None:
-            differing = sorted(key for key in _parameters(intent) if existing.get(key) != intent[key])
+            differing = sorted(
+                key for key in _parameters(intent) if existing.get(key) != intent[key]
+            )
             raise ValueError(
-                f"{folder} holds a data set written with other parameters ({', '.join(differing)}): "
-                "pass overwrite=True to replace it"
+                f"{folder} holds a data set written with other parameters "
+                f"({', '.join(differing)}): pass overwrite=True to replace it"
             )
         if present:
-            raise ValueError(f"{folder} is not empty and holds no data set: pass overwrite=True to write into it")
+            raise ValueError(
+                f"{folder} is not empty and holds no data set: pass overwrite=True to write into it"
+            )
     # The manifest goes first: from then on the folder never claims to be complete.
     for name in sorted(present, key=lambda name: name != MANIFEST):
         if _is_ours(name) or _is_temporary(name):
