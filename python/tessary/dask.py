@@ -23,6 +23,7 @@ from __future__ import annotations
 
 import contextlib
 import hashlib
+import io
 import json
 import operator
 import os
@@ -30,15 +31,16 @@ import random
 import re
 import uuid
 import zlib
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Buffer, Callable, Iterable, Iterator
 from dataclasses import dataclass
 from importlib.metadata import PackageNotFoundError, version
 from typing import Any
 
 try:
-    import dask
-    import fsspec
-    from fsspec.implementations.local import LocalFileSystem
+    import fsspec  # type: ignore[import-untyped]
+    from dask.base import compute, get_scheduler
+    from dask.delayed import delayed
+    from fsspec.implementations.local import LocalFileSystem  # type: ignore[import-untyped]
 except ImportError as error:
     raise ImportError(
         f"tessary.dask needs the optional dependencies ({error.name} is missing): "
@@ -223,11 +225,11 @@ def write(
             records[name] = record
             continue
         if name in present:  # complete (it has its final name) but not in a manifest yet
-            task = dask.delayed(_digest_part, pure=False)(
+            task = delayed(_digest_part, pure=False)(
                 fs, _join(folder, name), start, stop, format, compression
             )
         else:
-            task = dask.delayed(_write_part, pure=False)(
+            task = delayed(_write_part, pure=False)(
                 fs, folder, name, start, stop, seed, scale, specs_json, format, compression
             )
         tasks.append(task)
@@ -297,7 +299,7 @@ def verify(
     checked = [record for record in checked if "sha256" in record or record["name"] in regenerating]
     generate = (document["seed"], document["scale"], document["specs"])
     tasks = [
-        dask.delayed(_check_part, pure=False)(
+        delayed(_check_part, pure=False)(
             fs, _join(folder, record["name"]), record["start"], record["stop"], document["format"],
             document["compression"], generate if record["name"] in regenerating else None,
         )
@@ -374,7 +376,7 @@ def dataframe(seed: int, scale: int, specs_json: str, *, partitions: int | None 
     ranges = plan_ranges(seed, scale, specs_json, partitions=partitions)
     meta = _range_frame((0, 0), seed, scale, specs_json)
     divisions = [start for start, _ in ranges] + [max(ranges[-1][1] - 1, ranges[-1][0])]
-    return dd.from_map(
+    return dd.from_map(  # type: ignore[no-untyped-call]
         _range_frame, ranges, args=(seed, scale, specs_json), meta=meta, divisions=divisions,
         label="tessary", enforce_metadata=False,
     )
@@ -382,7 +384,7 @@ def dataframe(seed: int, scale: int, specs_json: str, *, partitions: int | None 
 
 def _range_frame(id_range: tuple[int, int], seed: int, scale: int, specs_json: str) -> Any:
     """The entities of one id range as a pandas frame indexed by id (the first column)."""
-    import pyarrow as pa
+    import pyarrow as pa  # type: ignore[import-untyped]
 
     start, stop = id_range
     stream = tessary.generate_batches(seed, scale, specs_json, start=start, stop=stop)
@@ -539,11 +541,11 @@ def _decompressed(chunks: Iterable[bytes], compression: str) -> Iterator[bytes]:
 # The caller's side.
 
 
-class _Discard:
+class _Discard(io.BytesIO):
     """A binary file object that keeps nothing."""
 
-    def write(self, data: bytes) -> int:
-        return len(data)
+    def write(self, data: Buffer, /) -> int:
+        return memoryview(data).nbytes
 
 
 def _package_version() -> str:
@@ -677,7 +679,7 @@ def _dumps(document: dict[str, Any]) -> str:
 
 def _active_client() -> Any:
     """The distributed client that dask.compute would use now, or None."""
-    scheduler = dask.base.get_scheduler()
+    scheduler = get_scheduler()  # type: ignore[no-untyped-call]
     owner = getattr(scheduler, "__self__", None)
     try:
         from distributed import Client
@@ -706,7 +708,7 @@ def _compute(tasks: list[Any], entities: list[int], progress: Progress) -> list[
         if client is not None:
             return _compute_distributed(client, tasks, finished if reporter else None)
         if reporter is None:
-            return list(dask.compute(*tasks))
+            return list(compute(*tasks))  # type: ignore[no-untyped-call]
         from dask.callbacks import Callback
 
         keys = {task.key: index for index, task in enumerate(tasks)}
@@ -715,8 +717,8 @@ def _compute(tasks: list[Any], entities: list[int], progress: Progress) -> list[
             if key in keys:
                 finished(keys[key], result)
 
-        with Callback(posttask=posttask):
-            return list(dask.compute(*tasks))
+        with Callback(posttask=posttask):  # type: ignore[no-untyped-call]
+            return list(compute(*tasks))  # type: ignore[no-untyped-call]
     finally:
         close()
 
@@ -729,7 +731,7 @@ def _compute_distributed(
     futures = client.compute(tasks, retries=RETRIES)
     index = {future.key: i for i, future in enumerate(futures)}
     try:
-        for future in as_completed(futures):
+        for future in as_completed(futures):  # type: ignore[no-untyped-call]
             result = future.result()  # raises the task's error
             if finished is not None:
                 finished(index[future.key], result)
