@@ -26,12 +26,11 @@ import numpy as np
 import polars as pl
 import pyarrow as pa
 import pyarrow.parquet as pq
+from generate_bench import FIVE_SPECS, alternating_medians
+from peers_report import COLUMNAR_HEADING, format_seconds, format_size, with_section
 
 import tessary
 from tessary.writing import repeating_columns
-
-from generate_bench import FIVE_SPECS, alternating_medians
-from peers_report import COLUMNAR_HEADING, format_seconds, format_size, with_section
 
 PERFORMANCE_DOC = pathlib.Path(__file__).resolve().parents[1] / "docs" / "performance.md"
 
@@ -80,8 +79,10 @@ class Row:
 
 
 def print_row(row: Row) -> None:
-    print(f"{row.job}: tessary {format_seconds(row.ours)}, {row.other} {format_seconds(row.theirs)}, "
-          f"ratio {row.ours / row.theirs:.3f} ({row.target_text()})")
+    print(
+        f"{row.job}: tessary {format_seconds(row.ours)}, {row.other} {format_seconds(row.theirs)}, "
+        f"ratio {row.ours / row.theirs:.3f} ({row.target_text()})"
+    )
 
 
 def columnar_section(rows: list[Row], scale: int, rounds: int, load: tuple[float, float]) -> str:
@@ -90,7 +91,7 @@ def columnar_section(rows: list[Row], scale: int, rounds: int, load: tuple[float
         f"| {row.ours / row.theirs:.3g}× | {row.target_text()} |"
         for row in rows
     )
-    when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    when = datetime.datetime.now(datetime.UTC).strftime("%Y-%m-%d %H:%M UTC")
     return f"""{COLUMNAR_HEADING}
 
 The same five specs with seed 7, N = {format_size(scale)}, handed over as columns rather than
@@ -120,10 +121,14 @@ Run of {when}, {os.cpu_count()} cores, load average over one minute {load[0]:.2f
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--scale", type=int, default=10**7)
-    parser.add_argument("--write-docs", action="store_true", help="write the figures into docs/performance.md")
+    parser.add_argument(
+        "--write-docs", action="store_true", help="write the figures into docs/performance.md"
+    )
     args = parser.parse_args()
     scale, rounds = args.scale, args.rounds
     load_before = os.getloadavg()[0]
@@ -132,7 +137,9 @@ def main() -> None:
     rows = []
 
     ours, numpy = alternating_medians(
-        rounds, (lambda: None, lambda _: table(scale)), (lambda: None, lambda _: numpy_columns(scale))
+        rounds,
+        (lambda: None, lambda _: table(scale)),
+        (lambda: None, lambda _: numpy_columns(scale)),
     )
     rows.append(Row("pyarrow table", ours, "NumPy columns", numpy, 0.5))
     print_row(rows[-1])
@@ -146,7 +153,10 @@ def main() -> None:
 
     built = table(scale)
     with tempfile.TemporaryDirectory() as folder:
-        ours_path, theirs_path = os.path.join(folder, "ours.parquet"), os.path.join(folder, "theirs.parquet")
+        ours_path, theirs_path = (
+            os.path.join(folder, "ours.parquet"),
+            os.path.join(folder, "theirs.parquet"),
+        )
         # tessary.write asks for dictionary pages only where values repeat; pyarrow by default
         # tries them on every column. The third call shows what the choice alone is worth.
         repeating = repeating_columns(built.to_batches()[0])
@@ -159,12 +169,16 @@ def main() -> None:
         assert pq.read_table(ours_path).equals(built)
     rows.append(Row("Parquet file", ours, "pyarrow writing the built table", theirs, 1.5))
     print_row(rows[-1])
-    rows.append(Row("Parquet file", ours, "the same, with Tessary's dictionary choice", same_choice, None))
+    rows.append(
+        Row("Parquet file", ours, "the same, with Tessary's dictionary choice", same_choice, None)
+    )
     print_row(rows[-1])
 
     if args.write_docs:
         body = columnar_section(rows, scale, rounds, (load_before, os.getloadavg()[0]))
-        PERFORMANCE_DOC.write_text(with_section(PERFORMANCE_DOC.read_text(encoding="utf-8"), COLUMNAR_HEADING, body))
+        PERFORMANCE_DOC.write_text(
+            with_section(PERFORMANCE_DOC.read_text(encoding="utf-8"), COLUMNAR_HEADING, body)
+        )
         print(f"wrote {PERFORMANCE_DOC}")
 
 

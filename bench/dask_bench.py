@@ -21,7 +21,11 @@ import shutil
 import statistics
 import time
 
-FIVE_SPECS = (pathlib.Path(__file__).resolve().parents[1] / "examples" / "five_specs.json").read_text().strip()
+FIVE_SPECS = (
+    (pathlib.Path(__file__).resolve().parents[1] / "examples" / "five_specs.json")
+    .read_text()
+    .strip()
+)
 
 
 def peak_resident_bytes() -> int:
@@ -43,17 +47,31 @@ def throughput(scale: int, rounds: int, folder: pathlib.Path) -> None:
         for name in times:
             started = time.perf_counter()
             if name != "dask":
-                size = tessary.write(whole, 7, scale, FIVE_SPECS, digest=name == "digest").bytes_written
+                size = tessary.write(
+                    whole, 7, scale, FIVE_SPECS, digest=name == "digest"
+                ).bytes_written
             else:
                 tessary.dask.write(str(dataset), 7, scale, FIVE_SPECS, overwrite=True)
             times[name].append(time.perf_counter() - started)
             shutil.rmtree(dataset, ignore_errors=True)
             whole.unlink(missing_ok=True)
     write, digest, dask = (statistics.median(times[name]) for name in ("write", "digest", "dask"))
-    print(f"(a) {scale:,} entities, {size / 1e9:.2f} GB of JSON Lines, medians of {rounds} alternating rounds")
-    print(f"    tessary.write, 2 threads                 {write:7.2f} s  {size / write / 1e6:7.0f} MB/s")
-    print(f"    tessary.write, 2 threads, digest=True    {digest:7.2f} s  {size / digest / 1e6:7.0f} MB/s")
-    print(f"    tessary.dask.write, 2 workers x 1        {dask:7.2f} s  {size / dask / 1e6:7.0f} MB/s")
+    print(
+        f"(a) {scale:,} entities, {size / 1e9:.2f} GB of JSON Lines, "
+        f"medians of {rounds} alternating rounds"
+    )
+    print(
+        f"    tessary.write, 2 threads                 {write:7.2f} s  "
+        f"{size / write / 1e6:7.0f} MB/s"
+    )
+    print(
+        f"    tessary.write, 2 threads, digest=True    {digest:7.2f} s  "
+        f"{size / digest / 1e6:7.0f} MB/s"
+    )
+    print(
+        f"    tessary.dask.write, 2 workers x 1        {dask:7.2f} s  "
+        f"{size / dask / 1e6:7.0f} MB/s"
+    )
     print(f"    throughput ratio dask / write            {write / dask:7.2f}   (target >= 0.85)")
     print(f"    throughput ratio dask / write with digest {digest / dask:6.2f}")
 
@@ -86,7 +104,9 @@ def local_cluster():
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     parser.add_argument("--scale", type=float, default=3e7)
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--memory-scales", default="1e7,3e7")

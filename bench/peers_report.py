@@ -15,7 +15,8 @@ from dataclasses import dataclass, field
 from importlib import metadata
 from pathlib import Path
 
-# The section of docs/performance.md that bench/columns_bench.py writes; a run of this report keeps it.
+# The section of docs/performance.md that bench/columns_bench.py writes; a run of this report
+# keeps it.
 COLUMNAR_HEADING = "## Columnar output"
 TOOLS_HEADING = "## The tools"
 

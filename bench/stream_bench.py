@@ -25,7 +25,11 @@ import sys
 
 from timing import alternating_medians, one_and_two_threads
 
-FIVE_SPECS = (pathlib.Path(__file__).resolve().parents[1] / "examples" / "five_specs.json").read_text().strip()
+FIVE_SPECS = (
+    (pathlib.Path(__file__).resolve().parents[1] / "examples" / "five_specs.json")
+    .read_text()
+    .strip()
+)
 SEED = 7
 
 
@@ -73,7 +77,10 @@ print((high_water_kib() - before) * 1024, result.text_bytes)
 def peak_memory() -> None:
     scale = 30_000_000
     out = subprocess.run(
-        [sys.executable, "-c", MEMORY_CHILD, FIVE_SPECS, str(scale)], capture_output=True, text=True, check=True
+        [sys.executable, "-c", MEMORY_CHILD, FIVE_SPECS, str(scale)],
+        capture_output=True,
+        text=True,
+        check=True,
     )
     growth, size = map(int, out.stdout.split())
     print(f"(b) {scale:,} entities as JSON Lines to /dev/null ({size / 1e9:.1f} GB of text)")
@@ -96,7 +103,10 @@ print(statistics.median(times))
 def threads_speedup(rounds: int) -> None:
     scale = 5_000_000
     t1, t2 = one_and_two_threads(TIMED_CHILD, FIVE_SPECS, str(scale), str(rounds))
-    print(f"(c) {scale:,} entities as JSON Lines to /dev/null: 1 thread {t1 * 1e3:.0f} ms, 2 threads {t2 * 1e3:.0f} ms")
+    print(
+        f"(c) {scale:,} entities as JSON Lines to /dev/null: "
+        f"1 thread {t1 * 1e3:.0f} ms, 2 threads {t2 * 1e3:.0f} ms"
+    )
     print(f"    speed-up            {t1 / t2:8.2f}  (target >= 1.7)")
 
 
@@ -124,8 +134,11 @@ def compression_and_digest(rounds: int, folder: str) -> None:
     for _, file, _ in cases:
         removing(os.path.join(folder, file))()
     text_bytes = sizes["plain .jsonl"]
-    print(f"(d) {scale:,} entities as JSON Lines ({text_bytes / 1e6:.0f} MB of text) to {folder}, default threads")
-    for (name, _, _), seconds in zip(cases, medians):
+    print(
+        f"(d) {scale:,} entities as JSON Lines ({text_bytes / 1e6:.0f} MB of text) to {folder}, "
+        "default threads"
+    )
+    for (name, _, _), seconds in zip(cases, medians, strict=True):
         print(
             f"    {name:27} {seconds * 1e3:7.0f} ms  {text_bytes / seconds / 1e6:6.0f} MB/s of text"
             f"  {sizes[name] / 1e6:6.0f} MB written  x{medians[0] / seconds:.2f} of plain"
@@ -133,7 +146,9 @@ def compression_and_digest(rounds: int, folder: str) -> None:
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--dir", default="/dev/shm", help="where the files are written")
     args = parser.parse_args()

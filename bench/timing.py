@@ -15,7 +15,7 @@ def alternating_medians(rounds: int, *calls) -> list[float]:
     passed to the timed run()."""
     times: list[list[float]] = [[] for _ in calls]
     for _ in range(rounds):
-        for (prepare, run), samples in zip(calls, times):
+        for (prepare, run), samples in zip(calls, times, strict=True):
             argument = prepare()
             start = time.perf_counter()
             run(argument)
@@ -29,7 +29,13 @@ def one_and_two_threads(child: str, *args: str, repeats: int = 3) -> tuple[float
 
     def run(threads: int) -> float:
         env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
-        out = subprocess.run([sys.executable, "-c", child, *args], env=env, capture_output=True, text=True, check=True)
+        out = subprocess.run(
+            [sys.executable, "-c", child, *args],
+            env=env,
+            capture_output=True,
+            text=True,
+            check=True,
+        )
         return float(out.stdout)
 
     one, two = [], []

@@ -115,7 +115,9 @@ def _write_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--partitions", type=_positive, help="write a partitioned data set of this many parts"
     )
-    parser.add_argument("--scheduler", help="address of a Dask scheduler for a partitioned data set")
+    parser.add_argument(
+        "--scheduler", help="address of a Dask scheduler for a partitioned data set"
+    )
     return parser
 
 
@@ -173,7 +175,9 @@ def _read_specs(path: str) -> str:
 
 
 def _problem_line(specs_name: str, problem: Any) -> str:
-    where = ":".join(str(part) for part in (specs_name, problem.line, problem.column) if part is not None)
+    where = ":".join(
+        str(part) for part in (specs_name, problem.line, problem.column) if part is not None
+    )
     return f"{where}: {problem.severity}: {problem.message}"
 
 
@@ -273,7 +277,9 @@ def _to_standard_output(write: Callable[[IO[bytes]], object], newline: bool) -> 
         raise
 
 
-def _write_stream(parser: argparse.ArgumentParser, args: argparse.Namespace, specs_json: str) -> int:
+def _write_stream(
+    parser: argparse.ArgumentParser, args: argparse.Namespace, specs_json: str
+) -> int:
     output = None if args.output in (None, "-") else args.output
     output_name = output or STDOUT_NAME
     specs_name = _specs_name(args.specs)
@@ -334,7 +340,9 @@ def _dask_extra(module: str) -> Any:
         raise Failure(2, f"partitioned data sets need tessary[dask] ({error})") from None
 
 
-def _write_partitioned(parser: argparse.ArgumentParser, args: argparse.Namespace, specs_json: str) -> int:
+def _write_partitioned(
+    parser: argparse.ArgumentParser, args: argparse.Namespace, specs_json: str
+) -> int:
     if args.output is None:
         parser.error("--partitions needs -o URL/")
     if args.level is not None or args.start != 0 or args.stop is not None:

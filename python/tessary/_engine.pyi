@@ -1,5 +1,7 @@
 from collections.abc import Callable, Iterator
-from typing import IO
+from typing import IO, Literal
+
+_Severity = Literal["error", "may fail", "warning"]
 
 def write_text(
     target: int | IO[bytes],
@@ -45,4 +47,6 @@ def generate_batches(
     batch_rows: int | None,
 ) -> Batches: ...
 
-def check_specs(specs_json: str) -> list[tuple[str, str, int | None, str | None, int, int]]: ...
+def check_specs(
+    specs_json: str,
+) -> list[tuple[_Severity, str, int | None, str | None, int, int]]: ...

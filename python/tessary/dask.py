@@ -21,7 +21,9 @@ cluster of several machines a local path must be a filesystem that every worker 
 
 from __future__ import annotations
 
+import contextlib
 import hashlib
+import io
 import json
 import operator
 import os
@@ -29,15 +31,16 @@ import random
 import re
 import uuid
 import zlib
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Buffer, Callable, Iterable, Iterator
 from dataclasses import dataclass
 from importlib.metadata import PackageNotFoundError, version
 from typing import Any
 
 try:
-    import dask
-    import fsspec
-    from fsspec.implementations.local import LocalFileSystem
+    import fsspec  # type: ignore[import-untyped]
+    from dask.base import compute, get_scheduler
+    from dask.delayed import delayed
+    from fsspec.implementations.local import LocalFileSystem  # type: ignore[import-untyped]
 except ImportError as error:
     raise ImportError(
         f"tessary.dask needs the optional dependencies ({error.name} is missing): "
@@ -120,7 +123,9 @@ def plan_ranges(
     if partitions is not None:
         partitions = operator.index(partitions)
         if not 1 <= partitions <= max(scale, 1):
-            raise ValueError(f"partitions must be between 1 and the scale ({scale}), not {partitions}")
+            raise ValueError(
+                f"partitions must be between 1 and the scale ({scale}), not {partitions}"
+            )
         return [(i * scale // partitions, (i + 1) * scale // partitions) for i in range(partitions)]
     if rows_per_partition is None:
         rows_per_partition = default_rows_per_partition(seed, scale, specs_json)
@@ -128,7 +133,10 @@ def plan_ranges(
         raise ValueError(f"rows_per_partition must be at least 1, not {rows_per_partition}")
     if scale == 0:
         return [(0, 0)]
-    return [(start, min(start + rows_per_partition, scale)) for start in range(0, scale, rows_per_partition)]
+    return [
+        (start, min(start + rows_per_partition, scale))
+        for start in range(0, scale, rows_per_partition)
+    ]
 
 
 def default_rows_per_partition(seed: int, scale: int, specs_json: str) -> int:
@@ -181,7 +189,15 @@ def write(
     if not (isinstance(progress, bool) or callable(progress)):
         raise TypeError("progress must be True, False or a callable taking (done, total)")
     # Arguments, specs and the first entity are checked before anything is created.
-    tessary.write(_Discard(), seed, scale, specs_json, format=format, compression=compression, stop=min(scale, 1))
+    tessary.write(
+        _Discard(),
+        seed,
+        scale,
+        specs_json,
+        format=format,
+        compression=compression,
+        stop=min(scale, 1),
+    )
     ranges = plan_ranges(
         seed, scale, specs_json, partitions=partitions, rows_per_partition=rows_per_partition
     )
@@ -209,9 +225,11 @@ def write(
             records[name] = record
             continue
         if name in present:  # complete (it has its final name) but not in a manifest yet
-            task = dask.delayed(_digest_part, pure=False)(fs, _join(folder, name), start, stop, format, compression)
+            task = delayed(_digest_part, pure=False)(
+                fs, _join(folder, name), start, stop, format, compression
+            )
         else:
-            task = dask.delayed(_write_part, pure=False)(
+            task = delayed(_write_part, pure=False)(
                 fs, folder, name, start, stop, seed, scale, specs_json, format, compression
             )
         tasks.append(task)
@@ -228,7 +246,9 @@ def write(
     return WriteSummary(url, parts, written)
 
 
-def verify(url: str, *, regenerate: int = 0, storage_options: dict[str, Any] | None = None) -> list[Problem]:
+def verify(
+    url: str, *, regenerate: int = 0, storage_options: dict[str, Any] | None = None
+) -> list[Problem]:
     """The problems of the data set at ``url``: an empty list when it is sound.
 
     Reads nothing but the folder and changes no file. Reports missing parts, extra files and parts
@@ -257,27 +277,36 @@ def verify(url: str, *, regenerate: int = 0, storage_options: dict[str, Any] | N
         if name not in present:
             problems.append(Problem(name, "missing"))
         elif "bytes" in record and present[name] != record["bytes"]:
-            problems.append(Problem(name, f"holds {present[name]} bytes, the manifest says {record['bytes']}"))
+            problems.append(
+                Problem(name, f"holds {present[name]} bytes, the manifest says {record['bytes']}")
+            )
         else:
             checked.append(record)
 
     regenerating: set[str] = set()
     if regenerate and checked:
         if document.get("stream_version") != tessary.STREAM_VERSION:
-            problems.append(Problem(INTENT, "written with another stream version: its parts cannot be regenerated"))
+            problems.append(
+                Problem(
+                    INTENT, "written with another stream version: its parts cannot be regenerated"
+                )
+            )
         else:
-            regenerating = {record["name"] for record in random.sample(checked, min(regenerate, len(checked)))}
+            regenerating = {
+                record["name"] for record in random.sample(checked, min(regenerate, len(checked)))
+            }
     # Without a manifest there are no digests to compare, only regenerations.
     checked = [record for record in checked if "sha256" in record or record["name"] in regenerating]
     generate = (document["seed"], document["scale"], document["specs"])
     tasks = [
-        dask.delayed(_check_part, pure=False)(
+        delayed(_check_part, pure=False)(
             fs, _join(folder, record["name"]), record["start"], record["stop"], document["format"],
             document["compression"], generate if record["name"] in regenerating else None,
         )
         for record in checked
     ]
-    for record, outcome in zip(checked, _compute(tasks, [r["stop"] - r["start"] for r in checked], False)):
+    outcomes = _compute(tasks, [r["stop"] - r["start"] for r in checked], False)
+    for record, outcome in zip(checked, outcomes, strict=True):
         name = record["name"]
         if outcome["error"] is not None:
             problems.append(Problem(name, outcome["error"]))
@@ -299,10 +328,16 @@ def _expected_parts(
     manifest, more = _read_document(fs, folder, MANIFEST, present)
     problems += more
     if intent is None and manifest is None:
-        return None, [], problems or [Problem(url, f"holds no data set (no {INTENT} and no {MANIFEST})")]
+        return (
+            None,
+            [],
+            problems or [Problem(url, f"holds no data set (no {INTENT} and no {MANIFEST})")],
+        )
     if MANIFEST not in present:
         problems.append(Problem(MANIFEST, "missing: the data set was not completely written"))
-    elif manifest is not None and intent is not None and _parameters(manifest) != _parameters(intent):
+    elif (
+        manifest is not None and intent is not None and _parameters(manifest) != _parameters(intent)
+    ):
         problems.append(Problem(MANIFEST, f"its parameters differ from those of {INTENT}"))
     document = manifest if manifest is not None else intent
     assert document is not None
@@ -312,11 +347,19 @@ def _expected_parts(
             records = [dict(record) for record in manifest["parts"]]
         else:
             records = [
-                {"name": part_name(start, stop, document["format"], document["compression"]), "start": start, "stop": stop}
+                {
+                    "name": part_name(start, stop, document["format"], document["compression"]),
+                    "start": start,
+                    "stop": stop,
+                }
                 for start, stop in document["partitions"]
             ]
-        complete = all(key in document for key in ("seed", "scale", "specs", "format", "compression"))
-        complete = complete and all({"name", "start", "stop"} <= record.keys() for record in records)
+        complete = all(
+            key in document for key in ("seed", "scale", "specs", "format", "compression")
+        )
+        complete = complete and all(
+            {"name", "start", "stop"} <= record.keys() for record in records
+        )
     except (KeyError, TypeError, ValueError, AttributeError):
         complete = False
     if not complete:
@@ -333,7 +376,7 @@ def dataframe(seed: int, scale: int, specs_json: str, *, partitions: int | None 
     ranges = plan_ranges(seed, scale, specs_json, partitions=partitions)
     meta = _range_frame((0, 0), seed, scale, specs_json)
     divisions = [start for start, _ in ranges] + [max(ranges[-1][1] - 1, ranges[-1][0])]
-    return dd.from_map(
+    return dd.from_map(  # type: ignore[no-untyped-call]
         _range_frame, ranges, args=(seed, scale, specs_json), meta=meta, divisions=divisions,
         label="tessary", enforce_metadata=False,
     )
@@ -341,7 +384,7 @@ def dataframe(seed: int, scale: int, specs_json: str, *, partitions: int | None 
 
 def _range_frame(id_range: tuple[int, int], seed: int, scale: int, specs_json: str) -> Any:
     """The entities of one id range as a pandas frame indexed by id (the first column)."""
-    import pyarrow as pa
+    import pyarrow as pa  # type: ignore[import-untyped]
 
     start, stop = id_range
     stream = tessary.generate_batches(seed, scale, specs_json, start=start, stop=stop)
@@ -359,9 +402,12 @@ def _write_part(
     fs: Any, folder: str, name: str, start: int, stop: int, seed: int, scale: int, specs_json: str,
     format: str, compression: str | None,
 ) -> dict[str, Any]:
-    """Writes one part under a temporary name unique to this attempt and renames it when complete."""
+    """Writes one part under a temporary name unique to this attempt and renames it when
+    complete."""
     path = _join(folder, name)
-    arguments = dict(format=format, compression=compression, start=start, stop=stop, digest=True)
+    arguments: dict[str, Any] = {
+        "format": format, "compression": compression, "start": start, "stop": stop, "digest": True
+    }
     if isinstance(fs, LocalFileSystem):
         # A local path is written through a temporary file renamed over it on success.
         result = tessary.write(path, seed, scale, specs_json, **arguments)
@@ -372,19 +418,24 @@ def _write_part(
                 result = tessary.write(file, seed, scale, specs_json, **arguments)
             fs.mv(temporary, path)
         except BaseException:
-            try:
+            # Never created, or the failure is the filesystem's: report the first error.
+            with contextlib.suppress(Exception):
                 fs.rm(temporary)
-            except Exception:  # never created, or the failure is the filesystem's: report the first error
-                pass
             raise
     text_sha256 = None if format == "parquet" else result.text_sha256
-    return _record(name, start, stop, result.bytes_written, result.sha256, text_sha256) | {"written": True}
+    return _record(name, start, stop, result.bytes_written, result.sha256, text_sha256) | {
+        "written": True
+    }
 
 
-def _digest_part(fs: Any, path: str, start: int, stop: int, format: str, compression: str | None) -> dict[str, Any]:
+def _digest_part(
+    fs: Any, path: str, start: int, stop: int, format: str, compression: str | None
+) -> dict[str, Any]:
     """The record of a part already there, from its bytes."""
     size, sha256, text_sha256 = _file_digests(fs, path, format, compression, text=True)
-    return _record(path.rsplit("/", 1)[-1], start, stop, size, sha256, text_sha256) | {"written": False}
+    return _record(path.rsplit("/", 1)[-1], start, stop, size, sha256, text_sha256) | {
+        "written": False
+    }
 
 
 def _check_part(
@@ -395,28 +446,45 @@ def _check_part(
     of its text (its bytes for Parquet) beside that of the same range regenerated."""
     outcome: dict[str, Any] = {"error": None, "sha256": None, "compared": None, "regenerated": None}
     try:
-        _, outcome["sha256"], text_sha256 = _file_digests(fs, path, format, compression, text=generate is not None)
+        _, outcome["sha256"], text_sha256 = _file_digests(
+            fs, path, format, compression, text=generate is not None
+        )
     except (OSError, EOFError, zlib.error, ValueError) as error:
         outcome["error"] = f"cannot be read: {error}"
         return outcome
     if generate is not None:
         seed, scale, specs_json = generate
         if format == "parquet":
-            result = tessary.write(os.devnull, seed, scale, specs_json, format=format, compression=compression,
-                                   start=start, stop=stop, digest=True)
+            result = tessary.write(
+                os.devnull, seed, scale, specs_json, format=format, compression=compression,
+                start=start, stop=stop, digest=True,
+            )
             outcome["compared"], outcome["regenerated"] = outcome["sha256"], result.sha256
         else:
-            result = tessary.write(os.devnull, seed, scale, specs_json, format=format, start=start, stop=stop,
-                                   digest=True)
+            result = tessary.write(
+                os.devnull, seed, scale, specs_json, format=format, start=start, stop=stop,
+                digest=True,
+            )
             outcome["compared"], outcome["regenerated"] = text_sha256, result.text_sha256
     return outcome
 
 
-def _record(name: str, start: int, stop: int, size: int, sha256: str | None, text_sha256: str | None) -> dict[str, Any]:
-    return {"name": name, "start": start, "stop": stop, "bytes": size, "sha256": sha256, "text_sha256": text_sha256}
+def _record(
+    name: str, start: int, stop: int, size: int, sha256: str | None, text_sha256: str | None
+) -> dict[str, Any]:
+    return {
+        "name": name,
+        "start": start,
+        "stop": stop,
+        "bytes": size,
+        "sha256": sha256,
+        "text_sha256": text_sha256,
+    }
 
 
-def _file_digests(fs: Any, path: str, format: str, compression: str | None, *, text: bool) -> tuple[int, str, str | None]:
+def _file_digests(
+    fs: Any, path: str, format: str, compression: str | None, *, text: bool
+) -> tuple[int, str, str | None]:
     """The size and SHA-256 of a file's bytes and, when text is asked for, of its uncompressed
     text (None for Parquet, which has none), read once."""
     raw = hashlib.sha256()
@@ -473,11 +541,11 @@ def _decompressed(chunks: Iterable[bytes], compression: str) -> Iterator[bytes]:
 # The caller's side.
 
 
-class _Discard:
+class _Discard(io.BytesIO):
     """A binary file object that keeps nothing."""
 
-    def write(self, data: bytes) -> int:
-        return len(data)
+    def write(self, data: Buffer, /) -> int:
+        return memoryview(data).nbytes
 
 
 def _package_version() -> str:
@@ -509,7 +577,9 @@ def _parameters(document: dict[str, Any]) -> dict[str, Any]:
     return {key: value for key, value in document.items() if key not in ("tessary", "parts")}
 
 
-def _read_document(fs: Any, folder: str, name: str, present: dict[str, int]) -> tuple[dict[str, Any] | None, list[Problem]]:
+def _read_document(
+    fs: Any, folder: str, name: str, present: dict[str, int]
+) -> tuple[dict[str, Any] | None, list[Problem]]:
     if name not in present:
         return None, []
     try:
@@ -531,7 +601,10 @@ def _is_temporary(name: str) -> bool:
     return (
         name.startswith(".")
         and name.endswith(".part")
-        and (PART_NAME.match(name[1:]) is not None or name[1:].startswith((INTENT + ".", MANIFEST + ".")))
+        and (
+            PART_NAME.match(name[1:]) is not None
+            or name[1:].startswith((INTENT + ".", MANIFEST + "."))
+        )
     )
 
 
@@ -541,7 +614,9 @@ def _remove_temporaries(fs: Any, folder: str, present: dict[str, int]) -> None:
             fs.rm(_join(folder, name))
 
 
-def _prepare_folder(fs: Any, folder: str, intent: dict[str, Any], overwrite: bool) -> dict[str, dict[str, Any]]:
+def _prepare_folder(
+    fs: Any, folder: str, intent: dict[str, Any], overwrite: bool
+) -> dict[str, dict[str, Any]]:
     """Makes the folder ready for the parts: refuses or clears what is in the way, writes the
     intent file and removes stale temporary files. Returns the records of an earlier manifest
     of the same data set, by part name."""
@@ -552,7 +627,9 @@ def _prepare_folder(fs: Any, folder: str, intent: dict[str, Any], overwrite: boo
         present = {}
     existing, problems = _read_document(fs, folder, INTENT, present)
     if problems and not overwrite:
-        raise ValueError(f"{_join(folder, INTENT)} {problems[0].message}: pass overwrite=True to replace it")
+        raise ValueError(
+            f"{_join(folder, INTENT)} {problems[0].message}: pass overwrite=True to replace it"
+        )
     if existing is not None and _parameters(existing) == _parameters(intent):
         manifest, _ = _read_document(fs, folder, MANIFEST, present)
         _remove_temporaries(fs, folder, present)
@@ -561,13 +638,17 @@ def _prepare_folder(fs: Any, folder: str, intent: dict[str, Any], overwrite: boo
         return {record["name"]: record for record in manifest.get("parts", [])}
     if not overwrite:
         if existing is not None:
-            differing = sorted(key for key in _parameters(intent) if existing.get(key) != intent[key])
+            differing = sorted(
+                key for key in _parameters(intent) if existing.get(key) != intent[key]
+            )
             raise ValueError(
-                f"{folder} holds a data set written with other parameters ({', '.join(differing)}): "
-                "pass overwrite=True to replace it"
+                f"{folder} holds a data set written with other parameters "
+                f"({', '.join(differing)}): pass overwrite=True to replace it"
             )
         if present:
-            raise ValueError(f"{folder} is not empty and holds no data set: pass overwrite=True to write into it")
+            raise ValueError(
+                f"{folder} is not empty and holds no data set: pass overwrite=True to write into it"
+            )
     # The manifest goes first: from then on the folder never claims to be complete.
     for name in sorted(present, key=lambda name: name != MANIFEST):
         if _is_ours(name) or _is_temporary(name):
@@ -598,7 +679,7 @@ def _dumps(document: dict[str, Any]) -> str:
 
 def _active_client() -> Any:
     """The distributed client that dask.compute would use now, or None."""
-    scheduler = dask.base.get_scheduler()
+    scheduler = get_scheduler()  # type: ignore[no-untyped-call]
     owner = getattr(scheduler, "__self__", None)
     try:
         from distributed import Client
@@ -627,7 +708,7 @@ def _compute(tasks: list[Any], entities: list[int], progress: Progress) -> list[
         if client is not None:
             return _compute_distributed(client, tasks, finished if reporter else None)
         if reporter is None:
-            return list(dask.compute(*tasks))
+            return list(compute(*tasks))  # type: ignore[no-untyped-call]
         from dask.callbacks import Callback
 
         keys = {task.key: index for index, task in enumerate(tasks)}
@@ -636,8 +717,8 @@ def _compute(tasks: list[Any], entities: list[int], progress: Progress) -> list[
             if key in keys:
                 finished(keys[key], result)
 
-        with Callback(posttask=posttask):
-            return list(dask.compute(*tasks))
+        with Callback(posttask=posttask):  # type: ignore[no-untyped-call]
+            return list(compute(*tasks))  # type: ignore[no-untyped-call]
     finally:
         close()
 
@@ -650,7 +731,7 @@ def _compute_distributed(
     futures = client.compute(tasks, retries=RETRIES)
     index = {future.key: i for i, future in enumerate(futures)}
     try:
-        for future in as_completed(futures):
+        for future in as_completed(futures):  # type: ignore[no-untyped-call]
             result = future.result()  # raises the task's error
             if finished is not None:
                 finished(index[future.key], result)

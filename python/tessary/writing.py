@@ -348,12 +348,12 @@ def repeating_columns(batch: Any) -> list[str]:
     distinct value in 16 rows at most), such as choices and narrow integer ranges. Trying a
     dictionary on every column costs a third of the writer's time on columns of unique values
     (ids, doubles), which then fall back to plain pages anyway."""
-    import pyarrow as pa
-    import pyarrow.compute as pc
+    import pyarrow as pa  # type: ignore[import-untyped]
+    import pyarrow.compute as pc  # type: ignore[import-untyped]
 
     limit = max(1, batch.num_rows // 16)
     repeating = []
-    for field, column in zip(batch.schema, batch.columns):
+    for field, column in zip(batch.schema, batch.columns, strict=True):
         if isinstance(column, pa.ExtensionArray):
             column = column.storage
         if isinstance(column, pa.DictionaryArray):
@@ -368,7 +368,7 @@ def _write_parquet(
 ) -> WriteResult:
     """Writes the batches as one Parquet file, a row group per group of batches."""
     import pyarrow as pa
-    import pyarrow.parquet as pq
+    import pyarrow.parquet as pq  # type: ignore[import-untyped]
 
     reader = pa.RecordBatchReader.from_stream(batches)
     sampled = _sampled_batches(reader)

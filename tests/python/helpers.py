@@ -38,7 +38,11 @@ ALL_KINDS = json.dumps(
         {"name": "i", "type": "uniform_int", "low": -1000, "high": 10**12},
         {"name": "id", "type": "uniform_float", "low": -1.5, "high": 2.5},
         {"name": "n", "type": "normal", "mean": 10, "std_dev": 3, "min": 4, "max": 16},
-        {"name": "c\u00e9", "type": "choice", "values": ["a", {"x": [1, 2.5]}, None, True, -7, "\u4e2d"]},
+        {
+            "name": "c\u00e9",
+            "type": "choice",
+            "values": ["a", {"x": [1, 2.5]}, None, True, -7, "\u4e2d"],
+        },
         {"name": "i", "type": "choice", "values": ["\u00e9t\u00e9", "b"], "weights": [0.3, 0.7]},
     ]
 )
@@ -56,7 +60,9 @@ def decompress(data: bytes, compression: str | None) -> bytes:
     if compression == "zstd":
         import zstandard
 
-        reader = zstandard.ZstdDecompressor().stream_reader(io.BytesIO(data), read_across_frames=True)
+        reader = zstandard.ZstdDecompressor().stream_reader(
+            io.BytesIO(data), read_across_frames=True
+        )
         return reader.read()
     return data
 
@@ -73,14 +79,19 @@ def written(**options) -> bytes:
 def in_child(code: str, folder: object, *more: str) -> str:
     """Code for a fresh interpreter (run_python) that can import this module and finds the folder,
     then `more`, in sys.argv[1:]."""
-    return f"import sys; sys.path.insert(0, {HERE!r}); sys.argv[1:] = {[str(folder), *more]!r}\n" + code
+    return (
+        f"import sys; sys.path.insert(0, {HERE!r}); sys.argv[1:] = {[str(folder), *more]!r}\n"
+        + code
+    )
 
 
 def interrupt(code: str, settle: Callable[[], None]) -> tuple[str, str, float]:
     """Runs code in a fresh interpreter; once it prints "ready" and settle() returns, sends it
     SIGINT. Returns its standard output and error, and the seconds from the signal to the next
     line it prints (its answer), not to its exit, which may first free large objects."""
-    process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    process = subprocess.Popen(
+        [sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+    )
     try:
         assert process.stdout.readline().strip() == "ready"
         settle()

@@ -15,16 +15,36 @@ floats = st.sampled_from([-1e308, -2.5, -0.0, 0.0, 1.0, 2.5, 1e308])
 weights = st.lists(st.sampled_from([0, 0.5, 1, 3]), max_size=5)
 
 specs = st.one_of(
-    st.builds(lambda n, lo, hi: {"name": n, "type": "uniform_int", "low": lo, "high": hi},
-              names, small_ints, small_ints),
-    st.builds(lambda n, lo, hi: {"name": n, "type": "uniform_float", "low": lo, "high": hi},
-              names, floats, floats),
-    st.builds(lambda n, m, s, bounds: {"name": n, "type": "normal", "mean": m, "std_dev": s, **bounds},
-              names, floats, st.sampled_from([-1.0, 0.0, 1.0]),
-              st.dictionaries(st.sampled_from(["min", "max"]), floats)),
-    st.builds(lambda n, values, w: {"name": n, "type": "choice", "values": values,
-                                    **({"weights": w} if w is not None else {})},
-              names, st.lists(st.sampled_from(["x", 1, None]), max_size=3), st.none() | weights),
+    st.builds(
+        lambda n, lo, hi: {"name": n, "type": "uniform_int", "low": lo, "high": hi},
+        names,
+        small_ints,
+        small_ints,
+    ),
+    st.builds(
+        lambda n, lo, hi: {"name": n, "type": "uniform_float", "low": lo, "high": hi},
+        names,
+        floats,
+        floats,
+    ),
+    st.builds(
+        lambda n, m, s, bounds: {"name": n, "type": "normal", "mean": m, "std_dev": s, **bounds},
+        names,
+        floats,
+        st.sampled_from([-1.0, 0.0, 1.0]),
+        st.dictionaries(st.sampled_from(["min", "max"]), floats),
+    ),
+    st.builds(
+        lambda n, values, w: {
+            "name": n,
+            "type": "choice",
+            "values": values,
+            **({"weights": w} if w is not None else {}),
+        },
+        names,
+        st.lists(st.sampled_from(["x", 1, None]), max_size=3),
+        st.none() | weights,
+    ),
 )
 
 

@@ -15,7 +15,6 @@ import time
 import pytest
 
 import tessary
-
 from helpers import AGE_SPECS
 
 HUGE = str(10**15)  # a run that would never end if it generated before checking its output
@@ -30,7 +29,12 @@ def run_cli(*args, stdin=None, env_extra=None, text=True, **options):
     options.setdefault("stderr", subprocess.PIPE)
     env = dict(os.environ, **(env_extra or {}))
     return subprocess.run(
-        [sys.executable, "-m", "tessary", *args], text=text, input=stdin, env=env, timeout=120, **options
+        [sys.executable, "-m", "tessary", *args],
+        text=text,
+        input=stdin,
+        env=env,
+        timeout=120,
+        **options,
     )
 
 
@@ -71,7 +75,9 @@ def test_a_file_holds_the_array_or_the_lines_its_name_says(tmp_path, age_specs):
     for name, options, expected in [("out.json", [], whole_array),
                                     ("out.jsonl.gz", ["--start", "2", "--stop", "5"], range_lines)]:
         output = tmp_path / name
-        result = run_cli(str(age_specs), "--scale", "10", "--seed", "42", "-o", str(output), *options)
+        result = run_cli(
+            str(age_specs), "--scale", "10", "--seed", "42", "-o", str(output), *options
+        )
         assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
         data = output.read_bytes()
         assert (gzip.decompress(data) if name.endswith(".gz") else data) == expected
@@ -87,7 +93,9 @@ def test_standard_input_is_read_as_strict_utf8_like_a_file(tmp_path, name, shown
     path.write_bytes(specs)
     latin = {"PYTHONIOENCODING": "latin-1", "LC_ALL": "C"}
     from_file = run_cli(str(path), "--scale", "2", "--seed", "42", env_extra=latin, text=False)
-    from_stdin = run_cli("-", "--scale", "2", "--seed", "42", stdin=specs, env_extra=latin, text=False)
+    from_stdin = run_cli(
+        "-", "--scale", "2", "--seed", "42", stdin=specs, env_extra=latin, text=False
+    )
     assert (from_stdin.returncode, from_stdin.stdout) == (from_file.returncode, from_file.stdout)
     assert from_stdin.stderr == from_file.stderr.replace(bytes(path), b"standard input")
     assert shown in from_file.stdout + from_file.stderr
@@ -106,14 +114,20 @@ def test_parameter_failure_prints_one_line_exits_2_and_leaves_no_file(tmp_path):
     specs.write_text('[{"name":"a","type":"uniform_int","low":5,"high":1}]')
     output = tmp_path / "out.jsonl"
     result = run_cli(str(specs), "--scale", HUGE, "--seed", "1", "-o", str(output))
-    assert (result.returncode, result.stderr) == (2, f"tessary: {specs}: cannot sample empty range\n")
+    assert (result.returncode, result.stderr) == (
+        2,
+        f"tessary: {specs}: cannot sample empty range\n",
+    )
     assert sorted(os.listdir(tmp_path)) == ["empty-range.json"]
 
 
 def test_missing_file_and_bad_arguments_exit_2(tmp_path, age_specs):
     missing = run_cli(str(tmp_path / "nope.json"), "--scale", "1")
     assert missing.returncode == 2
-    assert missing.stderr == f"tessary: cannot read {tmp_path / 'nope.json'}: No such file or directory\n"
+    assert (
+        missing.stderr
+        == f"tessary: cannot read {tmp_path / 'nope.json'}: No such file or directory\n"
+    )
     for arguments in (["--scale", "-1"], ["--scale", "10", "--start", "4", "--stop", "3"],
                       ["--scale", "10", "--compression", "gzip", "--level", "10"]):
         result = run_cli(str(age_specs), *arguments)
@@ -171,8 +185,16 @@ def test_a_reader_that_stops_early_ends_the_command_quietly(age_specs):
 def test_ctrl_c_exits_130_and_leaves_no_file(tmp_path, age_specs):
     folder = tmp_path / "out"
     folder.mkdir()
-    process = start_cli(str(age_specs), "--scale", str(10**9), "--seed", "1", "-o", str(folder / "big.jsonl"),
-                        stderr=subprocess.PIPE)
+    process = start_cli(
+        str(age_specs),
+        "--scale",
+        str(10**9),
+        "--seed",
+        "1",
+        "-o",
+        str(folder / "big.jsonl"),
+        stderr=subprocess.PIPE,
+    )
     deadline = time.monotonic() + 60
     while not os.listdir(folder) and time.monotonic() < deadline:  # the write has begun
         time.sleep(0.01)
@@ -217,7 +239,9 @@ def test_the_progress_bar_is_shown_on_a_terminal_that_does_not_show_the_entities
     tmp_path, age_specs, extra, stdout_on_terminal, bar
 ):
     extra = [str(tmp_path / "out.json") if item == "FILE" else item for item in extra]
-    received = run_on_terminal([str(age_specs), "--scale", "10", "--seed", "1", *extra], stdout_on_terminal)
+    received = run_on_terminal(
+        [str(age_specs), "--scale", "10", "--seed", "1", *extra], stdout_on_terminal
+    )
     assert (b" entities" in received) == bar, received
 
 
@@ -233,7 +257,9 @@ SPEC_CASES = [
 
 @needs_check_specs
 @pytest.mark.parametrize("specs_json, status, worst", SPEC_CASES)
-def test_check_prints_one_line_per_problem_and_exits_with_the_worst(tmp_path, specs_json, status, worst):
+def test_check_prints_one_line_per_problem_and_exits_with_the_worst(
+    tmp_path, specs_json, status, worst
+):
     specs = tmp_path / "specs.json"
     specs.write_text(specs_json)
     result = run_cli("check", str(specs))
@@ -266,7 +292,9 @@ def test_a_write_of_more_than_a_million_entities_warns_first_and_goes_on(tmp_pat
 def test_partitioned_output_and_verify(tmp_path, age_specs):
     pytest.importorskip("tessary.dask")
     folder = tmp_path / "data"
-    written = run_cli(str(age_specs), "--scale", "1000", "--seed", "42", "-o", f"{folder}/", "--partitions", "3")
+    written = run_cli(
+        str(age_specs), "--scale", "1000", "--seed", "42", "-o", f"{folder}/", "--partitions", "3"
+    )
     assert written.returncode == 0, written.stderr
     parts = sorted(folder.glob("part-*"))
     assert len(parts) == 3

@@ -57,7 +57,9 @@ def column_type(spec: dict) -> pa.DataType:
         return pa.dictionary(pa.int32(), pa.utf8())
     if all(type(value) is int and INT64[0] <= value <= INT64[1] for value in values):
         return pa.int64()
-    if all(type(value) is float or (type(value) is int and float(value) == value) for value in values):
+    if all(
+        type(value) is float or (type(value) is int and float(value) == value) for value in values
+    ):
         return pa.float64()
     return pa.json_(pa.utf8())
 
@@ -71,7 +73,9 @@ def same(actual: object, expected: object) -> bool:
     if isinstance(expected, list):
         return len(actual) == len(expected) and all(map(same, actual, expected))
     if isinstance(expected, dict):
-        return list(actual) == list(expected) and all(same(actual[k], expected[k]) for k in expected)
+        return list(actual) == list(expected) and all(
+            same(actual[k], expected[k]) for k in expected
+        )
     return actual == expected
 
 
@@ -90,13 +94,18 @@ ints = st.integers(*INT64)
 finite = st.floats(allow_nan=False, allow_infinity=False)
 json_scalars = st.none() | st.booleans() | ints | finite | st.text(max_size=3)
 json_values = st.recursive(
-    json_scalars, lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.text(max_size=2), inner, max_size=3),
+    json_scalars,
+    lambda inner: (
+        st.lists(inner, max_size=3) | st.dictionaries(st.text(max_size=2), inner, max_size=3)
+    ),
     max_leaves=6,
 )
 choice_values = st.one_of(
     st.lists(ints | st.none()),
     st.lists(st.integers(-(2**63), 2**64 - 1) | finite | st.none()),  # exact doubles or JSON text
-    st.lists(st.sampled_from(["FR", "DE", "ß", "日本", "", "a\x00b"]) | st.text(max_size=3) | st.none()),
+    st.lists(
+        st.sampled_from(["FR", "DE", "ß", "日本", "", "a\x00b"]) | st.text(max_size=3) | st.none()
+    ),
     st.lists(st.booleans() | st.none()),
     st.lists(st.none(), max_size=2),
     st.lists(json_values, min_size=1),
@@ -105,22 +114,38 @@ choice_values = st.one_of(
 
 @st.composite
 def specs(draw) -> dict:
-    name, kind = draw(names), draw(st.sampled_from(["uniform_int", "uniform_float", "normal", "choice"]))
+    name = draw(names)
+    kind = draw(st.sampled_from(["uniform_int", "uniform_float", "normal", "choice"]))
     if kind == "uniform_int":
         low, high = sorted(draw(st.tuples(ints, ints)))
         return {"name": name, "type": kind, "low": low, "high": high}
     if kind == "uniform_float":
-        low, high = sorted(draw(st.tuples(st.floats(-1e9, 1e9), st.floats(-1e9, 1e9)).filter(lambda p: p[0] != p[1])))
+        low, high = sorted(
+            draw(
+                st.tuples(st.floats(-1e9, 1e9), st.floats(-1e9, 1e9)).filter(lambda p: p[0] != p[1])
+            )
+        )
         return {"name": name, "type": kind, "low": low, "high": high}
     if kind == "normal":
-        mean, std_dev = draw(st.sampled_from([(1e308, 1e308), (-1e308, 1e308)]) | st.tuples(finite, st.floats(0, 1e6)))
+        mean, std_dev = draw(
+            st.sampled_from([(1e308, 1e308), (-1e308, 1e308)])
+            | st.tuples(finite, st.floats(0, 1e6))
+        )
         spec = {"name": name, "type": kind, "mean": mean, "std_dev": std_dev}
-        spec.update(draw(st.fixed_dictionaries({}, optional={"min": finite | st.none(), "max": finite | st.none()})))
+        spec.update(
+            draw(
+                st.fixed_dictionaries(
+                    {}, optional={"min": finite | st.none(), "max": finite | st.none()}
+                )
+            )
+        )
         return spec
     values = draw(choice_values)
     spec = {"name": name, "type": kind, "values": values}
     if draw(st.booleans()):
-        spec["weights"] = draw(st.lists(st.floats(0.5, 10), min_size=len(values), max_size=len(values)))
+        spec["weights"] = draw(
+            st.lists(st.floats(0.5, 10), min_size=len(values), max_size=len(values))
+        )
     return spec
 
 
@@ -137,7 +162,9 @@ def ranges(draw) -> tuple[int, int, int]:
 def test_batches_hold_the_values_of_the_json_output(spec_list, seed, scale_range, batch_rows):
     scale, start, stop = scale_range
     text = json.dumps(spec_list, ensure_ascii=False)
-    table = pa.table(tessary.generate_batches(seed, scale, text, start=start, stop=stop, batch_rows=batch_rows))
+    table = pa.table(
+        tessary.generate_batches(seed, scale, text, start=start, stop=stop, batch_rows=batch_rows)
+    )
 
     last_spec = {spec["name"]: spec for spec in spec_list}
     kinds = {name: column_type(spec) for name, spec in last_spec.items()}
@@ -146,7 +173,7 @@ def test_batches_hold_the_values_of_the_json_output(spec_list, seed, scale_range
     expected = json.loads(tessary.generate_entities(seed, scale, text))[start:stop]
     rows = table.to_pylist()
     assert len(rows) == len(expected)
-    for row, entity in zip(rows, expected):
+    for row, entity in zip(rows, expected, strict=True):
         assert list(row) == list(entity)
         for name, cell in row.items():
             value = entity[name]
@@ -174,9 +201,10 @@ def expected_aggregates(table: pa.Table) -> dict[str, object]:
     import pyarrow.compute as pc
 
     return {
-        name: pc.sum(column).as_py() if pa.types.is_integer(column.type) or pa.types.is_floating(column.type)
+        name: pc.sum(column).as_py()
+        if pa.types.is_integer(column.type) or pa.types.is_floating(column.type)
         else len(column) - column.null_count
-        for name, column in zip(table.column_names, table.columns)
+        for name, column in zip(table.column_names, table.columns, strict=True)
     }
 
 
@@ -185,7 +213,8 @@ def polars_aggregates(batches) -> tuple[int, dict[str, object]]:
 
     frame = pl.DataFrame(batches)
     return frame.height, {
-        name: frame[name].sum() if frame[name].dtype.is_numeric() else frame[name].count() for name in frame.columns
+        name: frame[name].sum() if frame[name].dtype.is_numeric() else frame[name].count()
+        for name in frame.columns
     }
 
 
@@ -194,7 +223,9 @@ def pandas_aggregates(batches) -> tuple[int, dict[str, object]]:
 
     frame = pd.DataFrame.from_arrow(batches)
     return len(frame), {
-        name: frame[name].sum() if pd.api.types.is_numeric_dtype(frame[name].dtype) and not pd.api.types.is_bool_dtype(frame[name].dtype)
+        name: frame[name].sum()
+        if pd.api.types.is_numeric_dtype(frame[name].dtype)
+        and not pd.api.types.is_bool_dtype(frame[name].dtype)
         else frame[name].count()
         for name in frame.columns
     }
@@ -206,18 +237,32 @@ def duckdb_aggregates(batches) -> tuple[int, dict[str, object]]:
     relation = duckdb.sql("select * from batches")
     numeric = {"BIGINT", "UBIGINT", "DOUBLE"}
     aggregates = [
-        f'{"sum" if str(kind) in numeric else "count"}("{name}")' for name, kind in zip(relation.columns, relation.types)
+        f'{"sum" if str(kind) in numeric else "count"}("{name}")'
+        for name, kind in zip(relation.columns, relation.types, strict=True)
     ]
-    count, *values = duckdb.sql(f"select count(*), {', '.join(aggregates)} from batches").fetchall()[0]
-    return count, dict(zip(relation.columns, values))
+    count, *values = duckdb.sql(
+        f"select count(*), {', '.join(aggregates)} from batches"
+    ).fetchall()[0]
+    return count, dict(zip(relation.columns, values, strict=True))
 
 
-@pytest.mark.parametrize("read", [polars_aggregates, pandas_aggregates, duckdb_aggregates], ids=["polars", "pandas", "duckdb"])
+@pytest.mark.parametrize(
+    "read",
+    [polars_aggregates, pandas_aggregates, duckdb_aggregates],
+    ids=["polars", "pandas", "duckdb"],
+)
 def test_dataframe_libraries_read_the_same_table(read):
     # Sums that stay finite and within int64.
-    specs_json = json.dumps([dict(spec, mean=170, std_dev=15) if spec["type"] == "normal" else spec for spec in EVERY_KIND[:-1]])
+    specs_json = json.dumps(
+        [
+            dict(spec, mean=170, std_dev=15) if spec["type"] == "normal" else spec
+            for spec in EVERY_KIND[:-1]
+        ]
+    )
     table = pa.table(tessary.generate_batches(5, 50_000, specs_json, start=123, batch_rows=7_000))
-    rows, aggregates = read(tessary.generate_batches(5, 50_000, specs_json, start=123, batch_rows=7_000))
+    rows, aggregates = read(
+        tessary.generate_batches(5, 50_000, specs_json, start=123, batch_rows=7_000)
+    )
     assert rows == table.num_rows == 50_000 - 123
     expected = expected_aggregates(table)
     assert list(aggregates) == list(expected)
@@ -232,8 +277,12 @@ def test_a_parquet_file_holds_the_table(tmp_path):
     written = pq.read_table(tmp_path / "t.parquet")
     assert written.schema == table.schema
     assert written.equals(table)
-    assert pq.ParquetFile(tmp_path / "t.parquet").metadata.num_row_groups == 2  # a group per million rows or so
-    assert (result.entities, result.bytes_written) == (table.num_rows, os.path.getsize(tmp_path / "t.parquet"))
+    # A group per million rows or so.
+    assert pq.ParquetFile(tmp_path / "t.parquet").metadata.num_row_groups == 2
+    assert (result.entities, result.bytes_written) == (
+        table.num_rows,
+        os.path.getsize(tmp_path / "t.parquet"),
+    )
 
 
 def test_a_failed_parquet_write_leaves_no_file_and_keeps_the_old_one(tmp_path):
@@ -268,12 +317,17 @@ def test_a_stream_is_consumed_once():
     assert pa.table(batches).num_rows == 10
     with pytest.raises(ValueError, match="consumed once; call generate_batches"):
         pa.table(batches)
-    assert pa.schema(batches) == pa.table(tessary.generate_batches(1, 0, json.dumps(EVERY_KIND))).schema
+    assert (
+        pa.schema(batches)
+        == pa.table(tessary.generate_batches(1, 0, json.dumps(EVERY_KIND))).schema
+    )
 
 
 BATCHES_IN_A_CHILD = """
 import hashlib, json, sys, pyarrow as pa, tessary
-reader = pa.RecordBatchReader.from_stream(tessary.generate_batches(9, 700_000, sys.argv[1], start=3))
+reader = pa.RecordBatchReader.from_stream(
+    tessary.generate_batches(9, 700_000, sys.argv[1], start=3)
+)
 sink = pa.BufferOutputStream()
 lengths = []
 with pa.ipc.new_stream(sink, reader.schema) as writer:
@@ -288,7 +342,10 @@ print(lengths, hashlib.sha256(sink.getvalue()).hexdigest())
 def test_batches_are_the_same_on_one_and_two_threads():
     outputs = []
     for threads in ("1", "2"):
-        child = run_python(BATCHES_IN_A_CHILD.replace("sys.argv[1]", repr(json.dumps(EVERY_KIND))), {"RAYON_NUM_THREADS": threads})
+        child = run_python(
+            BATCHES_IN_A_CHILD.replace("sys.argv[1]", repr(json.dumps(EVERY_KIND))),
+            {"RAYON_NUM_THREADS": threads},
+        )
         assert child.returncode == 0, child.stderr
         outputs.append(child.stdout)
     assert outputs[0] == outputs[1]

@@ -10,7 +10,6 @@ import os
 import pathlib
 import signal
 import threading
-import time
 
 import dask
 import pytest
@@ -60,14 +59,21 @@ def concatenated(folder: pathlib.Path) -> bytes:
 def test_parts_join_into_the_one_machine_output(client, whole, tmp_path):
     folder = tmp_path / "set"
     reports: list[tuple[int, int]] = []
-    summary = tdask.write(str(folder), 7, SCALE, SPECS, rows_per_partition=150_001, progress=lambda *done: reports.append(done))
+    summary = tdask.write(
+        str(folder),
+        7,
+        SCALE,
+        SPECS,
+        rows_per_partition=150_001,
+        progress=lambda *done: reports.append(done),
+    )
     assert reports[-1] == (SCALE, SCALE) and reports == sorted(reports)
     parts = parts_of(folder)
     assert len(parts) == 7 and parts[-1].name.endswith(f"-{SCALE:020d}.jsonl")
     assert concatenated(folder) == whole
     manifest = json.loads((folder / tdask.MANIFEST).read_text())
     assert [record["name"] for record in manifest["parts"]] == [path.name for path in parts]
-    for record, path in zip(manifest["parts"], parts):
+    for record, path in zip(manifest["parts"], parts, strict=True):
         data = path.read_bytes()
         assert record["bytes"] == len(data)
         assert record["sha256"] == record["text_sha256"] == hashlib.sha256(data).hexdigest()
@@ -88,7 +94,9 @@ def worker_writing_in(pids: list[int], folder: pathlib.Path) -> int | None:
 
 
 @cluster_test
-@pytest.mark.skipif(not os.path.isdir("/proc/self/fd"), reason="finds the writing worker through /proc")
+@pytest.mark.skipif(
+    not os.path.isdir("/proc/self/fd"), reason="finds the writing worker through /proc"
+)
 def test_a_killed_worker_leaves_no_half_written_part(client, whole, tmp_path):
     folder = tmp_path / "set"
     pids = list(client.run(os.getpid).values())
@@ -146,11 +154,14 @@ def test_resume_writes_only_missing_parts_and_verify_names_what_is_wrong(client,
 
     with pytest.raises(ValueError, match="other parameters .*seed"):
         tdask.write(str(folder), 8, scale, SPECS, partitions=7)
-    assert (folder / "notes.txt").exists() and flipped.read_bytes() == bytes(data)  # refused: nothing touched
+    # Refused: nothing touched.
+    assert (folder / "notes.txt").exists() and flipped.read_bytes() == bytes(data)
 
 
 @cluster_test
-def test_regenerate_finds_a_part_that_agrees_with_its_manifest_but_not_with_the_specs(client, tmp_path):
+def test_regenerate_finds_a_part_that_agrees_with_its_manifest_but_not_with_the_specs(
+    client, tmp_path
+):
     # A part and its manifest record taken from a data set of another seed: sizes and digests
     # agree, only regeneration can tell.
     good, other, scale = tmp_path / "good", tmp_path / "other", 40_000
@@ -171,12 +182,16 @@ def test_regenerate_finds_a_part_that_agrees_with_its_manifest_but_not_with_the_
 def test_a_filesystem_without_local_paths(compression, decompress, tmp_path):
     # Parts streamed into fsspec files under temporary names, then moved; the local scheduler.
     if decompress is None:
-        decompress = lambda data: zstandard.ZstdDecompressor().decompressobj(read_across_frames=True).decompress(data)  # noqa: E731
+        decompress = lambda data: (  # noqa: E731
+            zstandard.ZstdDecompressor().decompressobj(read_across_frames=True).decompress(data)
+        )
     url, scale = f"memory://tessary-{compression}/set", 30_000
     expected = tmp_path / "whole.jsonl"
     tessary.write(expected, 7, scale, SPECS)
     with dask.config.set(scheduler="threads"):
-        summary = tdask.write(url, 7, scale, SPECS, compression=compression, partitions=3, progress=lambda *_: None)
+        summary = tdask.write(
+            url, 7, scale, SPECS, compression=compression, partitions=3, progress=lambda *_: None
+        )
         import fsspec
 
         fs = fsspec.filesystem("memory")
@@ -198,11 +213,23 @@ def remove(path: pathlib.Path) -> None:
     "damage, named",
     [
         (lambda folder, parts: remove(folder / tdask.MANIFEST), lambda parts: [tdask.MANIFEST]),
-        (lambda folder, parts: (folder / tdask.MANIFEST).write_text("{"), lambda parts: [tdask.MANIFEST]),
+        (
+            lambda folder, parts: (folder / tdask.MANIFEST).write_text("{"),
+            lambda parts: [tdask.MANIFEST],
+        ),
         (lambda folder, parts: remove(parts[0]), lambda parts: [parts[0].name]),
-        (lambda folder, parts: parts[1].write_bytes(parts[1].read_bytes()[:-1]), lambda parts: [parts[1].name]),
-        (lambda folder, parts: (folder / f".{parts[2].name}.x1.part").write_bytes(b"{"), lambda parts: [f".{parts[2].name}.x1.part"]),
-        (lambda folder, parts: parts[2].write_bytes(b"\0" * parts[2].stat().st_size), lambda parts: [parts[2].name]),
+        (
+            lambda folder, parts: parts[1].write_bytes(parts[1].read_bytes()[:-1]),
+            lambda parts: [parts[1].name],
+        ),
+        (
+            lambda folder, parts: (folder / f".{parts[2].name}.x1.part").write_bytes(b"{"),
+            lambda parts: [f".{parts[2].name}.x1.part"],
+        ),
+        (
+            lambda folder, parts: parts[2].write_bytes(b"\0" * parts[2].stat().st_size),
+            lambda parts: [parts[2].name],
+        ),
     ],
 )
 def test_verify_names_each_kind_of_damage(damage, named, tmp_path):
@@ -217,7 +244,11 @@ def test_verify_names_each_kind_of_damage(damage, named, tmp_path):
 def test_verify_where_there_is_no_data_set(tmp_path):
     (tmp_path / "file").write_text("")
     (tmp_path / "empty").mkdir()
-    assert [str(problem) for name in ("none", "file", "empty") for problem in tdask.verify(str(tmp_path / name))] == [
+    assert [
+        str(problem)
+        for name in ("none", "file", "empty")
+        for problem in tdask.verify(str(tmp_path / name))
+    ] == [
         f"{tmp_path}/none: no such folder",
         f"{tmp_path}/file: a file, not a data set folder",
         f"{tmp_path}/empty: holds no data set (no _tessary.json and no _manifest.json)",
@@ -247,16 +278,20 @@ def test_the_default_partitioning_depends_on_the_data_only():
     ranges = tdask.plan_ranges(7, 10**8, SPECS)
     sizes = {stop - start for start, stop in ranges[:-1]}
     assert len(sizes) == 1 and ranges[0][0] == 0 and ranges[-1][1] == 10**8
-    assert all(a[1] == b[0] for a, b in zip(ranges, ranges[1:]))
+    assert all(a[1] == b[0] for a, b in zip(ranges, ranges[1:], strict=False))
     # About 128 MB of text per part: check against a real part's text.
     rows = sizes.pop()
-    text = sum(len(chunk) for chunk in tessary.iter_text(7, 10**8, SPECS, start=5 * 10**7, stop=5 * 10**7 + rows))
+    text = sum(
+        len(chunk)
+        for chunk in tessary.iter_text(7, 10**8, SPECS, start=5 * 10**7, stop=5 * 10**7 + rows)
+    )
     assert 0.9 * tdask.PART_TEXT_BYTES < text < 1.1 * tdask.PART_TEXT_BYTES
     assert tdask.plan_ranges(7, 0, SPECS) == [(0, 0)]
 
 
 needs_batches = pytest.mark.skipif(
-    not hasattr(tessary, "generate_batches"), reason="the columnar batches are not in this build yet"
+    not hasattr(tessary, "generate_batches"),
+    reason="the columnar batches are not in this build yet",
 )
 
 

@@ -78,7 +78,9 @@ def test_overflowing_normal_is_null():
 def test_weights_whose_total_overflows_still_follow_the_weights(values):
     # 1e308 + 1e308 is infinite; the pick must still split between the two large weights and never
     # reach the zero weight (nor, with two values, the position that has no value).
-    specs = json.dumps([{"name": "w", "type": "choice", "values": values, "weights": [1e308, 1e308, 0]}])
+    specs = json.dumps(
+        [{"name": "w", "type": "choice", "values": values, "weights": [1e308, 1e308, 0]}]
+    )
     picks = [entity["w"] for entity in json.loads(generate_entities(5, 4000, specs))]
     assert set(picks) == {"a", "b"}
     assert 1800 < picks.count("a") < 2200

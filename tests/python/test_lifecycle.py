@@ -130,7 +130,9 @@ SLOW_DOCUMENTS = {
 def test_sigint_interrupts_a_long_call(document):
     specs, scale = SLOW_DOCUMENTS[document]
     # Two seconds are well inside the call, which would take many minutes.
-    out, err, elapsed = interrupt(LONG_CALL.format(specs=specs, scale=scale), lambda: time.sleep(2.0))
+    out, err, elapsed = interrupt(
+        LONG_CALL.format(specs=specs, scale=scale), lambda: time.sleep(2.0)
+    )
     assert out.strip() == "interrupted", err
     assert elapsed < 1  # generous: the machine may be loaded; the design target is ~100 ms
 
@@ -276,7 +278,8 @@ def test_a_child_forked_from_a_signal_handler_ends_the_inherited_call():
             outcome = f"{{type(e).__name__}}: {{e}}"
         if child == [0]:
             print("child:", outcome)
-            print("child generates:", tessary.generate_entities(5, 10_000, specs) == expected, flush=True)
+            same = tessary.generate_entities(5, 10_000, specs) == expected
+            print("child generates:", same, flush=True)
             os._exit(0)
         _, status = os.waitpid(child[0], 0)
         print("parent:", outcome, os.waitstatus_to_exitcode(status))

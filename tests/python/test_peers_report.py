@@ -133,5 +133,7 @@ def test_the_columnar_section_is_replaced_or_inserted_before_the_tools():
     assert inserted == report.replace("## The tools", first + "## The tools")
     assert section(inserted, COLUMNAR_HEADING) == first
     second = f"{COLUMNAR_HEADING}\n\nrows 2\n\n"
-    assert with_section(inserted, COLUMNAR_HEADING, second) == report.replace("## The tools", second + "## The tools")
+    assert with_section(inserted, COLUMNAR_HEADING, second) == report.replace(
+        "## The tools", second + "## The tools"
+    )
     assert section(report, COLUMNAR_HEADING) == ""

@@ -21,7 +21,16 @@ from hypothesis import strategies as st
 
 import tessary
 from helpers import (
-    AGE_SPECS, ALL_KINDS, FIVE_SPECS, LATE_FAILING, LATE_SCALE, decompress, in_child, interrupt, run_python, written,
+    AGE_SPECS,
+    ALL_KINDS,
+    FIVE_SPECS,
+    LATE_FAILING,
+    LATE_SCALE,
+    decompress,
+    in_child,
+    interrupt,
+    run_python,
+    written,
 )
 
 U64_MAX = 2**64 - 1
@@ -43,7 +52,9 @@ lines = b"".join(
 assert lines.count(b"\\n") == n and b"[" + b",".join(lines.splitlines()) + b"]" == expected
 digests = []
 for format, compression, text in [("jsonl", "gzip", lines), ("json", "zstd", expected)]:
-    packed = written(seed=seed, scale=n, specs_json=ALL_KINDS, format=format, compression=compression)
+    packed = written(
+        seed=seed, scale=n, specs_json=ALL_KINDS, format=format, compression=compression
+    )
     assert decompress(packed, compression) == text, compression
     chunks = tessary.iter_text(seed, n, ALL_KINDS, format=format, compression=compression)
     assert b"".join(chunks) == packed
@@ -56,7 +67,9 @@ print(*digests)
 def test_same_bytes_and_same_compressed_bytes_under_any_thread_count(tmp_path):
     outputs = set()
     for threads in (1, 2, 8):
-        result = run_python(in_child(THREADS_CHILD, tmp_path), {"RAYON_NUM_THREADS": str(threads)}, timeout=300)
+        result = run_python(
+            in_child(THREADS_CHILD, tmp_path), {"RAYON_NUM_THREADS": str(threads)}, timeout=300
+        )
         assert result.returncode == 0, result.stderr
         outputs.add(result.stdout)
     assert len(outputs) == 1
@@ -67,19 +80,32 @@ def test_same_bytes_and_same_compressed_bytes_under_any_thread_count(tmp_path):
 def test_ranges_concatenate_and_every_entity_keeps_its_text(cuts):
     scale, *points = cuts
     start, middle, stop = sorted(points)
-    lines = written(seed=8, scale=scale, specs_json=ALL_KINDS, format="jsonl").splitlines(keepends=True)
-    part = lambda a, b, format="jsonl": written(seed=8, scale=scale, specs_json=ALL_KINDS, format=format, start=a, stop=b)
+    lines = written(seed=8, scale=scale, specs_json=ALL_KINDS, format="jsonl").splitlines(
+        keepends=True
+    )
+
+    def part(a, b, format="jsonl"):
+        return written(seed=8, scale=scale, specs_json=ALL_KINDS, format=format, start=a, stop=b)
+
     assert part(start, middle) + part(middle, stop) == b"".join(lines[start:stop])
-    assert part(start, stop, "json") == b"[" + b",".join(line[:-1] for line in lines[start:stop]) + b"]"
+    assert (
+        part(start, stop, "json")
+        == b"[" + b",".join(line[:-1] for line in lines[start:stop]) + b"]"
+    )
 
 
 @pytest.mark.parametrize(
     "start, stop, scale",
-    [(U64_MAX - 3, None, U64_MAX), (U64_MAX - 1, U64_MAX, U64_MAX), (0, 3, U64_MAX), (2**63 - 1, 2**63 + 2, U64_MAX)],
+    [
+        (U64_MAX - 3, None, U64_MAX),
+        (U64_MAX - 1, U64_MAX, U64_MAX),
+        (0, 3, U64_MAX),
+        (2**63 - 1, 2**63 + 2, U64_MAX),
+    ],
 )
 def test_ranges_near_the_top_of_u64_give_their_ids(start, stop, scale):
     ids = list(range(start, scale if stop is None else stop))
-    options = dict(seed=5, scale=scale, specs_json=AGE_SPECS, start=start, stop=stop)
+    options = {"seed": 5, "scale": scale, "specs_json": AGE_SPECS, "start": start, "stop": stop}
     lines = written(format="jsonl", **options)
     assert [json.loads(line)["id"] for line in lines.splitlines()] == ids
     assert [entity["id"] for entity in json.loads(written(format="json", **options))] == ids
@@ -90,13 +116,35 @@ def test_ranges_near_the_top_of_u64_give_their_ids(start, stop, scale):
 
 @pytest.mark.parametrize(
     "format, compression, text",
-    [("json", None, b"[]"), ("jsonl", None, b""), ("jsonl", "gzip", b""), ("jsonl", "zstd", b""), ("json", "gzip", b"[]")],
+    [
+        ("json", None, b"[]"),
+        ("jsonl", None, b""),
+        ("jsonl", "gzip", b""),
+        ("jsonl", "zstd", b""),
+        ("json", "gzip", b"[]"),
+    ],
 )
 def test_an_empty_range_is_a_valid_stream(format, compression, text):
-    data = written(seed=1, scale=10, specs_json=FIVE_SPECS, format=format, compression=compression, start=4, stop=4)
+    data = written(
+        seed=1,
+        scale=10,
+        specs_json=FIVE_SPECS,
+        format=format,
+        compression=compression,
+        start=4,
+        stop=4,
+    )
     assert decompress(data, compression) == text
-    assert (len(data) > 0) == (compression is not None or format == "json")  # one empty member or frame
-    assert b"".join(tessary.iter_text(1, 10, FIVE_SPECS, format=format, compression=compression, start=4, stop=4)) == data
+    # One empty member or frame.
+    assert (len(data) > 0) == (compression is not None or format == "json")
+    assert (
+        b"".join(
+            tessary.iter_text(
+                1, 10, FIVE_SPECS, format=format, compression=compression, start=4, stop=4
+            )
+        )
+        == data
+    )
 
 
 @pytest.mark.parametrize(
@@ -108,7 +156,9 @@ def test_an_empty_range_is_a_valid_stream(format, compression, text):
         ("out.data", {"format": "json", "compression": "gzip"}, "gzip"),
     ],
 )
-def test_paths_get_format_and_compression_from_their_suffix_and_digests_match(tmp_path, name, options, compression):
+def test_paths_get_format_and_compression_from_their_suffix_and_digests_match(
+    tmp_path, name, options, compression
+):
     result = tessary.write(tmp_path / name, 3, 5000, ALL_KINDS, digest=True, **options)
     data = (tmp_path / name).read_bytes()
     text = decompress(data, compression)
@@ -130,7 +180,15 @@ def current_umask() -> int:
 
 def test_progress_callable_sees_entities_since_start():
     seen: list[tuple[int, int]] = []
-    tessary.write(io.BytesIO(), 1, 300_000, FIVE_SPECS, format="jsonl", start=1000, progress=lambda *a: seen.append(a))
+    tessary.write(
+        io.BytesIO(),
+        1,
+        300_000,
+        FIVE_SPECS,
+        format="jsonl",
+        start=1000,
+        progress=lambda *a: seen.append(a),
+    )
     assert seen[-1] == (299_000, 299_000)
     assert all(total == 299_000 for _, total in seen)
     assert [done for done, _ in seen] == sorted(done for done, _ in seen)
@@ -157,7 +215,9 @@ class Raising:
     ],
 )
 @pytest.mark.parametrize("existing", [None, b"what was there"])
-def test_a_failed_write_leaves_nothing_and_an_existing_target_untouched(tmp_path, specs, options, error, message, existing):
+def test_a_failed_write_leaves_nothing_and_an_existing_target_untouched(
+    tmp_path, specs, options, error, message, existing
+):
     target = tmp_path / "out.jsonl"
     if existing is not None:
         target.write_bytes(existing)
@@ -181,7 +241,9 @@ def test_a_failed_write_leaves_nothing_and_an_existing_target_untouched(tmp_path
         (42, {"format": "json"}, TypeError, "path or a writable binary file object"),
     ],
 )
-def test_targets_that_cannot_be_used_are_refused_before_anything_happens(tmp_path, monkeypatch, target, options, error, message):
+def test_targets_that_cannot_be_used_are_refused_before_anything_happens(
+    tmp_path, monkeypatch, target, options, error, message
+):
     monkeypatch.chdir(tmp_path)
     with pytest.raises(error, match=message):
         tessary.write(target, 1, 10, FIVE_SPECS, **options)
@@ -190,7 +252,11 @@ def test_targets_that_cannot_be_used_are_refused_before_anything_happens(tmp_pat
 
 @pytest.mark.parametrize(
     "make, errno_name",
-    [(lambda d: d / "missing" / "out.json", "ENOENT"), (lambda d: d, "EISDIR"), (lambda d: d / "x" / "out.json", "ENOTDIR")],
+    [
+        (lambda d: d / "missing" / "out.json", "ENOENT"),
+        (lambda d: d, "EISDIR"),
+        (lambda d: d / "x" / "out.json", "ENOTDIR"),
+    ],
 )
 def test_unwritable_targets_raise_os_error_with_errno_and_name(tmp_path, make, errno_name):
     (tmp_path / "x").write_bytes(b"a file, not a folder")
@@ -293,7 +359,9 @@ for start in (0, 86_353):
         lines = kept.getvalue().count(b"\\n")
         # What the file object kept is the text of the entities before the failing block.
         assert 0 < lines and kept.getvalue() == written(
-            seed=11, scale=LATE_SCALE, specs_json=LATE_FAILING, format="jsonl", start=start, stop=start + lines)
+            seed=11, scale=LATE_SCALE, specs_json=LATE_FAILING, format="jsonl", start=start,
+            stop=start + lines,
+        )
         print(error)
 """
 
@@ -306,7 +374,9 @@ def test_the_lowest_failing_entity_decides_under_any_thread_count(tmp_path):
     expected = [f"{whole} []", whole, "index out of bounds: the len is 1 but the index is 5 []",
                 "index out of bounds: the len is 1 but the index is 5"]
     for threads in (1, 2, 8):
-        result = run_python(in_child(LOWEST_FAILURE_CHILD, tmp_path), {"RAYON_NUM_THREADS": str(threads)})
+        result = run_python(
+            in_child(LOWEST_FAILURE_CHILD, tmp_path), {"RAYON_NUM_THREADS": str(threads)}
+        )
         assert result.returncode == 0, result.stderr
         assert result.stdout.splitlines() == expected, threads
         assert "panicked" not in result.stderr  # no native report from the streaming functions
@@ -353,7 +423,10 @@ def test_iter_text_streams_in_order_and_can_be_closed_or_dropped():
     dropped = tessary.iter_text(5, 400_000, FIVE_SPECS)
     next(dropped)
     del dropped  # cancels: nothing to assert but that it neither hangs nor crashes
-    assert b"".join(tessary.iter_text(5, 3, FIVE_SPECS, format="json")) == tessary.generate_entities(5, 3, FIVE_SPECS).encode()
+    assert (
+        b"".join(tessary.iter_text(5, 3, FIVE_SPECS, format="json"))
+        == tessary.generate_entities(5, 3, FIVE_SPECS).encode()
+    )
 
 
 SIGINT_CHILD = """
