@@ -35,7 +35,8 @@ def range_text(seed: int, start: int, stop: int, specs: str) -> str:
     """The JSON text of the entities with ids start .. stop - 1 under seed."""
     if start == 0:
         return tessary.generate_entities(seed, stop, specs)
-    return b"".join(tessary.iter_text(seed, stop, specs, format="json", start=start, stop=stop)).decode("utf-8")
+    chunks = tessary.iter_text(seed, stop, specs, format="json", start=start, stop=stop)
+    return b"".join(chunks).decode("utf-8")
 
 
 def split_entities(array_text: str) -> list[str]:
@@ -97,7 +98,10 @@ def main(argv: list[str] | None = None) -> int:
         return 2
     version = vectors.get("stream_version")
     if version != tessary.STREAM_VERSION:
-        print(f"{path}: vectors of stream version {version}, this is version {tessary.STREAM_VERSION}")
+        print(
+            f"{path}: vectors of stream version {version}, "
+            f"this is version {tessary.STREAM_VERSION}"
+        )
         return 1
     failed = 0
     cases = vectors.get("cases", [])

@@ -18,7 +18,10 @@ VECTORS_SHA256 = {
 
 def run_vectors(*args: str) -> subprocess.CompletedProcess:
     return subprocess.run(
-        [sys.executable, "-m", "tessary.vectors", *args], capture_output=True, text=True, timeout=300
+        [sys.executable, "-m", "tessary.vectors", *args],
+        capture_output=True,
+        text=True,
+        timeout=300,
     )
 
 
