@@ -21,7 +21,7 @@ std::uint64_t entity_work(std::span<const AttrSpec> specs) {
 
 RangePlan plan_range(std::uint64_t seed, std::uint64_t start, std::uint64_t stop,
                      std::span<const AttrSpec> specs, const EntityKeys& keys,
-                     EntityRecord& record, std::uint64_t min_blocks) {
+                     EntityRecord& record, std::uint64_t min_blocks, std::size_t block_bytes) {
   RangePlan plan;
   plan.start = start;
   plan.stop = stop;
@@ -35,7 +35,7 @@ RangePlan plan_range(std::uint64_t seed, std::uint64_t start, std::uint64_t stop
   // and the separator.
   const std::size_t widest_entity = first.size() + 1 + 20;
 
-  std::uint64_t per_block = std::max<std::size_t>(1, TARGET_BLOCK_BYTES / widest_entity);
+  std::uint64_t per_block = std::max<std::size_t>(1, block_bytes / widest_entity);
   per_block = std::min(per_block, std::max<std::uint64_t>(1, MAX_BLOCK_WORK / entity_work(specs)));
   const std::uint64_t wanted = std::max<std::uint64_t>(1, min_blocks);
   per_block = std::max<std::uint64_t>(1, std::min(per_block, ids / wanted + (ids % wanted != 0)));

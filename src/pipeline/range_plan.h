@@ -22,9 +22,11 @@
 
 namespace tessary {
 
-// A block's text should be large enough that the per-block costs (a job, a write, a compressed
-// frame's header) vanish.
+// A block's text should be large enough that the per-block costs (a job, a buffer, a copy)
+// vanish. A streamed block costs more: the caller is woken for it, writes it and hands out the
+// next, and a compressed frame starts afresh; so streamed blocks are larger.
 inline constexpr std::size_t TARGET_BLOCK_BYTES = 128 * 1024;
+inline constexpr std::size_t TARGET_STREAM_BLOCK_BYTES = 512 * 1024;
 
 // A block does at most this much estimated work (one unit is about one scalar sample), so that a
 // cancelled call, which stops between blocks, stops within milliseconds even where many specs
@@ -52,13 +54,14 @@ inline std::uint64_t block_end(const RangePlan& plan, std::uint64_t b) {
 // The estimated work of sampling one entity, in units of one scalar sample (at least 1).
 std::uint64_t entity_work(std::span<const AttrSpec> specs);
 
-// Plans [start, stop) (start <= stop). `min_blocks` asks for at least that many blocks where the
-// range has enough ids, to spread small ranges over the threads; pass a constant for output whose
-// boundaries must not depend on the machine. Builds entity `start` (when the range is not empty)
-// with `record`, made for `layout`; its failure propagates (a Panic), as the lowest id's should.
+// Plans [start, stop) (start <= stop) in blocks of about `block_bytes` of text. `min_blocks` asks
+// for at least that many blocks where the range has enough ids, to spread small ranges over the
+// threads; pass constants for output whose boundaries must not depend on the machine. Builds
+// entity `start` (when the range is not empty) with `record`, made for `layout`; its failure
+// propagates (a Panic), as the lowest id's should.
 RangePlan plan_range(std::uint64_t seed, std::uint64_t start, std::uint64_t stop,
                      std::span<const AttrSpec> specs, const EntityKeys& keys,
-                     EntityRecord& record, std::uint64_t min_blocks);
+                     EntityRecord& record, std::uint64_t min_blocks, std::size_t block_bytes);
 
 // Plans [start, stop) (start <= stop) in blocks of `per_block` ids (at least 1), for output whose
 // blocks are sized by their caller (record batches of a given number of rows). Builds nothing.

@@ -10,7 +10,7 @@ TextStream::TextStream(std::unique_ptr<const PreparedSpecs> specs, std::uint64_t
   QuietPanics quiet;
   EntityRecord first = make_entity_record(specs_->layout);
   plan_ = plan_range(seed_, options_.start, options_.stop, specs_->specs, specs_->keys, first,
-                     STREAM_MIN_BLOCKS);
+                     STREAM_MIN_BLOCKS, TARGET_STREAM_BLOCK_BYTES);
   const std::size_t capacity = window_capacity(pool);
   slots_.resize(capacity);
   for (Slot& slot : slots_) {

@@ -193,7 +193,7 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
   // Entity 0 is built first, on this thread: if it fails, that failure is the one to report.
   EntityRecord first = make_entity_record(prepared.layout);
   const RangePlan plan = plan_range(seed, 0, scale, prepared.specs, prepared.keys, first,
-                                    pool.thread_count() * BLOCKS_PER_THREAD);
+                                    pool.thread_count() * BLOCKS_PER_THREAD, TARGET_BLOCK_BYTES);
   const std::size_t count = static_cast<std::size_t>(plan.count);
   GeneratedText text;
   text.blocks.resize(count);

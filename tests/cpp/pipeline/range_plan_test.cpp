@@ -23,7 +23,8 @@ std::unique_ptr<const PreparedSpecs> specs_of(const char* json) {
 RangePlan plan_of(const PreparedSpecs& specs, std::uint64_t start, std::uint64_t stop,
                   std::uint64_t min_blocks) {
   EntityRecord record = make_entity_record(specs.layout);
-  return plan_range(7, start, stop, specs.specs, specs.keys, record, min_blocks);
+  return plan_range(7, start, stop, specs.specs, specs.keys, record, min_blocks,
+                    TARGET_STREAM_BLOCK_BYTES);
 }
 
 // The blocks tile [start, stop): the first begins at start, each ends where the next begins, the
@@ -74,10 +75,10 @@ TEST(RangePlan, SmallRangesAreSpreadOverTheAskedBlocksAndLargeOnesCutBySize) {
   EXPECT_EQ(plan_of(*specs, MAX - 640, MAX, 64).count, 64u);
   EXPECT_EQ(plan_of(*specs, MAX - 10, MAX, 64).count, 10u);  // one id each, no more blocks than ids
   const RangePlan large = plan_of(*specs, 0, MAX, 64);
-  // Entities of about 30 bytes: a block holds about TARGET_BLOCK_BYTES of text, ids of 20 digits
+  // Entities of about 30 bytes: a block holds about the asked bytes of text, ids of 20 digits
   // included, and never more.
-  EXPECT_LE(large.per_block * (large.entity_bytes + 21), TARGET_BLOCK_BYTES);
-  EXPECT_GE(large.per_block * (large.entity_bytes + 21), TARGET_BLOCK_BYTES / 2);
+  EXPECT_LE(large.per_block * (large.entity_bytes + 21), TARGET_STREAM_BLOCK_BYTES);
+  EXPECT_GE(large.per_block * (large.entity_bytes + 21), TARGET_STREAM_BLOCK_BYTES / 2);
 }
 
 }  // namespace
