@@ -30,7 +30,7 @@ def generate_batches(
 ) -> Any:
     """The entities with ids ``start`` to ``stop - 1`` as Arrow record batches.
 
-    The schema is fixed by the spec list alone: ``id`` (uint64) first, then one column per
+    The schema is fixed by the attribute specs alone: ``id`` (uint64) first, then one column per
     distinct name, at its first spec's position, holding its last spec's values. The arguments
     and specs are checked at the call (``ValueError`` for a spec error, a spec named "id" or a
     name holding U+0000); a spec that fails while sampling makes the consumer raise when it

@@ -1,4 +1,5 @@
-// Column schema: the typed columns that hold the entities of a spec list, fixed by the specs alone.
+// Column schema: the typed columns that hold the entities of a list of attribute specs, fixed by
+// those attribute specs alone.
 //
 // A record batch has the column `id` (uint64) first, then one column per distinct attribute name,
 // in the order of the name's first spec, holding the value of the name's last spec (the member
@@ -47,7 +48,7 @@ enum class ColumnKind : std::uint8_t {
 
 // What a choice column holds for each of its spec's values, by value index.
 struct ChoiceCells {
-  const JsonValue* values = nullptr;  // the spec's values: a borrowed value's index is its offset
+  const JsonValue* values = nullptr;  // the choice's values: a borrowed value's index is its offset
   std::size_t count = 0;              // number of values
   std::vector<std::uint8_t> valid;    // 0 where the value is JSON null, else 1
   // One word per value: ChoiceInt64 the integer, ChoiceFloat64 the double's bits, ChoiceBool 0 or
@@ -77,14 +78,14 @@ struct ColumnSchema {
   std::uint64_t max_cell_text_bytes = 0;
 };
 
-// A spec list that cannot be laid out as columns; `message` says which spec and why.
+// Attribute specs that cannot be laid out as columns; `message` says which one and why.
 struct ColumnSchemaError {
   std::string message;
 };
 
-// Plans the columns of a spec list. Refuses a spec named "id" (the id column has that name), a
-// name holding U+0000 (an Arrow field name is a C string), and a choice whose distinct strings or
-// JSON texts take 2^31 bytes or more together (too large for a batch column).
+// Plans the columns of a list of attribute specs. Refuses an attribute named "id" (the id column
+// has that name), a name holding U+0000 (an Arrow field name is a C string), and a choice whose
+// distinct strings or JSON texts take 2^31 bytes or more together (too large for a batch column).
 //
 // Requires: layout == layout_entities(specs); the specs outlive the schema (names and the choice
 // tables point into them). The schema is immutable afterwards and may be shared by threads.

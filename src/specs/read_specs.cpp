@@ -240,7 +240,7 @@ bool read_spec(JsonReader& reader, std::vector<AttrSpec>& specs) {
   return ok;
 }
 
-// Reads the spec array; `starts`, when given, receives the index of each spec's "{".
+// Reads the array of attribute specs; `starts`, when given, receives the index of each one's "{".
 bool read_spec_list(JsonReader& reader, std::vector<AttrSpec>& specs,
                     std::vector<std::size_t>* starts) {
   const int next = reader.peek_value();

@@ -37,9 +37,10 @@ const char* severity_name(Severity severity);
 struct SpecProblem {
   Severity severity = Severity::Error;
   std::string message;
-  std::optional<std::size_t> index;  // the spec's position in the list; none for a reading error
-  std::optional<std::string> name;   // the spec's name; none for a reading error
-  // Where the spec's "{" is: its 1-based line and the bytes of that line up to and including the
+  std::optional<std::size_t> index;  // position in the attribute list; none for a reading error
+  std::optional<std::string> name;   // the attribute's name; none for a reading error
+  // Where the attribute's "{" is: its 1-based line and the bytes of that line up to and including
+  // the
   // "{". For a reading error its own position, 0 and 0 when it has none.
   std::size_t line = 0;
   std::size_t column = 0;

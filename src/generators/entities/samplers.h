@@ -30,7 +30,7 @@
 
 namespace tessary {
 
-// ---- Parameter validation, shared with the spec checker so that the two cannot disagree.
+// ---- Parameter validation, shared with check_specs so that the two cannot disagree.
 
 // Why the parameters of a spec cannot be sampled. Each fault fails every entity alike, before any
 // draw.

@@ -47,7 +47,7 @@ Field first_attribute_field(const ColumnSchema& schema) {
 
 TEST(PlanColumns, EachSpecKindAndChoiceOfValuesGetsItsType) {
   struct Case {
-    const char* spec;  // the spec's type and parameters
+    const char* spec;  // the attribute's type and parameters
     Field field;
   };
   const Field int64{"l", false, "", ""}, float64{"g", true, "", ""},
