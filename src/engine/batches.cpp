@@ -5,6 +5,7 @@
 
 #include "columns/column_schema.h"
 #include "engine/engine_state.h"
+#include "engine/stream_request.h"
 #include "module/arguments.h"
 #include "module/run_entry.h"
 #include "nanoarrow/hpp/unique.hpp"
@@ -145,32 +146,12 @@ std::variant<std::uint64_t, PendingError> optional_u64(PyObject* value, const ch
 }
 
 CallResult generate_batches_impl(PyObject* module, PyObject* const* bound) {
-  auto seed = module::to_u64(bound[0], "seed");
-  if (auto* error = std::get_if<PendingError>(&seed)) return std::move(*error);
-  auto scale = module::to_u64(bound[1], "scale");
-  if (auto* error = std::get_if<PendingError>(&scale)) return std::move(*error);
-  auto specs_json = module::to_utf8(bound[2], "specs_json");
-  if (auto* error = std::get_if<PendingError>(&specs_json)) return std::move(*error);
-  auto start = module::to_u64(bound[3], "start");
-  if (auto* error = std::get_if<PendingError>(&start)) return std::move(*error);
-  auto stop = optional_u64(bound[4], "stop", std::get<std::uint64_t>(scale));
-  if (auto* error = std::get_if<PendingError>(&stop)) return std::move(*error);
+  auto source = read_entity_source(bound[0], bound[1], bound[2], bound[3], bound[4]);
+  if (auto* error = std::get_if<PendingError>(&source)) return std::move(*error);
+  EntitySource& read = std::get<EntitySource>(source);
   auto rows = optional_u64(bound[5], "batch_rows", 0);
   if (auto* error = std::get_if<PendingError>(&rows)) return std::move(*error);
-  const std::uint64_t first = std::get<std::uint64_t>(start);
-  const std::uint64_t last = std::get<std::uint64_t>(stop);
-  if (!(first <= last && last <= std::get<std::uint64_t>(scale))) {
-    return PendingError(PyExc_ValueError,
-                        "the range must satisfy 0 <= start <= stop <= scale, not start=" +
-                            std::to_string(first) + ", stop=" + std::to_string(last) +
-                            ", scale=" + std::to_string(std::get<std::uint64_t>(scale)));
-  }
-
-  auto prepared = prepare_specs(std::get<std::string_view>(specs_json));
-  if (ReadError* error = std::get_if<ReadError>(&prepared)) {
-    return PendingError(PyExc_ValueError, error->display());
-  }
-  auto specs = std::move(std::get<std::unique_ptr<const PreparedSpecs>>(prepared));
+  std::unique_ptr<const PreparedSpecs> specs = std::move(read.specs);
   auto planned = plan_columns(specs->specs, specs->layout);
   if (auto* error = std::get_if<ColumnSchemaError>(&planned)) {
     return PendingError(PyExc_ValueError, error->message);
@@ -186,9 +167,8 @@ CallResult generate_batches_impl(PyObject* module, PyObject* const* bound) {
 
   nanoarrow::UniqueSchema exported_schema;
   export_arrow_schema(schema, exported_schema.get());
-  auto stream = std::make_unique<BatchStream>(std::move(specs), std::move(schema),
-                                              std::get<std::uint64_t>(seed), first, last,
-                                              batch_rows, global_pool());
+  auto stream = std::make_unique<BatchStream>(std::move(specs), std::move(schema), read.seed,
+                                              read.start, read.stop, batch_rows, global_pool());
 
   auto* type = reinterpret_cast<PyTypeObject*>(engine_state(module).batches_type);
   auto* self = reinterpret_cast<Batches*>(type->tp_alloc(type, 0));

@@ -55,16 +55,40 @@ std::variant<int, PendingError> read_level(PyObject* value, Compression compress
 
 }  // namespace
 
+std::variant<EntitySource, PendingError> read_entity_source(PyObject* seed, PyObject* scale,
+                                                            PyObject* specs_json, PyObject* start,
+                                                            PyObject* stop) {
+  EntitySource source;
+  auto seed_value = module::to_u64(seed, "seed");
+  if (auto* error = std::get_if<PendingError>(&seed_value)) return std::move(*error);
+  source.seed = std::get<std::uint64_t>(seed_value);
+  auto scale_value = module::to_u64(scale, "scale");
+  if (auto* error = std::get_if<PendingError>(&scale_value)) return std::move(*error);
+  const std::uint64_t count = std::get<std::uint64_t>(scale_value);
+  auto text = module::to_utf8(specs_json, "specs_json");
+  if (auto* error = std::get_if<PendingError>(&text)) return std::move(*error);
+  auto start_value = module::to_u64(start, "start");
+  if (auto* error = std::get_if<PendingError>(&start_value)) return std::move(*error);
+  source.start = std::get<std::uint64_t>(start_value);
+  source.stop = count;
+  if (stop != Py_None) {
+    auto stop_value = module::to_u64(stop, "stop");
+    if (auto* error = std::get_if<PendingError>(&stop_value)) return std::move(*error);
+    source.stop = std::get<std::uint64_t>(stop_value);
+  }
+  if (!(source.start <= source.stop && source.stop <= count)) {
+    return value_error("the range must satisfy 0 <= start <= stop <= scale, not start=" +
+                       std::to_string(source.start) + ", stop=" + std::to_string(source.stop) +
+                       ", scale=" + std::to_string(count));
+  }
+  auto prepared = prepare_specs(std::get<std::string_view>(text));
+  if (ReadError* error = std::get_if<ReadError>(&prepared)) return value_error(error->display());
+  source.specs = std::move(std::get<std::unique_ptr<const PreparedSpecs>>(prepared));
+  return source;
+}
+
 std::variant<StreamRequest, PendingError> read_stream_request(PyObject* const* bound) {
   StreamRequest request;
-  auto seed = module::to_u64(bound[0], "seed");
-  if (auto* error = std::get_if<PendingError>(&seed)) return std::move(*error);
-  request.seed = std::get<std::uint64_t>(seed);
-  auto scale = module::to_u64(bound[1], "scale");
-  if (auto* error = std::get_if<PendingError>(&scale)) return std::move(*error);
-  auto specs_json = module::to_utf8(bound[2], "specs_json");
-  if (auto* error = std::get_if<PendingError>(&specs_json)) return std::move(*error);
-
   auto format = read_format(bound[3]);
   if (auto* error = std::get_if<PendingError>(&format)) return std::move(*error);
   request.options.format = std::get<TextFormat>(format);
@@ -75,28 +99,13 @@ std::variant<StreamRequest, PendingError> read_stream_request(PyObject* const* b
   if (auto* error = std::get_if<PendingError>(&level)) return std::move(*error);
   request.options.level = std::get<int>(level);
 
-  auto start = module::to_u64(bound[6], "start");
-  if (auto* error = std::get_if<PendingError>(&start)) return std::move(*error);
-  request.options.start = std::get<std::uint64_t>(start);
-  request.options.stop = std::get<std::uint64_t>(scale);
-  if (bound[7] != Py_None) {
-    auto stop = module::to_u64(bound[7], "stop");
-    if (auto* error = std::get_if<PendingError>(&stop)) return std::move(*error);
-    request.options.stop = std::get<std::uint64_t>(stop);
-  }
-  if (!(request.options.start <= request.options.stop &&
-        request.options.stop <= std::get<std::uint64_t>(scale))) {
-    return value_error("the range must satisfy 0 <= start <= stop <= scale, not start=" +
-                       std::to_string(request.options.start) +
-                       ", stop=" + std::to_string(request.options.stop) +
-                       ", scale=" + std::to_string(std::get<std::uint64_t>(scale)));
-  }
-
-  auto prepared = prepare_specs(std::get<std::string_view>(specs_json));
-  if (ReadError* error = std::get_if<ReadError>(&prepared)) {
-    return value_error(error->display());
-  }
-  request.specs = std::move(std::get<std::unique_ptr<const PreparedSpecs>>(prepared));
+  auto source = read_entity_source(bound[0], bound[1], bound[2], bound[6], bound[7]);
+  if (auto* error = std::get_if<PendingError>(&source)) return std::move(*error);
+  EntitySource& read = std::get<EntitySource>(source);
+  request.seed = read.seed;
+  request.specs = std::move(read.specs);
+  request.options.start = read.start;
+  request.options.stop = read.stop;
   return request;
 }
 
