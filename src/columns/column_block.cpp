@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <variant>
+#include <vector>
 
+#include "base/panic.h"
 #include "columns/arrow_status.h"
 #include "generators/entities/build_entity.h"
-#include "base/panic.h"
 
 namespace tessary {
 namespace {
@@ -19,18 +21,15 @@ std::size_t bitmap_bytes(std::size_t rows) {
 }
 
 // The allocator of a batch's buffers: as nanoarrow's own (realloc and free), except that buffers
-// of at least a huge page are aligned to huge pages and marked for them. A batch's memory is
-// fresh, and faulting it in 4 KiB pages costs more than filling it. Only whole huge pages are
-// marked, so the tail of a buffer takes no more memory than it needs.
-constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
-
+// of at least a huge page are aligned to huge pages and marked for them (see HUGE_PAGE_BYTES).
+// Only whole huge pages are marked, so the tail of a buffer takes no more memory than it needs.
 std::uint8_t* reallocate_batch_bytes(ArrowBufferAllocator*, std::uint8_t* bytes,
                                      std::int64_t old_size, std::int64_t new_size) {
   const auto size = static_cast<std::size_t>(new_size);
-  if (size < HUGE_PAGE) return static_cast<std::uint8_t*>(std::realloc(bytes, size));
+  if (size < HUGE_PAGE_BYTES) return static_cast<std::uint8_t*>(std::realloc(bytes, size));
   void* fresh = nullptr;
-  if (posix_memalign(&fresh, HUGE_PAGE, size) != 0) return nullptr;
-  madvise(fresh, size / HUGE_PAGE * HUGE_PAGE, MADV_HUGEPAGE);  // only a hint: failure is harmless
+  if (posix_memalign(&fresh, HUGE_PAGE_BYTES, size) != 0) return nullptr;
+  madvise(fresh, size / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES, MADV_HUGEPAGE);  // only a hint: failure is harmless
   if (bytes != nullptr) {
     std::memcpy(fresh, bytes, static_cast<std::size_t>(std::min(old_size, new_size)));
     std::free(bytes);
@@ -62,19 +61,15 @@ T* allocate_cells(ArrowArray* array, std::size_t rows) {
   return static_cast<T*>(allocate(ArrowArrayBuffer(array, 1), rows * sizeof(T)));
 }
 
-// Packs n flags (0 or 1) into the bitmap from bit `row` on, whole bytes at a time; returns how
-// many flags were 0. Requires: row is a multiple of 8.
-std::size_t pack_bits(const std::uint8_t* flags, std::size_t n, std::uint8_t* bitmap,
-                      std::size_t row) {
-  std::uint8_t* out = bitmap + row / 8;
-  std::size_t ones = 0;
-  for (std::size_t i = 0; i < n; ++i) ones += flags[i];
-  for (std::size_t i = 0; i < n; i += 8) {
-    unsigned byte = 0;
-    for (std::size_t j = 0; j < 8 && i + j < n; ++j) byte |= unsigned{flags[i + j]} << j;
-    out[i / 8] = static_cast<std::uint8_t>(byte);
-  }
-  return n - ones;
+// A bitmap of `rows` bits, all 0, to be set bit by bit.
+std::uint8_t* allocate_bitmap(ArrowBuffer* buffer, std::size_t rows) {
+  auto* bits = static_cast<std::uint8_t*>(allocate(buffer, bitmap_bytes(rows)));
+  if (rows > 0) std::memset(bits, 0, bitmap_bytes(rows));  // no buffer at all for 0 rows
+  return bits;
+}
+
+void set_bit(std::uint8_t* bitmap, std::size_t row, bool bit) {
+  bitmap[row / 8] |= static_cast<std::uint8_t>(unsigned{bit} << (row % 8));
 }
 
 // The dictionary of a string column, the same for every batch: the distinct strings as utf8.
@@ -92,28 +87,122 @@ void fill_dictionary(ArrowArray* column, const ChoiceCells& cells) {
   dictionary->null_count = 0;
 }
 
-// The value index of every staged value of a choice column. A value that is not one of the
-// column's values means the record does not belong to the schema's specs: reading its cell would
-// go out of bounds, so all are checked before any is used.
-void choice_indexes(const AttributeValue* staged, std::size_t stride, std::size_t n,
-                    const ChoiceCells& cells, std::size_t* indexes) {
-  const auto base = reinterpret_cast<std::uintptr_t>(cells.values);
-  const std::uintptr_t span = cells.count * sizeof(JsonValue);
-  bool all_in_range = true;  // combined without branches: a failure is only ever reported
-  for (std::size_t i = 0; i < n; ++i) {
-    const AttributeValue& value = staged[i * stride];
-    const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(value.borrowed) - base;
-    all_in_range &= (value.kind == AttributeValue::Kind::Borrowed) & (offset < span);
-    indexes[i] = offset / sizeof(JsonValue);
-  }
-  if (!all_in_range) [[unlikely]] {
-    panic("entity record does not match its column schema");
+
+// Which attribute kinds a column kind holds: a schema planned from other specs would send values
+// to cells of another type, or index a choice table out of bounds.
+bool column_fits_spec(const Column& column, const AttrSpec& spec) {
+  switch (column.kind) {
+    case ColumnKind::Int64:
+      return std::holds_alternative<UniformInt>(spec.kind);
+    case ColumnKind::Float64:
+      return std::holds_alternative<UniformFloat>(spec.kind) ||
+             std::holds_alternative<Normal>(spec.kind);
+    case ColumnKind::ChoiceNull:  // nothing is stored
+      return std::holds_alternative<Choice>(spec.kind);
+    default: {
+      const auto* choice = std::get_if<Choice>(&spec.kind);
+      return choice != nullptr && choice->values.data() == column.choice.values &&
+             choice->values.size() == column.choice.count;
+    }
   }
 }
 
-}  // namespace
+// One batch being filled, row after row in id order.
+class BatchBuilder {
+ public:
+  BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec> specs, std::size_t rows);
 
-BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::size_t rows) : rows_(rows) {
+  // Samples entity `id` into the next row. Requires: fewer than `rows` rows added so far.
+  void add(std::uint64_t seed, std::uint64_t id) {
+    const std::size_t row = added_++;
+    ids_[row] = id;
+    sample_entity(seed, id, specs_, [this, row](std::size_t k, const AttributeValue& value) {
+      store(targets_[k], row, value);
+    });
+  }
+
+  // Requires: all rows added. The builder is empty afterwards.
+  nanoarrow::UniqueArray finish();
+
+ private:
+  // What becomes of a spec's value: nothing (its name's column holds a later spec's values, or
+  // the column is of the null type), or the cell of its column.
+  enum class Store : std::uint8_t { Nothing, Int64, Float64, ChoiceWord, ChoiceBool, Dictionary, Json };
+
+  // Everything a spec's value needs on its way into its cell, at hand in one place.
+  struct Target {
+    Store store = Store::Nothing;
+    std::uint8_t* validity = nullptr;  // null when the column has no nulls to mark
+    void* cells = nullptr;             // int64, double or int32 cells, or the bits of a bool column
+    std::int32_t* offsets = nullptr;   // JSON text: rows + 1 offsets into `text`
+    ArrowBuffer* text = nullptr;       // JSON text
+    const JsonValue* values = nullptr;      // a choice's values, and their cells (ChoiceCells)
+    const std::uint64_t* words = nullptr;
+    const std::uint8_t* valid = nullptr;
+    const ChoiceCells* choice = nullptr;
+    std::int64_t nulls = 0;
+  };
+
+  static void mark_validity(Target& target, std::size_t row, bool valid) {
+    target.nulls += !valid;
+    set_bit(target.validity, row, valid);
+  }
+
+  // Stores one value into row `row` of its target. A choice's value is borrowed from the spec's
+  // values, which the column's table lists in the same order (checked when the builder was made),
+  // so its offset there is its index.
+  static void store(Target& target, std::size_t row, const AttributeValue& value) {
+    switch (target.store) {
+      case Store::Nothing:
+        return;
+      case Store::Int64:
+        // Unsigned values of a uniform_int are below 2^63: both members hold the int64's bits.
+        static_cast<std::int64_t*>(target.cells)[row] = value.i;
+        return;
+      case Store::Float64:  // always nullable: a value that is not finite is null
+        static_cast<double*>(target.cells)[row] = value.d;
+        mark_validity(target, row, value.kind == AttributeValue::Kind::Double);
+        return;
+      default:
+        break;
+    }
+    const auto index = static_cast<std::size_t>(value.borrowed - target.values);
+    switch (target.store) {
+      case Store::ChoiceWord:
+        static_cast<std::uint64_t*>(target.cells)[row] = target.words[index];
+        break;
+      case Store::ChoiceBool:
+        set_bit(static_cast<std::uint8_t*>(target.cells), row, target.words[index] != 0);
+        break;
+      case Store::Dictionary:
+        static_cast<std::int32_t*>(target.cells)[row] = static_cast<std::int32_t>(target.words[index]);
+        break;
+      default: {  // Json
+        const ChoiceCells& cells = *target.choice;
+        const std::int32_t start = cells.offsets[index];
+        check_arrow(ArrowBufferAppend(target.text, cells.text.data() + start,
+                                      cells.offsets[index + 1] - start),
+                    "ArrowBufferAppend");
+        // At most max_batch_rows rows of the longest text: below 2^31.
+        target.offsets[row + 1] = static_cast<std::int32_t>(target.text->size_bytes);
+        break;
+      }
+    }
+    if (target.validity != nullptr) mark_validity(target, row, target.valid[index] != 0);
+  }
+
+  const ColumnSchema& schema_;
+  std::span<const AttrSpec> specs_;
+  std::size_t rows_;
+  std::size_t added_ = 0;
+  nanoarrow::UniqueArray batch_;
+  std::uint64_t* ids_ = nullptr;
+  std::vector<Target> targets_;  // targets_[k] for spec k
+};
+
+BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec> specs,
+                           std::size_t rows)
+    : schema_(schema), specs_(specs), rows_(rows), targets_(specs.size()) {
   if (rows > max_batch_rows(schema)) {
     panic("a batch of " + std::to_string(rows) + " rows is more than its columns can hold (" +
           std::to_string(max_batch_rows(schema)) + ")");
@@ -127,150 +216,78 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::size_t rows) : rows_
               "ArrowArrayInitFromType");
   ids_ = allocate_cells<std::uint64_t>(batch_->children[0], rows);
 
-  staged_.resize(STAGED_ROWS * columns);
-  slots_.reserve(columns);
   for (std::size_t m = 0; m < columns; ++m) {
     const Column& column = schema.columns[m];
+    if (column.spec >= specs.size() || !column_fits_spec(column, specs[column.spec])) {
+      panic("column schema does not match its attribute specs");
+    }
     ArrowArray* array = batch_->children[m + 1];
     check_arrow(ArrowArrayInitFromType(array, column_storage_type(column.kind)),
                 "ArrowArrayInitFromType");
-    Slot slot{column.kind, nullptr, nullptr, nullptr, nullptr, 0, &column.choice};
+    Target& target = targets_[column.spec];
+    target.values = column.choice.values;
+    target.words = column.choice.words.data();
+    target.valid = column.choice.valid.data();
+    target.choice = &column.choice;
     switch (column.kind) {
       case ColumnKind::Int64:
       case ColumnKind::Float64:
       case ColumnKind::ChoiceInt64:
       case ColumnKind::ChoiceFloat64:
-        slot.cells = allocate_cells<std::uint64_t>(array, rows);
+        target.store = column.kind == ColumnKind::Int64     ? Store::Int64
+                       : column.kind == ColumnKind::Float64 ? Store::Float64
+                                                            : Store::ChoiceWord;
+        target.cells = allocate_cells<std::uint64_t>(array, rows);
         break;
       case ColumnKind::ChoiceNull:
         break;
       case ColumnKind::ChoiceBool:
-        slot.cells = allocate(ArrowArrayBuffer(array, 1), bitmap_bytes(rows));
+        target.store = Store::ChoiceBool;
+        target.cells = allocate_bitmap(ArrowArrayBuffer(array, 1), rows);
         break;
       case ColumnKind::ChoiceDictionary:
-        slot.cells = allocate_cells<std::int32_t>(array, rows);
+        target.store = Store::Dictionary;
+        target.cells = allocate_cells<std::int32_t>(array, rows);
         fill_dictionary(array, column.choice);
         break;
       case ColumnKind::ChoiceJson: {
-        slot.offsets = allocate_cells<std::int32_t>(array, rows + 1);
-        slot.offsets[0] = 0;
-        slot.text = ArrowArrayBuffer(array, 2);
+        target.store = Store::Json;
+        target.offsets = allocate_cells<std::int32_t>(array, rows + 1);
+        target.offsets[0] = 0;
+        target.text = ArrowArrayBuffer(array, 2);
         // Room for rows of average length; the text grows by doubling past that.
         const std::size_t average = column.choice.text.size() / column.choice.count;
-        use_batch_allocator(slot.text);
-        check_arrow(ArrowBufferReserve(slot.text, static_cast<std::int64_t>(rows * average)),
+        use_batch_allocator(target.text);
+        check_arrow(ArrowBufferReserve(target.text, static_cast<std::int64_t>(rows * average)),
                     "ArrowBufferReserve");
         break;
       }
     }
     if (column.nullable && column.kind != ColumnKind::ChoiceNull) {
-      slot.validity = static_cast<std::uint8_t*>(
-          allocate(&ArrowArrayValidityBitmap(array)->buffer, bitmap_bytes(rows)));
-    }
-    slots_.push_back(slot);
-  }
-}
-
-void BatchBuilder::append(const EntityRecord& record) {
-  const std::size_t columns = slots_.size();
-  if (appended_ >= rows_ || record.values.size() != columns) [[unlikely]] {
-    panic("row appended to a full batch, or of another schema");
-  }
-  ids_[appended_] = record.id;
-  // A few values: copied one by one, which beats a call of memcpy.
-  AttributeValue* staged = staged_.data() + staged_rows_ * columns;
-  const AttributeValue* values = record.values.data();
-  for (std::size_t m = 0; m < columns; ++m) staged[m] = values[m];
-  ++appended_;
-  if (++staged_rows_ == STAGED_ROWS) flush();
-}
-
-void BatchBuilder::flush() {
-  const std::size_t n = staged_rows_;
-  const std::size_t row = appended_ - n;  // the first staged row: a multiple of STAGED_ROWS
-  const std::size_t stride = slots_.size();
-  std::uint8_t valid[STAGED_ROWS];
-  std::size_t indexes[STAGED_ROWS];
-  for (std::size_t m = 0; m < slots_.size(); ++m) {
-    Slot& slot = slots_[m];
-    const AttributeValue* staged = staged_.data() + m;  // value i at staged[i * stride]
-    if (slot.kind == ColumnKind::Int64) {
-      // Unsigned values of a uniform_int are below 2^63: both members hold the int64's bits.
-      auto* cells = static_cast<std::int64_t*>(slot.cells) + row;
-      for (std::size_t i = 0; i < n; ++i) cells[i] = staged[i * stride].i;
-      continue;
-    }
-    if (slot.kind == ColumnKind::Float64) {
-      auto* cells = static_cast<double*>(slot.cells) + row;
-      for (std::size_t i = 0; i < n; ++i) {
-        cells[i] = staged[i * stride].d;
-        valid[i] = staged[i * stride].kind == AttributeValue::Kind::Double;
-      }
-      slot.nulls += pack_bits(valid, n, slot.validity, row);
-      continue;
-    }
-    if (slot.kind == ColumnKind::ChoiceNull) continue;
-
-    const ChoiceCells& cells = *slot.choice;
-    choice_indexes(staged, stride, n, cells, indexes);
-    switch (slot.kind) {
-      case ColumnKind::ChoiceInt64:
-      case ColumnKind::ChoiceFloat64: {
-        auto* out = static_cast<std::uint64_t*>(slot.cells) + row;
-        for (std::size_t i = 0; i < n; ++i) out[i] = cells.words[indexes[i]];
-        break;
-      }
-      case ColumnKind::ChoiceBool:
-        for (std::size_t i = 0; i < n; ++i) {
-          valid[i] = static_cast<std::uint8_t>(cells.words[indexes[i]]);
-        }
-        pack_bits(valid, n, static_cast<std::uint8_t*>(slot.cells), row);
-        break;
-      case ColumnKind::ChoiceDictionary: {
-        auto* out = static_cast<std::int32_t*>(slot.cells) + row;
-        for (std::size_t i = 0; i < n; ++i) {
-          out[i] = static_cast<std::int32_t>(cells.words[indexes[i]]);
-        }
-        break;
-      }
-      default:  // ChoiceJson
-        for (std::size_t i = 0; i < n; ++i) {
-          const std::int32_t start = cells.offsets[indexes[i]];
-          check_arrow(ArrowBufferAppend(slot.text, cells.text.data() + start,
-                                        cells.offsets[indexes[i] + 1] - start),
-                      "ArrowBufferAppend");
-          // At most max_batch_rows rows of the longest text: below 2^31.
-          slot.offsets[row + i + 1] = static_cast<std::int32_t>(slot.text->size_bytes);
-        }
-        break;
-    }
-    if (slot.validity != nullptr) {
-      for (std::size_t i = 0; i < n; ++i) valid[i] = cells.valid[indexes[i]];
-      slot.nulls += pack_bits(valid, n, slot.validity, row);
+      target.validity = allocate_bitmap(&ArrowArrayValidityBitmap(array)->buffer, rows);
     }
   }
-  staged_rows_ = 0;
 }
 
 nanoarrow::UniqueArray BatchBuilder::finish() {
-  if (appended_ != rows_) {
-    panic("batch finished with " + std::to_string(appended_) + " of its " + std::to_string(rows_) +
+  if (added_ != rows_) {
+    panic("batch finished with " + std::to_string(added_) + " of its " + std::to_string(rows_) +
           " rows");
   }
-  flush();
   const auto length = static_cast<std::int64_t>(rows_);
   batch_->length = length;
   batch_->null_count = 0;
   batch_->children[0]->length = length;
   batch_->children[0]->null_count = 0;
-  for (std::size_t m = 0; m < slots_.size(); ++m) {
+  for (std::size_t m = 0; m < schema_.columns.size(); ++m) {
     ArrowArray* array = batch_->children[m + 1];
-    const Slot& slot = slots_[m];
+    const Column& column = schema_.columns[m];
+    const Target& target = targets_[column.spec];
     array->length = length;
-    array->null_count = slot.kind == ColumnKind::ChoiceNull ? length : slot.nulls;
-    if (slot.validity != nullptr) {
+    array->null_count = column.kind == ColumnKind::ChoiceNull ? length : target.nulls;
+    if (target.validity != nullptr) {
       ArrowBitmap* bitmap = ArrowArrayValidityBitmap(array);
-      if (slot.nulls == 0) {
+      if (target.nulls == 0) {
         ArrowBitmapReset(bitmap);  // all valid: readers need no bitmap
       } else {
         bitmap->size_bits = length;
@@ -280,20 +297,19 @@ nanoarrow::UniqueArray BatchBuilder::finish() {
   ArrowError error{};
   check_arrow(ArrowArrayFinishBuildingDefault(batch_.get(), &error), "ArrowArrayFinishBuilding",
               &error);
-  slots_.clear();
+  targets_.clear();
   ids_ = nullptr;
   return nanoarrow::UniqueArray(batch_.get());
 }
 
+}  // namespace
+
 nanoarrow::UniqueArray build_column_block(std::uint64_t seed, std::uint64_t begin,
                                           std::uint64_t end, std::span<const AttrSpec> specs,
-                                          const ColumnSchema& schema, EntityRecord& record) {
+                                          const ColumnSchema& schema) {
   if (end < begin) panic("column block ends before it begins");
-  BatchBuilder builder(schema, end - begin);
-  for (std::uint64_t i = begin; i < end; ++i) {
-    build_entity(seed, i, specs, record);
-    builder.append(record);
-  }
+  BatchBuilder builder(schema, specs, end - begin);
+  for (std::uint64_t id = begin; id < end; ++id) builder.add(seed, id);
   return builder.finish();
 }
 

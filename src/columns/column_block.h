@@ -1,84 +1,41 @@
 // Column blocks: the entities of an id range as one Arrow record batch.
 //
-// A BatchBuilder allocates the buffers of a batch of known length once, then takes one built
-// EntityRecord per row. It stages the records' values (a copy of each record's value array) and
-// moves every STAGED_ROWS rows into the columns column by column, in tight loops without a branch
-// per cell: a numeric cell is one copy, a choice cell one load from the column's table
-// (column_schema.h), a JSON text cell one copy of the value's prepared text, and bitmaps are
-// written a byte at a time. Only the JSON text grows while rows are appended (amortised doubling);
-// nothing else allocates per row. finish() hands the columns over as a struct array, the Arrow form
-// of a record batch. A builder is used by one thread at a time; builders of one schema may run on
-// any number of threads at once.
+// The batch's buffers are allocated once for its known length, and every entity is sampled
+// straight into them: each spec's value goes to the cell of its column's row (a numeric cell is
+// one store, a choice cell one load from the column's table in column_schema.h, a JSON text cell
+// one copy of the value's prepared text, a validity flag one bit), and the values of specs whose
+// name a later spec takes over are dropped. Only the JSON text grows while rows are added
+// (amortised doubling); nothing else allocates per row.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "columns/column_schema.h"
 #include "nanoarrow/hpp/unique.hpp"
 #include "records/attr_spec.h"
-#include "records/entity_record.h"
 
 namespace tessary {
 
-class BatchBuilder {
- public:
-  // Allocates a batch of `rows` rows for the schema. Requires: rows <= max_batch_rows(schema)
-  // (panics otherwise); the schema outlives the builder. Throws std::bad_alloc when memory runs
-  // out. Everything the builder holds is released when it is destroyed unfinished.
-  BatchBuilder(const ColumnSchema& schema, std::size_t rows);
+// A batch's buffers of at least a huge page are aligned to huge pages and marked for them: a
+// batch's memory is fresh, and faulting it in 4 KiB pages costs more than filling it. Batches of a
+// multiple of HUGE_PAGE_ROWS rows fill the huge pages of their 8-byte columns exactly, so that
+// no part of those columns is faulted in 4 KiB pages.
+inline constexpr std::size_t HUGE_PAGE_BYTES = std::size_t{2} << 20;
+inline constexpr std::uint64_t HUGE_PAGE_ROWS = HUGE_PAGE_BYTES / 8;
 
-  // Appends one row: record.id and the record's values, member m into column m. Requires: fewer
-  // than `rows` rows appended so far, and a record of the schema's layout built from the specs the
-  // schema was planned from (a value that does not belong to its column panics, when its chunk of
-  // rows moves into the columns: here or in finish()).
-  void append(const EntityRecord& record);
-
-  // Requires: exactly `rows` rows appended. Returns the batch: a struct array of the id column
-  // (uint64) and the schema's columns, as export_arrow_schema describes them. A column without
-  // nulls carries no validity bitmap. The builder is empty afterwards.
-  nanoarrow::UniqueArray finish();
-
- private:
-  // Rows staged before they move into the columns: a multiple of 8, so that every move but the
-  // last fills bitmaps in whole bytes; small enough that the staged values stay in L1.
-  static constexpr std::size_t STAGED_ROWS = 128;
-
-  // Moves the staged rows into the columns.
-  void flush();
-
-  // Where one column's cells go, with the column's tables at hand.
-  struct Slot {
-    ColumnKind kind;
-    std::uint8_t* validity;  // null when the column has no nulls to mark
-    void* cells;             // int64, double or int32 cells, or the bits of a bool column
-    std::int32_t* offsets;   // JSON text: rows + 1 offsets into `text`
-    ArrowBuffer* text;       // JSON text
-    std::int64_t nulls;
-    const ChoiceCells* choice;
-  };
-
-  std::size_t rows_;
-  std::size_t appended_ = 0;
-  nanoarrow::UniqueArray batch_;
-  std::uint64_t* ids_ = nullptr;
-  std::vector<Slot> slots_;             // slots_[m] for column m
-  std::vector<AttributeValue> staged_;  // row r's value m at staged_[r * columns + m]
-  std::size_t staged_rows_ = 0;
-};
-
-// Builds the entities with ids [begin, end) under `seed`, in id order into `record` (reused), and
-// returns them as one batch of end - begin rows.
+// Builds the entities with ids [begin, end) under `seed` and returns them as one batch: a struct
+// array of the id column (uint64) and the schema's columns, as export_arrow_schema describes them.
+// A column without nulls carries no validity bitmap.
 //
-// Requires: begin <= end and end - begin <= max_batch_rows(schema) (panics otherwise); the schema
-// planned from these specs; `record` made by make_entity_record for their layout. Panics with the
-// sampler's message at the first failing entity (the lowest of the range); then, as on
-// std::bad_alloc, nothing of the batch stays allocated. Only reads the specs and the schema, so
-// any number of threads may build batches of one schema at once, each into its own record.
+// Requires: begin <= end and end - begin <= max_batch_rows(schema), and the schema planned from
+// these very specs (each checked; a mismatch panics). Panics with the sampler's message at the
+// first failing entity (the lowest of the range); then, as on std::bad_alloc, nothing of the batch
+// stays allocated. Only reads the specs and the schema, so any number of threads may build batches
+// of one schema at once.
 nanoarrow::UniqueArray build_column_block(std::uint64_t seed, std::uint64_t begin,
                                           std::uint64_t end, std::span<const AttrSpec> specs,
-                                          const ColumnSchema& schema, EntityRecord& record);
+                                          const ColumnSchema& schema);
 
 }  // namespace tessary

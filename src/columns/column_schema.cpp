@@ -241,6 +241,7 @@ std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrS
     Column& column = schema.columns[m];
     column.name = layout.member_names[m];
     const std::size_t k = last_spec[m];
+    column.spec = k;
     if (std::optional<ColumnSchemaError> error = type_column(specs[k], k, column)) {
       return std::move(*error);
     }

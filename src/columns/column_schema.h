@@ -64,6 +64,7 @@ struct ChoiceCells {
 
 struct Column {
   std::string_view name;  // the attribute name (points into the specs)
+  std::size_t spec = 0;   // the index of the name's last spec, whose values the column holds
   ColumnKind kind = ColumnKind::Int64;
   bool nullable = false;
   ChoiceCells choice;  // for the Choice kinds

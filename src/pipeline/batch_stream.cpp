@@ -9,9 +9,12 @@ namespace tessary {
 
 std::uint64_t default_batch_rows(std::span<const AttrSpec> specs, const ColumnSchema& schema) {
   // A cell costs a fraction of its text, so a batch may take several times a text block's work:
-  // a batch of scalar specs then has some 2^18 rows or more, whose 8-byte columns are large
-  // enough for huge pages, which halve the cost of filling fresh memory.
-  const std::uint64_t rows = 8 * MAX_BLOCK_WORK / entity_work(specs);
+  // a batch of scalar specs then has some 2^18 rows or more. Such a batch is cut down to whole
+  // huge pages of its 8-byte columns: on a 2-core machine, 10^7 rows of five scalar specs in
+  // batches of 2^18 + 17% rows took 2.8 times the system time of batches of 2^18 rows, the
+  // partly used huge pages being faulted in 4 KiB pages.
+  std::uint64_t rows = 8 * MAX_BLOCK_WORK / entity_work(specs);
+  if (rows > HUGE_PAGE_ROWS) rows -= rows % HUGE_PAGE_ROWS;
   return std::clamp<std::uint64_t>(rows, 1, max_batch_rows(schema));
 }
 
@@ -24,13 +27,11 @@ BatchStream::BatchStream(std::unique_ptr<const PreparedSpecs> specs, ColumnSchem
       plan_(plan_fixed_blocks(start, stop, batch_rows)) {
   const std::size_t capacity = window_capacity(pool);
   slots_.resize(capacity);
-  for (Slot& slot : slots_) slot.record = make_entity_record(specs_->layout);
   window_ = std::make_unique<OrderedWindow>(
       pool, plan_.count, capacity, [this](std::uint64_t block, std::size_t slot) {
         QuietPanics quiet;
-        Slot& into = slots_[slot];
-        into.array = build_column_block(seed_, block_begin(plan_, block), block_end(plan_, block),
-                                        specs_->specs, schema_, into.record);
+        slots_[slot] = build_column_block(seed_, block_begin(plan_, block),
+                                          block_end(plan_, block), specs_->specs, schema_);
       });
 }
 
@@ -39,7 +40,7 @@ BatchStream::Batch BatchStream::next(const CollectControl& control) {
   const OrderedWindow::Next next = window_->next(control);
   Batch batch;
   batch.status = next.status;
-  if (next.status == OrderedWindow::Status::Ready) batch.array = std::move(slots_[next.slot].array);
+  if (next.status == OrderedWindow::Status::Ready) batch.array = std::move(slots_[next.slot]);
   return batch;
 }
 

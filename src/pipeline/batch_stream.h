@@ -16,7 +16,6 @@
 #include "pipeline/prepared_specs.h"
 #include "pipeline/range_plan.h"
 #include "pool/collect_indexed.h"
-#include "records/entity_record.h"
 
 namespace tessary {
 
@@ -48,16 +47,11 @@ class BatchStream {
   const ColumnSchema& schema() const noexcept { return schema_; }
 
  private:
-  struct Slot {
-    EntityRecord record;
-    nanoarrow::UniqueArray array;
-  };
-
   const std::unique_ptr<const PreparedSpecs> specs_;
   const ColumnSchema schema_;
   const std::uint64_t seed_;
   const RangePlan plan_;
-  std::vector<Slot> slots_;
+  std::vector<nanoarrow::UniqueArray> slots_;  // the batches of the window's slots
   std::unique_ptr<OrderedWindow> window_;  // last: it borrows everything above
 };
 

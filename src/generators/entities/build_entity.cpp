@@ -2,8 +2,6 @@
 
 #include <cstddef>
 
-#include "generators/entities/samplers.h"
-#include "random/xoshiro.h"
 #include "base/panic.h"
 
 namespace tessary {
@@ -16,13 +14,11 @@ void build_entity(std::uint64_t seed, std::uint64_t index, std::span<const AttrS
     panic("entity record does not match its attribute specs");
   }
   record.id = index;
-  if (specs.empty()) return;
-  Xoshiro256PlusPlus rng = entity_rng(seed, index);
   const std::uint32_t* member_of_spec = record.layout->member_of_spec.data();
   AttributeValue* values = record.values.data();
-  for (std::size_t k = 0; k < specs.size(); ++k) {
-    values[member_of_spec[k]] = sample_attribute(specs[k], rng);
-  }
+  sample_entity(seed, index, specs, [member_of_spec, values](std::size_t k, AttributeValue value) {
+    values[member_of_spec[k]] = value;
+  });
 }
 
 }  // namespace tessary

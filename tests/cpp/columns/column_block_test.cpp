@@ -97,7 +97,6 @@ std::string cell_json(const ArrowArrayView* column, ColumnKind kind, std::int64_
 TEST(BuildColumnBlock, CellsEqualTheRecordsOfTheirIds) {
   const auto planned = plan(ALL_KINDS);
   const ColumnSchema& schema = planned->schema();
-  EntityRecord record = make_entity_record(planned->layout);
   EntityRecord expected = make_entity_record(planned->layout);
   const std::uint64_t seed = 99;
   for (const auto& [begin, end] : {std::pair<std::uint64_t, std::uint64_t>{0, 0},
@@ -105,7 +104,7 @@ TEST(BuildColumnBlock, CellsEqualTheRecordsOfTheirIds) {
                                    {1000, 1777},
                                    {~std::uint64_t{0} - 300, ~std::uint64_t{0}}}) {
     const nanoarrow::UniqueArray batch =
-        build_column_block(seed, begin, end, planned->specs, schema, record);
+        build_column_block(seed, begin, end, planned->specs, schema);
     const BatchView batch_view(schema, batch.get());
     const ArrowArrayView* view = batch_view.view.get();
     ASSERT_EQ(view->length, static_cast<std::int64_t>(end - begin));
@@ -134,11 +133,10 @@ TEST(BuildColumnBlock, BuffersLargerThanAHugePageHoldTheirCells) {
       {"name":"i","type":"uniform_int","low":0,"high":1000000},
       {"name":"j","type":"choice","values":[[],"0123456789abcdefghijklmnopqrstuvwxyz"],
        "weights":[0,1]}])");
-  EntityRecord record = make_entity_record(planned->layout);
   EntityRecord expected = make_entity_record(planned->layout);
   const std::uint64_t rows = (1 << 18) + 3;
   const nanoarrow::UniqueArray batch =
-      build_column_block(5, 0, rows, planned->specs, planned->schema(), record);
+      build_column_block(5, 0, rows, planned->specs, planned->schema());
   const BatchView batch_view(planned->schema(), batch.get());
   const ArrowArrayView* view = batch_view.view.get();
   ASSERT_EQ(view->length, static_cast<std::int64_t>(rows));
@@ -155,9 +153,8 @@ TEST(BuildColumnBlock, ColumnsWithoutNullsCarryNoBitmap) {
   const auto planned = plan(R"([
       {"name":"f","type":"uniform_float","low":0,"high":1},
       {"name":"c","type":"choice","values":["a",null],"weights":[1,0]}])");
-  EntityRecord record = make_entity_record(planned->layout);
   const nanoarrow::UniqueArray batch =
-      build_column_block(1, 0, 100, planned->specs, planned->schema(), record);
+      build_column_block(1, 0, 100, planned->specs, planned->schema());
   for (std::int64_t c = 1; c < 3; ++c) {
     EXPECT_EQ(batch->children[c]->null_count, 0) << c;
     EXPECT_EQ(batch->children[c]->buffers[0], nullptr) << c;
@@ -179,25 +176,23 @@ TEST(BuildColumnBlock, TheFirstFailingEntityPanicsAndTheBatchIsReleased) {
   // A batch that ends before the failure is whole; one that reaches it panics (the sanitizer run
   // checks that nothing of it leaks).
   EXPECT_EQ(
-      build_column_block(3, 0, first_failure, planned->specs, planned->schema(), record)->length,
+      build_column_block(3, 0, first_failure, planned->specs, planned->schema())->length,
       static_cast<std::int64_t>(first_failure));
   EXPECT_EQ(panic_message([&] {
-              build_column_block(3, 0, first_failure + 50, planned->specs, planned->schema(),
-                                 record);
+              build_column_block(3, 0, first_failure + 50, planned->specs, planned->schema());
             }),
             "index out of bounds: the len is 1 but the index is 1");
 }
 
-TEST(BatchBuilder, RefusesRecordsOfOtherSpecs) {
-  // Same shape, other values: the borrowed value is not one of the column's.
+TEST(BuildColumnBlock, RefusesASchemaOfOtherSpecs) {
+  // The same text read twice: the schema's choice table indexes the other copy's values.
   const auto planned = plan(R"([{"name":"c","type":"choice","values":["a","b"]}])");
   const auto other = plan(R"([{"name":"c","type":"choice","values":["a","b"]}])");
-  EntityRecord record = make_entity_record(other->layout);
-  build_entity(1, 0, other->specs, record);
-  BatchBuilder builder(planned->schema(), 1);
-  builder.append(record);
-  EXPECT_EQ(panic_message([&] { builder.finish(); }),
-            "entity record does not match its column schema");
+  const auto numeric = plan(R"([{"name":"c","type":"uniform_float","low":0,"high":1}])");
+  for (const auto* specs : {&other->specs, &numeric->specs}) {
+    EXPECT_EQ(panic_message([&] { build_column_block(1, 0, 1, *specs, planned->schema()); }),
+              "column schema does not match its attribute specs");
+  }
 }
 
 }  // namespace
