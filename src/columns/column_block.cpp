@@ -116,8 +116,8 @@ class BatchBuilder {
   void add(std::uint64_t seed, std::uint64_t id) {
     const std::size_t row = added_++;
     ids_[row] = id;
-    sample_entity(seed, id, specs_, [this, row](std::size_t k, const AttributeValue& value) {
-      store(targets_[k], row, value);
+    sample_entity(seed, id, targets_.size(), [this, row](std::size_t k, Xoshiro256PlusPlus& rng) {
+      sample_into(targets_[k], row, rng);
     });
   }
 
@@ -125,13 +125,18 @@ class BatchBuilder {
   nanoarrow::UniqueArray finish();
 
  private:
-  // What becomes of a spec's value: nothing (its name's column holds a later spec's values, or
-  // the column is of the null type), or the cell of its column.
-  enum class Store : std::uint8_t { Nothing, Int64, Float64, ChoiceWord, ChoiceBool, Dictionary, Json };
+  // How a spec's value is drawn and where it goes. One dispatch per spec and row picks the
+  // sampler and the cell together: the value is dropped when its name's column holds a later
+  // spec's values or is of the null type (the spec still draws), else it goes to its column as
+  // an int64, a double with its validity bit, or a choice's cell.
+  enum class Step : std::uint8_t {
+    Drop, UniformInt, UniformFloat, Normal, ChoiceWord, ChoiceBool, Dictionary, Json
+  };
 
   // Everything a spec's value needs on its way into its cell, at hand in one place.
   struct Target {
-    Store store = Store::Nothing;
+    Step step = Step::Drop;
+    const AttrSpec* spec = nullptr;
     std::uint8_t* validity = nullptr;  // null when the column has no nulls to mark
     void* cells = nullptr;             // int64, double or int32 cells, or the bits of a bool column
     std::int32_t* offsets = nullptr;   // JSON text: rows + 1 offsets into `text`
@@ -148,33 +153,45 @@ class BatchBuilder {
     set_bit(target.validity, row, valid);
   }
 
-  // Stores one value into row `row` of its target. A choice's value is borrowed from the spec's
-  // values, which the column's table lists in the same order (checked when the builder was made),
-  // so its offset there is its index.
-  static void store(Target& target, std::size_t row, const AttributeValue& value) {
-    switch (target.store) {
-      case Store::Nothing:
+  // A float64 column is always nullable: a value that is not finite is null.
+  static void store_double(Target& target, std::size_t row, const AttributeValue& value) {
+    static_cast<double*>(target.cells)[row] = value.d;
+    mark_validity(target, row, value.kind == AttributeValue::Kind::Double);
+  }
+
+  // Draws the target's spec from `rng` into row `row`. A choice's value is borrowed from the
+  // spec's values, which the column's table lists in the same order (checked when the builder was
+  // made), so its offset there is its index.
+  static void sample_into(Target& target, std::size_t row, Xoshiro256PlusPlus& rng) {
+    const AttrKind& kind = target.spec->kind;
+    switch (target.step) {
+      case Step::Drop:
+        sample_attribute(*target.spec, rng);
         return;
-      case Store::Int64:
+      case Step::UniformInt:
         // Unsigned values of a uniform_int are below 2^63: both members hold the int64's bits.
-        static_cast<std::int64_t*>(target.cells)[row] = value.i;
+        static_cast<std::int64_t*>(target.cells)[row] =
+            sample_uniform_int(*std::get_if<UniformInt>(&kind), rng).i;
         return;
-      case Store::Float64:  // always nullable: a value that is not finite is null
-        static_cast<double*>(target.cells)[row] = value.d;
-        mark_validity(target, row, value.kind == AttributeValue::Kind::Double);
+      case Step::UniformFloat:
+        store_double(target, row, sample_uniform_float(*std::get_if<UniformFloat>(&kind), rng));
+        return;
+      case Step::Normal:
+        store_double(target, row, sample_normal(*std::get_if<Normal>(&kind), rng));
         return;
       default:
         break;
     }
+    const AttributeValue value = sample_choice(*std::get_if<Choice>(&kind), rng);
     const auto index = static_cast<std::size_t>(value.borrowed - target.values);
-    switch (target.store) {
-      case Store::ChoiceWord:
+    switch (target.step) {
+      case Step::ChoiceWord:
         static_cast<std::uint64_t*>(target.cells)[row] = target.words[index];
         break;
-      case Store::ChoiceBool:
+      case Step::ChoiceBool:
         set_bit(static_cast<std::uint8_t*>(target.cells), row, target.words[index] != 0);
         break;
-      case Store::Dictionary:
+      case Step::Dictionary:
         static_cast<std::int32_t*>(target.cells)[row] = static_cast<std::int32_t>(target.words[index]);
         break;
       default: {  // Json
@@ -192,7 +209,6 @@ class BatchBuilder {
   }
 
   const ColumnSchema& schema_;
-  std::span<const AttrSpec> specs_;
   std::size_t rows_;
   std::size_t added_ = 0;
   nanoarrow::UniqueArray batch_;
@@ -202,7 +218,7 @@ class BatchBuilder {
 
 BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec> specs,
                            std::size_t rows)
-    : schema_(schema), specs_(specs), rows_(rows), targets_(specs.size()) {
+    : schema_(schema), rows_(rows), targets_(specs.size()) {
   if (rows > max_batch_rows(schema)) {
     panic("a batch of " + std::to_string(rows) + " rows is more than its columns can hold (" +
           std::to_string(max_batch_rows(schema)) + ")");
@@ -216,6 +232,7 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
               "ArrowArrayInitFromType");
   ids_ = allocate_cells<std::uint64_t>(batch_->children[0], rows);
 
+  for (std::size_t k = 0; k < specs.size(); ++k) targets_[k].spec = &specs[k];
   for (std::size_t m = 0; m < columns; ++m) {
     const Column& column = schema.columns[m];
     if (column.spec >= specs.size() || !column_fits_spec(column, specs[column.spec])) {
@@ -234,24 +251,25 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
       case ColumnKind::Float64:
       case ColumnKind::ChoiceInt64:
       case ColumnKind::ChoiceFloat64:
-        target.store = column.kind == ColumnKind::Int64     ? Store::Int64
-                       : column.kind == ColumnKind::Float64 ? Store::Float64
-                                                            : Store::ChoiceWord;
+        target.step = column.kind == ColumnKind::Int64 ? Step::UniformInt
+                      : column.kind != ColumnKind::Float64 ? Step::ChoiceWord
+                      : std::holds_alternative<Normal>(target.spec->kind) ? Step::Normal
+                                                                          : Step::UniformFloat;
         target.cells = allocate_cells<std::uint64_t>(array, rows);
         break;
       case ColumnKind::ChoiceNull:
         break;
       case ColumnKind::ChoiceBool:
-        target.store = Store::ChoiceBool;
+        target.step = Step::ChoiceBool;
         target.cells = allocate_bitmap(ArrowArrayBuffer(array, 1), rows);
         break;
       case ColumnKind::ChoiceDictionary:
-        target.store = Store::Dictionary;
+        target.step = Step::Dictionary;
         target.cells = allocate_cells<std::int32_t>(array, rows);
         fill_dictionary(array, column.choice);
         break;
       case ColumnKind::ChoiceJson: {
-        target.store = Store::Json;
+        target.step = Step::Json;
         target.offsets = allocate_cells<std::int32_t>(array, rows + 1);
         target.offsets[0] = 0;
         target.text = ArrowArrayBuffer(array, 2);

@@ -16,8 +16,8 @@ void build_entity(std::uint64_t seed, std::uint64_t index, std::span<const AttrS
   record.id = index;
   const std::uint32_t* member_of_spec = record.layout->member_of_spec.data();
   AttributeValue* values = record.values.data();
-  sample_entity(seed, index, specs, [member_of_spec, values](std::size_t k, AttributeValue value) {
-    values[member_of_spec[k]] = value;
+  sample_entity(seed, index, specs.size(), [&](std::size_t k, Xoshiro256PlusPlus& rng) {
+    values[member_of_spec[k]] = sample_attribute(specs[k], rng);
   });
 }
 

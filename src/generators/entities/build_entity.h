@@ -11,17 +11,17 @@
 
 namespace tessary {
 
-// Samples entity `index` under `seed`: every spec in list order from one entity_rng(seed, index),
-// made only when there is at least one spec, handing spec k's value to take(k, value). The one
-// loop behind every output (records here, columns in the column builder), so that all of them draw
-// alike. Panics with the sampler's message on the first unusable spec, after the values of the
-// specs before it were taken.
-template <class Take>
-inline void sample_entity(std::uint64_t seed, std::uint64_t index, std::span<const AttrSpec> specs,
-                          Take&& take) {
-  if (specs.empty()) return;
+// Runs entity `index`'s attribute specs in list order on one generator, entity_rng(seed, index),
+// made only when there is at least one spec: sample(k, rng) must draw spec k's value from `rng`
+// (with sample_attribute, or the sampler that it would call for that spec) and keep it or drop it.
+// The one loop behind every output (records here, columns in the column builder), so that all of
+// them draw alike; each output stores values its own way.
+template <class Sample>
+inline void sample_entity(std::uint64_t seed, std::uint64_t index, std::size_t specs,
+                          Sample&& sample) {
+  if (specs == 0) return;
   Xoshiro256PlusPlus rng = entity_rng(seed, index);
-  for (std::size_t k = 0; k < specs.size(); ++k) take(k, sample_attribute(specs[k], rng));
+  for (std::size_t k = 0; k < specs; ++k) sample(k, rng);
 }
 
 // Fills `record` with entity `index` of the call under `seed`: sets record.id = index and, for
