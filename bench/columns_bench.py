@@ -19,6 +19,7 @@ import io
 import json
 import os
 import pathlib
+import resource
 import tempfile
 from dataclasses import dataclass
 
@@ -53,6 +54,29 @@ def numpy_columns(scale: int) -> dict[str, np.ndarray]:
     }
 
 
+@dataclass(frozen=True)
+class Cost:
+    """The processor time and page faults of one run, all threads of this process."""
+
+    user: float
+    system: float
+    faults: int
+
+    def text(self) -> str:
+        return f"{self.user:.2f} s user, {self.system:.2f} s system, {self.faults:,} page faults"
+
+
+def cost_of(run) -> Cost:
+    before = resource.getrusage(resource.RUSAGE_SELF)
+    run()
+    after = resource.getrusage(resource.RUSAGE_SELF)
+    return Cost(
+        after.ru_utime - before.ru_utime,
+        after.ru_stime - before.ru_stime,
+        after.ru_minflt - before.ru_minflt,
+    )
+
+
 def table(scale: int) -> pa.Table:
     return pa.table(tessary.generate_batches(SEED, scale, FIVE_SPECS))
 
@@ -85,7 +109,9 @@ def print_row(row: Row) -> None:
     )
 
 
-def columnar_section(rows: list[Row], scale: int, rounds: int, load: tuple[float, float]) -> str:
+def columnar_section(
+    rows: list[Row], costs: dict[str, Cost], scale: int, rounds: int, load: tuple[float, float]
+) -> str:
     lines = "\n".join(
         f"| {row.job} | {format_seconds(row.ours)} | {row.other}: {format_seconds(row.theirs)} "
         f"| {row.ours / row.theirs:.3g}× | {row.target_text()} |"
@@ -109,10 +135,16 @@ values repeat in the first batch; the last row gives pyarrow that choice too).
 |---|---:|---:|---:|---|
 {lines}
 
-The table's time goes to sampling and storing the cells (about 60 ns of processor time per row of
-the five specs, spread over the worker threads) and to the kernel mapping the table's fresh memory
-in 4 KB pages: about 117,000 page faults for 10^7 rows, where NumPy asks for huge pages and takes
-about 4,600.
+Where the processor time of one more run of each went:
+- the table: {costs["table"].text()};
+- NumPy: {costs["numpy"].text()}.
+
+The user time is sampling and storing the cells, spread over the worker threads. The system time
+is the kernel handing out fresh memory for the columns (48 bytes a row) and zeroing it; the table's
+batches can often reuse the memory that the previous round's table gave back to the allocator.
+Batches of 2^18 rows fill the huge pages of their 8-byte columns exactly, so the table takes as
+few page faults as NumPy's arrays. On a shared machine both times move with the load of other
+machines' work; only ratios from one run compare.
 
 Run of {when}, {os.cpu_count()} cores, load average over one minute {load[0]:.2f} at the start and
 {load[1]:.2f} at the end; pyarrow {pa.__version__}, NumPy {np.__version__}, Polars {pl.__version__}.
@@ -143,6 +175,9 @@ def main() -> None:
     )
     rows.append(Row("pyarrow table", ours, "NumPy columns", numpy, 0.5))
     print_row(rows[-1])
+    costs = {"table": cost_of(lambda: table(scale)), "numpy": cost_of(lambda: numpy_columns(scale))}
+    for name, cost in costs.items():
+        print(f"  {name}: {cost.text()}")
 
     # Two rounds: the text of 10^7 entities is a gigabyte, and Polars parses it slowly.
     ours, text = alternating_medians(
@@ -175,7 +210,7 @@ def main() -> None:
     print_row(rows[-1])
 
     if args.write_docs:
-        body = columnar_section(rows, scale, rounds, (load_before, os.getloadavg()[0]))
+        body = columnar_section(rows, costs, scale, rounds, (load_before, os.getloadavg()[0]))
         PERFORMANCE_DOC.write_text(
             with_section(PERFORMANCE_DOC.read_text(encoding="utf-8"), COLUMNAR_HEADING, body)
         )
