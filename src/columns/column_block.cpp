@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -137,12 +138,15 @@ class BatchBuilder {
   struct Target {
     Step step = Step::Drop;
     const AttrSpec* spec = nullptr;
+    UniformIntDraw int_draw{};      // the spec's draw, for the steps of its kind: its parameters
+    UniformFloatDraw float_draw{};  // were checked once for the batch
+    const Normal* normal = nullptr;
+    const Choice* pick = nullptr;
     std::uint8_t* validity = nullptr;  // null when the column has no nulls to mark
     void* cells = nullptr;             // int64, double or int32 cells, or the bits of a bool column
     std::int32_t* offsets = nullptr;   // JSON text: rows + 1 offsets into `text`
     ArrowBuffer* text = nullptr;       // JSON text
-    const JsonValue* values = nullptr;      // a choice's values, and their cells (ChoiceCells)
-    const std::uint64_t* words = nullptr;
+    const std::uint64_t* words = nullptr;   // a choice's cells (ChoiceCells)
     const std::uint8_t* valid = nullptr;
     const ChoiceCells* choice = nullptr;
     std::int64_t nulls = 0;
@@ -153,37 +157,35 @@ class BatchBuilder {
     set_bit(target.validity, row, valid);
   }
 
-  // A float64 column is always nullable: a value that is not finite is null.
-  static void store_double(Target& target, std::size_t row, const AttributeValue& value) {
-    static_cast<double*>(target.cells)[row] = value.d;
-    mark_validity(target, row, value.kind == AttributeValue::Kind::Double);
+  // A float64 column is always nullable: a value that is not finite is null (and its cell 0, as
+  // the null value of a record holds).
+  static void store_double(Target& target, std::size_t row, double value) {
+    const bool finite = std::isfinite(value);
+    static_cast<double*>(target.cells)[row] = finite ? value : 0.0;
+    mark_validity(target, row, finite);
   }
 
-  // Draws the target's spec from `rng` into row `row`. A choice's value is borrowed from the
-  // spec's values, which the column's table lists in the same order (checked when the builder was
-  // made), so its offset there is its index.
+  // Draws the target's spec from `rng` into row `row`, with the draws the samplers are made of:
+  // every spec's parameters were found usable when the builder was made.
   static void sample_into(Target& target, std::size_t row, Xoshiro256PlusPlus& rng) {
-    const AttrKind& kind = target.spec->kind;
     switch (target.step) {
       case Step::Drop:
         sample_attribute(*target.spec, rng);
         return;
       case Step::UniformInt:
-        // Unsigned values of a uniform_int are below 2^63: both members hold the int64's bits.
-        static_cast<std::int64_t*>(target.cells)[row] =
-            sample_uniform_int(*std::get_if<UniformInt>(&kind), rng).i;
+        static_cast<std::int64_t*>(target.cells)[row] = draw_uniform_int(target.int_draw, rng);
         return;
       case Step::UniformFloat:
-        store_double(target, row, sample_uniform_float(*std::get_if<UniformFloat>(&kind), rng));
+        store_double(target, row, draw_uniform_float(target.float_draw, rng));
         return;
       case Step::Normal:
-        store_double(target, row, sample_normal(*std::get_if<Normal>(&kind), rng));
+        store_double(target, row, draw_normal(*target.normal, rng));
         return;
       default:
         break;
     }
-    const AttributeValue value = sample_choice(*std::get_if<Choice>(&kind), rng);
-    const auto index = static_cast<std::size_t>(value.borrowed - target.values);
+    // The column's table lists the spec's values in order (checked when the builder was made).
+    const std::size_t index = draw_choice_index(*target.pick, rng);
     switch (target.step) {
       case Step::ChoiceWord:
         static_cast<std::uint64_t*>(target.cells)[row] = target.words[index];
@@ -242,7 +244,16 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
     check_arrow(ArrowArrayInitFromType(array, column_storage_type(column.kind)),
                 "ArrowArrayInitFromType");
     Target& target = targets_[column.spec];
-    target.values = column.choice.values;
+    const AttrKind& kind = target.spec->kind;
+    target.normal = std::get_if<Normal>(&kind);
+    target.pick = std::get_if<Choice>(&kind);
+    if (param_fault(kind) == ParamFault::None) {  // else the batch has no rows to sample
+      if (const auto* uniform_int = std::get_if<UniformInt>(&kind)) {
+        target.int_draw = prepare_uniform_int(*uniform_int);
+      } else if (const auto* uniform_float = std::get_if<UniformFloat>(&kind)) {
+        target.float_draw = prepare_uniform_float(*uniform_float);
+      }
+    }
     target.words = column.choice.words.data();
     target.valid = column.choice.valid.data();
     target.choice = &column.choice;
@@ -326,6 +337,18 @@ nanoarrow::UniqueArray build_column_block(std::uint64_t seed, std::uint64_t begi
                                           std::uint64_t end, std::span<const AttrSpec> specs,
                                           const ColumnSchema& schema) {
   if (end < begin) panic("column block ends before it begins");
+  // A spec whose parameters cannot be sampled fails every entity. The batch's first entity then
+  // fails as sampling it spec by spec does (an earlier spec's pick may fail first), and the
+  // builder's checked-once draws never see such a spec.
+  const auto unusable = [](const AttrSpec& spec) {
+    return param_fault(spec.kind) != ParamFault::None;
+  };
+  if (begin < end && std::any_of(specs.begin(), specs.end(), unusable)) {
+    sample_entity(seed, begin, specs.size(), [specs](std::size_t k, Xoshiro256PlusPlus& rng) {
+      sample_attribute(specs[k], rng);
+    });
+    panic("a spec that cannot be sampled did not fail");
+  }
   BatchBuilder builder(schema, specs, end - begin);
   for (std::uint64_t id = begin; id < end; ++id) builder.add(seed, id);
   return builder.finish();

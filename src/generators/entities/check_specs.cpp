@@ -14,14 +14,6 @@
 namespace tessary {
 namespace {
 
-// What the sampler of a numeric spec fails on; None for a choice, which is judged by its picks.
-ParamFault param_fault(const AttrKind& kind) {
-  if (const auto* spec = std::get_if<UniformInt>(&kind)) return uniform_int_fault(*spec);
-  if (const auto* spec = std::get_if<UniformFloat>(&kind)) return uniform_float_fault(*spec);
-  if (const auto* spec = std::get_if<Normal>(&kind)) return normal_fault(*spec);
-  return ParamFault::None;
-}
-
 // "a share of 0.25" as "25%", with three significant digits.
 std::string percent_text(double share) {
   char text[32];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -182,6 +183,28 @@ TEST(BuildColumnBlock, TheFirstFailingEntityPanicsAndTheBatchIsReleased) {
               build_column_block(3, 0, first_failure + 50, planned->specs, planned->schema());
             }),
             "index out of bounds: the len is 1 but the index is 1");
+}
+
+TEST(BuildColumnBlock, AnUnusableSpecFailsTheFirstEntityAsBuildingItDoes) {
+  // The pick before the unusable spec fails now and then, and then its failure comes first.
+  const auto planned = plan(R"([
+      {"name":"c","type":"choice","values":[1],"weights":[1,0.1]},
+      {"name":"f","type":"uniform_float","low":1,"high":0}])");
+  EntityRecord record = make_entity_record(planned->layout);
+  std::set<std::string> messages;
+  for (std::uint64_t first = 0; first < 60; ++first) {
+    const std::string expected =
+        panic_message([&] { build_entity(4, first, planned->specs, record); });
+    messages.insert(expected);
+    EXPECT_EQ(panic_message([&] {
+                build_column_block(4, first, first + 3, planned->specs, planned->schema());
+              }),
+              expected)
+        << "first id " << first;
+  }
+  EXPECT_EQ(messages.size(), 2u) << "both failures should come first for some entity";
+  // No entity, no failure.
+  EXPECT_EQ(build_column_block(4, 9, 9, planned->specs, planned->schema())->length, 0);
 }
 
 TEST(BuildColumnBlock, RefusesASchemaOfOtherSpecs) {
