@@ -3,23 +3,16 @@ from typing import IO, Literal
 
 _Severity = Literal["error", "may fail", "warning"]
 
-def write_text(
-    target: int | IO[bytes],
-    seed: int,
-    scale: int,
-    specs_json: str,
-    format: str,
-    compression: str | None,
-    level: int | None,
-    start: int,
-    stop: int | None,
-    digest: bool,
-    progress: Callable[[int, int, int], object] | None,
-) -> tuple[int, int, int, str | None, str | None]: ...
-
 class TextChunks(Iterator[bytes]):
     def __next__(self) -> bytes: ...
     def close(self) -> None: ...
+
+def write_text(
+    target: int | IO[bytes],
+    chunks: TextChunks,
+    digest: bool,
+    progress: Callable[[int, int, int], object] | None,
+) -> tuple[int, int, int, str | None, str | None]: ...
 
 def iter_text(
     seed: int,

@@ -269,23 +269,22 @@ def write(
             f"target must be a path or a writable binary file object, not {type(target).__name__}"
         )
     format, compression = resolve_output(name, format, compression, FORMATS)
+    # Arguments, specs and the first entity are checked before any file is created; what the
+    # check made (the batches, or the text iterator, unread) is then written.
     if format == "parquet":
         if compression is not None or level is not None:
             raise ValueError("Parquet files compress their pages themselves: give no compression")
         batches = _engine.generate_batches(seed, scale, specs_json, start, stop, None)
+        chunks = None
     else:
-        # Arguments, specs and the first entity are checked before any file is created.
-        _engine.iter_text(seed, scale, specs_json, format, compression, level, start, stop).close()
+        chunks = _engine.iter_text(seed, scale, specs_json, format, compression, level, start, stop)
 
     reporter, close_reporter = _progress_reporter(progress, stop - start)
 
     def write_fd_or_file(fd_or_file: Any) -> WriteResult:
-        if format == "parquet":
+        if chunks is None:
             return _write_parquet(fd_or_file, batches, stop - start, digest, reporter)
-        counts = _engine.write_text(
-            fd_or_file, seed, scale, specs_json, format, compression, level, start, stop,
-            digest, reporter,
-        )
+        counts = _engine.write_text(fd_or_file, chunks, digest, reporter)
         return WriteResult(*counts)
 
     try:
@@ -294,6 +293,8 @@ def write(
         return write_to_path(name, write_fd_or_file)
     finally:
         close_reporter()
+        if chunks is not None:
+            chunks.close()  # still unread when the output could not be opened
 
 
 class _CountingFile(io.RawIOBase):

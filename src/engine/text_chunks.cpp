@@ -20,6 +20,7 @@ struct TextChunks {
   PyObject_HEAD
   TextStream* stream;  // owned; null once the iteration has ended or was closed
   bool busy;           // a next() is running (it releases the GIL)
+  bool started;        // a next() has run
 };
 
 // Cancels the blocks in flight, waits for them with the GIL released and frees the stream.
@@ -59,6 +60,7 @@ PyObject* text_chunks_next(PyObject* object) {
     return nullptr;
   }
   self->busy = true;
+  self->started = true;
   PyObject* result = module::run_entry([&] { return next_chunk(self); });
   self->busy = false;
   if (result == nullptr) end_stream(self);  // the end, or a failure: nothing more comes
@@ -139,6 +141,7 @@ PyObject* iter_text_entry(PyObject* module, PyObject* const* args, Py_ssize_t na
     if (self == nullptr) return PendingError::fetch();
     self->stream = stream.release();
     self->busy = false;
+    self->started = false;
     PyObject_GC_Track(reinterpret_cast<PyObject*>(self));
     return reinterpret_cast<PyObject*>(self);
   });
@@ -148,6 +151,22 @@ PyObject* iter_text_entry(PyObject* module, PyObject* const* args, Py_ssize_t na
 
 PyObject* make_text_chunks_type(PyObject* module) {
   return PyType_FromModuleAndSpec(module, &TEXT_CHUNKS_SPEC, nullptr);
+}
+
+std::unique_ptr<TextStream> take_unstarted_stream(PyObject* module, PyObject* object) {
+  auto* type = reinterpret_cast<PyTypeObject*>(engine_state(module).text_chunks_type);
+  if (!Py_IS_TYPE(object, type)) {
+    PyErr_Format(PyExc_TypeError, "expected an iter_text() iterator, not %T", object);
+    return nullptr;
+  }
+  auto* self = reinterpret_cast<TextChunks*>(object);
+  if (self->started || self->stream == nullptr) {
+    PyErr_SetString(PyExc_ValueError, "the iter_text() iterator has already been read or closed");
+    return nullptr;
+  }
+  std::unique_ptr<TextStream> stream(self->stream);
+  self->stream = nullptr;
+  return stream;
 }
 
 PyMethodDef iter_text_def = {

@@ -3,6 +3,10 @@
 
 #include <Python.h>
 
+#include <memory>
+
+#include "pipeline/text_stream.h"
+
 namespace tessary::engine {
 
 // The type of the iterator iter_text returns, made once per module (a heap type). Null with an
@@ -16,5 +20,11 @@ PyObject* make_text_chunks_type(PyObject* module);
 // with the GIL released while it waits. close(), or dropping the iterator, cancels the blocks in
 // flight and frees everything. A failure ends the iteration with its exception.
 extern PyMethodDef iter_text_def;
+
+// The stream of an iter_text iterator that no next() has touched, taken out of it (the iterator
+// is then exhausted), for a caller that checked the arguments by making the iterator and now
+// writes the text itself. Null with TypeError when `object` is not such an iterator, ValueError
+// when its iteration has begun or ended. Requires the GIL.
+std::unique_ptr<TextStream> take_unstarted_stream(PyObject* module, PyObject* object);
 
 }  // namespace tessary::engine

@@ -9,7 +9,7 @@
 #include "digest/sha256.h"
 #include "engine/caller_duties.h"
 #include "engine/gil.h"
-#include "engine/stream_request.h"
+#include "engine/text_chunks.h"
 #include "module/arguments.h"
 #include "module/run_entry.h"
 #include "pool/worker_pool.h"
@@ -75,12 +75,12 @@ struct Written {
 };
 
 // The loop of one call, run with the GIL released. Returns an error to raise, or nothing.
-std::optional<PendingError> stream_to_target(StreamRequest& request, const Target& target,
+std::optional<PendingError> stream_to_target(TextStream& stream, const Target& target,
                                              bool digest, PyObject* progress, GilRelease& gil,
                                              Written& written) {
-  const bool compressed = request.options.compression != Compression::None;
-  TextStream stream(std::move(request.specs), request.seed, request.options, global_pool());
-  CallerDuties duties(gil, progress, request.options.stop - request.options.start);
+  const TextStreamOptions& options = stream.options();
+  const bool compressed = options.compression != Compression::None;
+  CallerDuties duties(gil, progress, options.stop - options.start);
   std::optional<Sha256> bytes_digest, text_digest;
   if (digest) {
     bytes_digest.emplace();
@@ -130,13 +130,14 @@ PyObject* hex_or_none(const std::optional<Sha256Digest>& digest) {
   return PyUnicode_FromStringAndSize(hex.data(), static_cast<Py_ssize_t>(hex.size()));
 }
 
-CallResult write_text_impl(const Target& target, StreamRequest request, bool digest,
+CallResult write_text_impl(const Target& target, std::unique_ptr<TextStream> stream, bool digest,
                            PyObject* progress) {
   Written written;
   std::optional<PendingError> failure;
   {
     GilRelease gil;
-    failure = stream_to_target(request, target, digest, progress, gil, written);
+    failure = stream_to_target(*stream, target, digest, progress, gil, written);
+    stream.reset();  // waits for the blocks in flight, with the GIL released
   }
   if (failure) return std::move(*failure);
   PyObject* digest_text = hex_or_none(written.digest);
@@ -154,15 +155,13 @@ CallResult write_text_impl(const Target& target, StreamRequest request, bool dig
   return result;
 }
 
-constexpr const char* WRITE_PARAMS[] = {"target", "seed",  "scale", "specs_json",
-                                        "format", "compression", "level", "start",
-                                        "stop",   "digest", "progress"};
-constexpr module::Signature WRITE_SIGNATURE{"write_text", WRITE_PARAMS, 11};
+constexpr const char* WRITE_PARAMS[] = {"target", "chunks", "digest", "progress"};
+constexpr module::Signature WRITE_SIGNATURE{"write_text", WRITE_PARAMS, 4};
 
-PyObject* write_text_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+PyObject* write_text_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                            PyObject* kwnames) {
   return module::run_entry([&]() -> CallResult {
-    PyObject* bound[11];
+    PyObject* bound[4];
     if (auto error = module::bind_arguments(WRITE_SIGNATURE, args, nargsf, kwnames, bound)) {
       return std::move(*error);
     }
@@ -174,16 +173,15 @@ PyObject* write_text_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
     } else {
       target.file = bound[0];
     }
-    const int digest = PyObject_IsTrue(bound[9]);
+    const int digest = PyObject_IsTrue(bound[2]);
     if (digest < 0) return PendingError::fetch();
-    PyObject* progress = bound[10] == Py_None ? nullptr : bound[10];
+    PyObject* progress = bound[3] == Py_None ? nullptr : bound[3];
     if (progress != nullptr && !PyCallable_Check(progress)) {
       return PendingError(PyExc_TypeError, "progress must be a callable or None");
     }
-    auto request = read_stream_request(bound + 1);
-    if (auto* error = std::get_if<PendingError>(&request)) return std::move(*error);
-    return write_text_impl(target, std::move(std::get<StreamRequest>(request)), digest != 0,
-                           progress);
+    std::unique_ptr<TextStream> stream = take_unstarted_stream(module, bound[1]);
+    if (stream == nullptr) return PendingError::fetch();
+    return write_text_impl(target, std::move(stream), digest != 0, progress);
   });
 }
 
@@ -192,9 +190,9 @@ PyObject* write_text_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
 PyMethodDef write_text_def = {
     "write_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_text_entry)),
     METH_FASTCALL | METH_KEYWORDS,
-    "write_text(target, seed, scale, specs_json, format, compression, level, start, stop, digest, "
-    "progress)\n--\n\n"
-    "Stream the text of entities [start, stop) to a file descriptor or a binary file object.\n"
+    "write_text(target, chunks, digest, progress)\n--\n\n"
+    "Stream the text of an unread iter_text() iterator to a file descriptor or a binary file\n"
+    "object.\n"
     "Returns (entities, text_bytes, bytes_written, digest, text_digest)."};
 
 }  // namespace tessary::engine

@@ -59,6 +59,7 @@ class TextStream {
   void cancel() noexcept { window_->cancel(); }
 
   const RangePlan& plan() const noexcept { return plan_; }
+  const TextStreamOptions& options() const noexcept { return options_; }
 
  private:
   struct Slot {

@@ -32,6 +32,7 @@ from helpers import (
     run_python,
     written,
 )
+from tessary import _engine
 
 U64_MAX = 2**64 - 1
 
@@ -427,6 +428,20 @@ def test_iter_text_streams_in_order_and_can_be_closed_or_dropped():
         b"".join(tessary.iter_text(5, 3, FIVE_SPECS, format="json"))
         == tessary.generate_entities(5, 3, FIVE_SPECS).encode()
     )
+
+
+def test_write_text_writes_only_an_unread_text_iterator(tmp_path):
+    # write() hands over the iterator that checked its arguments: one that was read from would
+    # write a text without its first blocks.
+    read = tessary.iter_text(5, 400_000, FIVE_SPECS)
+    next(read)
+    closed = tessary.iter_text(5, 10, FIVE_SPECS)
+    closed.close()
+    out = tmp_path / "out"
+    for chunks, error in ((read, ValueError), (closed, ValueError), (object(), TypeError)):
+        with open(out, "wb") as file, pytest.raises(error):
+            _engine.write_text(file.fileno(), chunks, False, None)
+        assert out.read_bytes() == b""
 
 
 SIGINT_CHILD = """
