@@ -142,9 +142,9 @@ Where the processor time of one more run of each went:
 The user time is sampling and storing the cells, spread over the worker threads. The system time
 is the kernel handing out fresh memory for the columns (48 bytes a row) and zeroing it; the table's
 batches can often reuse the memory that the previous round's table gave back to the allocator.
-Batches of 2^18 rows fill the huge pages of their 8-byte columns exactly, so the table takes as
-few page faults as NumPy's arrays. On a shared machine both times move with the load of other
-machines' work; only ratios from one run compare.
+Batches of 2^18 rows fill the huge pages of their 8-byte columns exactly, so the table takes no
+more page faults than NumPy's arrays, which are in huge pages too. On a shared machine both times
+move with the load of other machines' work; only ratios from one run compare.
 
 Run of {when}, {os.cpu_count()} cores, load average over one minute {load[0]:.2f} at the start and
 {load[1]:.2f} at the end; pyarrow {pa.__version__}, NumPy {np.__version__}, Polars {pl.__version__}.
