@@ -4,7 +4,8 @@
 // straight into them: each spec's value goes to the cell of its column's row (a numeric cell is
 // one store, a choice cell one load from the column's table in column_schema.h, a JSON text cell
 // one copy of the value's prepared text, a validity flag one bit), and the values of specs whose
-// name a later spec takes over are dropped. Only the JSON text grows while rows are added
+// name a later spec takes over are dropped. The specs' parameters are checked once per batch and
+// the draws take them as they are (samplers.h). Only the JSON text grows while rows are added
 // (amortised doubling); nothing else allocates per row.
 #pragma once
 

@@ -11,17 +11,18 @@
 
 namespace tessary {
 
-// Runs entity `index`'s attribute specs in list order on one generator, entity_rng(seed, index),
-// made only when there is at least one spec: sample(k, rng) must draw spec k's value from `rng`
-// (with sample_attribute, or the sampler that it would call for that spec) and keep it or drop it.
+// Runs the attribute specs 0 .. spec_count - 1 of entity `index` in list order on one generator,
+// entity_rng(seed, index), made only when there is at least one spec: sample(k, rng) must draw
+// spec k's value from `rng` (with sample_attribute, or the draw that it would make for that spec)
+// and keep it or drop it.
 // The one loop behind every output (records here, columns in the column builder), so that all of
 // them draw alike; each output stores values its own way.
 template <class Sample>
-inline void sample_entity(std::uint64_t seed, std::uint64_t index, std::size_t specs,
+inline void sample_entity(std::uint64_t seed, std::uint64_t index, std::size_t spec_count,
                           Sample&& sample) {
-  if (specs == 0) return;
+  if (spec_count == 0) return;
   Xoshiro256PlusPlus rng = entity_rng(seed, index);
-  for (std::size_t k = 0; k < specs; ++k) sample(k, rng);
+  for (std::size_t k = 0; k < spec_count; ++k) sample(k, rng);
 }
 
 // Fills `record` with entity `index` of the call under `seed`: sets record.id = index and, for
