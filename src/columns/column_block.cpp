@@ -30,7 +30,8 @@ std::uint8_t* reallocate_batch_bytes(ArrowBufferAllocator*, std::uint8_t* bytes,
   if (size < HUGE_PAGE_BYTES) return static_cast<std::uint8_t*>(std::realloc(bytes, size));
   void* fresh = nullptr;
   if (posix_memalign(&fresh, HUGE_PAGE_BYTES, size) != 0) return nullptr;
-  madvise(fresh, size / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES, MADV_HUGEPAGE);  // only a hint: failure is harmless
+  // Only a hint: failure is harmless.
+  madvise(fresh, size / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES, MADV_HUGEPAGE);
   if (bytes != nullptr) {
     std::memcpy(fresh, bytes, static_cast<std::size_t>(std::min(old_size, new_size)));
     std::free(bytes);
@@ -126,20 +127,20 @@ class BatchBuilder {
   nanoarrow::UniqueArray finish();
 
  private:
-  // How a spec's value is drawn and where it goes. One dispatch per spec and row picks the
-  // sampler and the cell together: the value is dropped when its name's column holds a later
-  // spec's values or is of the null type (the spec still draws), else it goes to its column as
-  // an int64, a double with its validity bit, or a choice's cell.
+  // How an attribute's value is drawn and where it goes. One dispatch per attribute and row picks
+  // the sampler and the cell together: the value is dropped when its name's column holds a later
+  // attribute's values or is of the null type (the attribute still draws), else it goes to its
+  // column as an int64, a double with its validity bit, or a choice's cell.
   enum class Step : std::uint8_t {
     Drop, UniformInt, UniformFloat, Normal, ChoiceWord, ChoiceBool, Dictionary, Json
   };
 
-  // Everything a spec's value needs on its way into its cell, at hand in one place.
+  // Everything an attribute's value needs on its way into its cell, at hand in one place.
   struct Target {
     Step step = Step::Drop;
     const AttrSpec* spec = nullptr;
-    UniformIntDraw int_draw{};      // the spec's draw, for the steps of its kind: its parameters
-    UniformFloatDraw float_draw{};  // were checked once for the batch
+    UniformIntDraw int_draw{};      // the attribute's draw, for the steps of its kind: its
+    UniformFloatDraw float_draw{};  // parameters were checked once for the batch
     const Normal* normal = nullptr;
     const Choice* pick = nullptr;
     std::uint8_t* validity = nullptr;  // null when the column has no nulls to mark
@@ -165,8 +166,8 @@ class BatchBuilder {
     mark_validity(target, row, finite);
   }
 
-  // Draws the target's spec from `rng` into row `row`, with the draws the samplers are made of:
-  // every spec's parameters were found usable when the builder was made.
+  // Draws the target's attribute from `rng` into row `row`, with the draws the samplers are made
+  // of: every attribute's parameters were found usable when the builder was made.
   static void sample_into(Target& target, std::size_t row, Xoshiro256PlusPlus& rng) {
     switch (target.step) {
       case Step::Drop:
@@ -184,7 +185,7 @@ class BatchBuilder {
       default:
         break;
     }
-    // The column's table lists the spec's values in order (checked when the builder was made).
+    // The column's table lists the choice's values in order (checked when the builder was made).
     const std::size_t index = draw_choice_index(*target.pick, rng);
     switch (target.step) {
       case Step::ChoiceWord:
@@ -194,7 +195,8 @@ class BatchBuilder {
         set_bit(static_cast<std::uint8_t*>(target.cells), row, target.words[index] != 0);
         break;
       case Step::Dictionary:
-        static_cast<std::int32_t*>(target.cells)[row] = static_cast<std::int32_t>(target.words[index]);
+        static_cast<std::int32_t*>(target.cells)[row] =
+            static_cast<std::int32_t>(target.words[index]);
         break;
       default: {  // Json
         const ChoiceCells& cells = *target.choice;
@@ -215,7 +217,7 @@ class BatchBuilder {
   std::size_t added_ = 0;
   nanoarrow::UniqueArray batch_;
   std::uint64_t* ids_ = nullptr;
-  std::vector<Target> targets_;  // targets_[k] for spec k
+  std::vector<Target> targets_;  // targets_[k] for attribute k
 };
 
 BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec> specs,
@@ -259,13 +261,16 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
     target.choice = &column.choice;
     switch (column.kind) {
       case ColumnKind::Int64:
+        target.step = Step::UniformInt;
+        target.cells = allocate_cells<std::int64_t>(array, rows);
+        break;
       case ColumnKind::Float64:
+        target.step = target.normal != nullptr ? Step::Normal : Step::UniformFloat;
+        target.cells = allocate_cells<double>(array, rows);
+        break;
       case ColumnKind::ChoiceInt64:
       case ColumnKind::ChoiceFloat64:
-        target.step = column.kind == ColumnKind::Int64 ? Step::UniformInt
-                      : column.kind != ColumnKind::Float64 ? Step::ChoiceWord
-                      : std::holds_alternative<Normal>(target.spec->kind) ? Step::Normal
-                                                                          : Step::UniformFloat;
+        target.step = Step::ChoiceWord;
         target.cells = allocate_cells<std::uint64_t>(array, rows);
         break;
       case ColumnKind::ChoiceNull:
@@ -337,9 +342,9 @@ nanoarrow::UniqueArray build_column_block(std::uint64_t seed, std::uint64_t begi
                                           std::uint64_t end, std::span<const AttrSpec> specs,
                                           const ColumnSchema& schema) {
   if (end < begin) panic("column block ends before it begins");
-  // A spec whose parameters cannot be sampled fails every entity. The batch's first entity then
-  // fails as sampling it spec by spec does (an earlier spec's pick may fail first), and the
-  // builder's checked-once draws never see such a spec.
+  // An attribute whose parameters cannot be sampled fails every entity. The batch's first entity
+  // then fails as sampling its attributes one by one does (an earlier attribute's pick may fail
+  // first), and the builder's checked-once draws never see such parameters.
   const auto unusable = [](const AttrSpec& spec) {
     return param_fault(spec.kind) != ParamFault::None;
   };
@@ -347,7 +352,7 @@ nanoarrow::UniqueArray build_column_block(std::uint64_t seed, std::uint64_t begi
     sample_entity(seed, begin, specs.size(), [specs](std::size_t k, Xoshiro256PlusPlus& rng) {
       sample_attribute(specs[k], rng);
     });
-    panic("a spec that cannot be sampled did not fail");
+    panic("an attribute that cannot be sampled did not fail");
   }
   BatchBuilder builder(schema, specs, end - begin);
   for (std::uint64_t id = begin; id < end; ++id) builder.add(seed, id);

@@ -1,12 +1,12 @@
 // Column blocks: the entities of an id range as one Arrow record batch.
 //
 // The batch's buffers are allocated once for its known length, and every entity is sampled
-// straight into them: each spec's value goes to the cell of its column's row (a numeric cell is
-// one store, a choice cell one load from the column's table in column_schema.h, a JSON text cell
-// one copy of the value's prepared text, a validity flag one bit), and the values of specs whose
-// name a later spec takes over are dropped. The specs' parameters are checked once per batch and
-// the draws take them as they are (samplers.h). Only the JSON text grows while rows are added
-// (amortised doubling); nothing else allocates per row.
+// straight into them: each attribute's value goes to the cell of its column's row (a numeric cell
+// is one store, a choice cell one load from the column's table in column_schema.h, a JSON text
+// cell one copy of the value's prepared text, a validity flag one bit), and the values of
+// attributes whose name a later attribute takes over are dropped. The attributes' parameters are
+// checked once per batch and the draws take them as they are (samplers.h). Only the JSON text
+// grows while rows are added (amortised doubling); nothing else allocates per row.
 #pragma once
 
 #include <cstddef>

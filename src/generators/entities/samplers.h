@@ -62,8 +62,8 @@ inline ParamFault normal_fault(const Normal& params) {
   return std::isfinite(params.std_dev) ? ParamFault::None : ParamFault::BadVariance;
 }
 
-// What the sampler of a spec fails on before any draw: a numeric spec's fault, None for a choice
-// (whose picks may still fail, entity by entity).
+// What a sampler fails on before any draw: a numeric attribute's fault, None for a choice (whose
+// picks may still fail, entity by entity).
 inline ParamFault param_fault(const AttrKind& kind) {
   if (const auto* spec = std::get_if<UniformInt>(&kind)) return uniform_int_fault(*spec);
   if (const auto* spec = std::get_if<UniformFloat>(&kind)) return uniform_float_fault(*spec);
@@ -81,8 +81,8 @@ namespace sampler_failure {
 }  // namespace sampler_failure
 
 // ---- Draws: what each sampler does once its parameters are known to be usable. A caller that
-// samples one spec for many entities may check the spec's fault once and prepare its draw once;
-// the samplers below do both on every call. Either way the values and steps are the same.
+// samples one attribute for many entities may check its parameters once and prepare its draw
+// once; the samplers below do both on every call. Either way the values and steps are the same.
 
 // A uniform_int's draw: low and the count of values in low..high, wrapping to 0 for the full i64
 // range. Requires: uniform_int_fault(params) == None.

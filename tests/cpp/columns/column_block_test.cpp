@@ -185,8 +185,8 @@ TEST(BuildColumnBlock, TheFirstFailingEntityPanicsAndTheBatchIsReleased) {
             "index out of bounds: the len is 1 but the index is 1");
 }
 
-TEST(BuildColumnBlock, AnUnusableSpecFailsTheFirstEntityAsBuildingItDoes) {
-  // The pick before the unusable spec fails now and then, and then its failure comes first.
+TEST(BuildColumnBlock, AnUnusableAttributeFailsTheFirstEntityAsBuildingItDoes) {
+  // The pick before the unusable float range fails now and then, and then its failure comes first.
   const auto planned = plan(R"([
       {"name":"c","type":"choice","values":[1],"weights":[1,0.1]},
       {"name":"f","type":"uniform_float","low":1,"high":0}])");
@@ -207,7 +207,7 @@ TEST(BuildColumnBlock, AnUnusableSpecFailsTheFirstEntityAsBuildingItDoes) {
   EXPECT_EQ(build_column_block(4, 9, 9, planned->specs, planned->schema())->length, 0);
 }
 
-TEST(BuildColumnBlock, RefusesASchemaOfOtherSpecs) {
+TEST(BuildColumnBlock, RefusesASchemaPlannedFromOtherAttributes) {
   // The same text read twice: the schema's choice table indexes the other copy's values.
   const auto planned = plan(R"([{"name":"c","type":"choice","values":["a","b"]}])");
   const auto other = plan(R"([{"name":"c","type":"choice","values":["a","b"]}])");
