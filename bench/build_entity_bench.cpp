@@ -16,8 +16,8 @@
 #include <new>
 #include <vector>
 
-#include "../tests/cpp/generators/entities/example_specs.h"
-#include "generators/entities/build_entity.h"
+#include "../tests/cpp/sampling/example_specs.h"
+#include "sampling/build_entity.h"
 #include "random/xoshiro.h"
 
 // Every heap allocation of the process goes through these and is counted.

@@ -23,9 +23,9 @@
 #include <variant>
 #include <vector>
 
-#include "../tests/cpp/generators/entities/example_specs.h"
+#include "../tests/cpp/sampling/example_specs.h"
 #include "columns/column_block.h"
-#include "generators/entities/build_entity.h"
+#include "sampling/build_entity.h"
 
 namespace tessary {
 namespace {

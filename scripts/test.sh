@@ -37,7 +37,7 @@ require_files() {
 }
 
 require_files "tests/cpp/*/*_test.cpp" "tests/fuzz/*_fuzz.cpp" "tests/python/test_*.py" \
-  "src/module/*.cpp"
+  "src/binding/*.cpp" "src/core_module/*.cpp"
 
 say "C++ unit tests (ASan + UBSan)"
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

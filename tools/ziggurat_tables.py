@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Generates src/generators/entities/ziggurat_tables.h, the layer tables of the normal ziggurat.
+"""Generates src/sampling/ziggurat_tables.h, the layer tables of the normal ziggurat.
 
-Usage: python3 tools/ziggurat_tables.py > src/generators/entities/ziggurat_tables.h
+Usage: python3 tools/ziggurat_tables.py > src/sampling/ziggurat_tables.h
 
 The tables follow the rule below, every operation rounded to double in the order written; exp and
 ln are correctly rounded (computed with the decimal module far beyond double precision, then

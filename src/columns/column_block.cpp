@@ -12,7 +12,7 @@
 
 #include "base/panic.h"
 #include "columns/arrow_status.h"
-#include "generators/entities/build_entity.h"
+#include "sampling/build_entity.h"
 
 namespace tessary {
 namespace {

@@ -6,8 +6,8 @@
 #include "columns/column_schema.h"
 #include "engine/engine_state.h"
 #include "engine/stream_request.h"
-#include "module/arguments.h"
-#include "module/run_entry.h"
+#include "binding/arguments.h"
+#include "binding/run_entry.h"
 #include "nanoarrow/hpp/unique.hpp"
 #include "pipeline/arrow_stream.h"
 #include "pipeline/batch_stream.h"
@@ -16,8 +16,8 @@
 namespace tessary::engine {
 namespace {
 
-using module::CallResult;
-using module::PendingError;
+using binding::CallResult;
+using binding::PendingError;
 
 struct Batches {
   PyObject_HEAD
@@ -59,7 +59,7 @@ CallResult schema_capsule(Batches* self) {
 }
 
 PyObject* batches_schema(PyObject* object, PyObject*) {
-  return module::run_entry([&] { return schema_capsule(reinterpret_cast<Batches*>(object)); });
+  return binding::run_entry([&] { return schema_capsule(reinterpret_cast<Batches*>(object)); });
 }
 
 CallResult stream_capsule(Batches* self) {
@@ -81,10 +81,10 @@ CallResult stream_capsule(Batches* self) {
 PyObject* batches_stream(PyObject* object, PyObject* const* args, Py_ssize_t nargsf,
                          PyObject* kwnames) {
   static constexpr const char* PARAMS[] = {"requested_schema"};
-  static constexpr module::Signature SIGNATURE{"__arrow_c_stream__", PARAMS, 0};
-  return module::run_entry([&]() -> CallResult {
+  static constexpr binding::Signature SIGNATURE{"__arrow_c_stream__", PARAMS, 0};
+  return binding::run_entry([&]() -> CallResult {
     PyObject* bound[1];
-    if (auto error = module::bind_arguments(SIGNATURE, args, nargsf, kwnames, bound)) {
+    if (auto error = binding::bind_arguments(SIGNATURE, args, nargsf, kwnames, bound)) {
       return std::move(*error);
     }
     // A requested schema other than our own cannot be produced; consumers then cast themselves.
@@ -137,12 +137,12 @@ PyType_Spec BATCHES_SPEC = {
 
 constexpr const char* BATCH_PARAMS[] = {"seed", "scale", "specs_json",
                                         "start", "stop", "batch_rows"};
-constexpr module::Signature BATCH_SIGNATURE{"generate_batches", BATCH_PARAMS, 6};
+constexpr binding::Signature BATCH_SIGNATURE{"generate_batches", BATCH_PARAMS, 6};
 
 std::variant<std::uint64_t, PendingError> optional_u64(PyObject* value, const char* name,
                                                        std::uint64_t otherwise) {
   if (value == Py_None) return otherwise;
-  return module::to_u64(value, name);
+  return binding::to_u64(value, name);
 }
 
 CallResult generate_batches_impl(PyObject* module, PyObject* const* bound) {
@@ -180,9 +180,9 @@ CallResult generate_batches_impl(PyObject* module, PyObject* const* bound) {
 
 PyObject* generate_batches_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                                  PyObject* kwnames) {
-  return module::run_entry([&]() -> CallResult {
+  return binding::run_entry([&]() -> CallResult {
     PyObject* bound[6];
-    if (auto error = module::bind_arguments(BATCH_SIGNATURE, args, nargsf, kwnames, bound)) {
+    if (auto error = binding::bind_arguments(BATCH_SIGNATURE, args, nargsf, kwnames, bound)) {
       return std::move(*error);
     }
     return generate_batches_impl(module, bound);

@@ -2,6 +2,9 @@
 
 namespace tessary::engine {
 
+using binding::GilHold;
+using binding::GilRelease;
+
 CallerDuties::CallerDuties(GilRelease& gil, PyObject* progress, std::uint64_t total)
     : gil_(gil),
       progress_(progress),

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "engine/gil.h"
+#include "binding/gil.h"
 #include "pool/collect_indexed.h"
 
 namespace tessary::engine {
@@ -22,7 +22,7 @@ class CallerDuties {
   // `progress` is a callable taking (done, total, bytes): entities done since the start of the
   // range, entities in the range, bytes written; or nullptr. Borrowed. `gil` is the scope in which
   // the GIL is released.
-  CallerDuties(GilRelease& gil, PyObject* progress, std::uint64_t total);
+  CallerDuties(binding::GilRelease& gil, PyObject* progress, std::uint64_t total);
 
   // Looks for signals and reports progress when they are due. False when a signal handler or the
   // progress callable raised: the interpreter's error is set and the call must stop.
@@ -34,7 +34,7 @@ class CallerDuties {
   CollectControl control();
 
  private:
-  GilRelease& gil_;
+  binding::GilRelease& gil_;
   PyObject* progress_;
   std::uint64_t total_;
   std::uint64_t done_ = 0;

@@ -3,15 +3,15 @@
 #include <string>
 #include <vector>
 
-#include "generators/entities/check_specs.h"
-#include "module/arguments.h"
-#include "module/run_entry.h"
+#include "sampling/check_specs.h"
+#include "binding/arguments.h"
+#include "binding/run_entry.h"
 
 namespace tessary::engine {
 namespace {
 
-using module::CallResult;
-using module::PendingError;
+using binding::CallResult;
+using binding::PendingError;
 
 PyObject* text_or_none(const std::optional<std::string>& text) {
   if (!text) return Py_NewRef(Py_None);
@@ -57,16 +57,16 @@ CallResult check_specs_impl(std::string_view specs_json) {
 }
 
 constexpr const char* CHECK_PARAMS[] = {"specs_json"};
-constexpr module::Signature CHECK_SIGNATURE{"check_specs", CHECK_PARAMS, 1};
+constexpr binding::Signature CHECK_SIGNATURE{"check_specs", CHECK_PARAMS, 1};
 
 PyObject* check_specs_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                             PyObject* kwnames) {
-  return module::run_entry([&]() -> CallResult {
+  return binding::run_entry([&]() -> CallResult {
     PyObject* bound[1];
-    if (auto error = module::bind_arguments(CHECK_SIGNATURE, args, nargsf, kwnames, bound)) {
+    if (auto error = binding::bind_arguments(CHECK_SIGNATURE, args, nargsf, kwnames, bound)) {
       return std::move(*error);
     }
-    auto specs = module::to_utf8(bound[0], "specs_json");
+    auto specs = binding::to_utf8(bound[0], "specs_json");
     if (auto* error = std::get_if<PendingError>(&specs)) return std::move(*error);
     return check_specs_impl(std::get<std::string_view>(specs));
   });

@@ -10,13 +10,13 @@
 #include "engine/engine_state.h"
 #include "engine/text_chunks.h"
 #include "engine/write_text.h"
-#include "module/panic_exception.h"
+#include "binding/panic_exception.h"
 
 namespace tessary::engine {
 namespace {
 
 PyObject* panic_exception_entry(PyObject*, PyObject*) {
-  return Py_XNewRef(module::panic_exception_type());
+  return Py_XNewRef(binding::panic_exception_type());
 }
 
 PyMethodDef PANIC_EXCEPTION_DEF = {

@@ -4,19 +4,19 @@
 #include <string>
 #include <string_view>
 
-#include "module/arguments.h"
+#include "binding/arguments.h"
 
 namespace tessary::engine {
 namespace {
 
-using module::PendingError;
+using binding::PendingError;
 
 PendingError value_error(std::string message) {
   return PendingError(PyExc_ValueError, std::move(message));
 }
 
 std::variant<TextFormat, PendingError> read_format(PyObject* value) {
-  auto name = module::to_utf8(value, "format");
+  auto name = binding::to_utf8(value, "format");
   if (auto* error = std::get_if<PendingError>(&name)) return std::move(*error);
   const std::string_view text = std::get<std::string_view>(name);
   if (text == "json") return TextFormat::JsonArray;
@@ -26,7 +26,7 @@ std::variant<TextFormat, PendingError> read_format(PyObject* value) {
 
 std::variant<Compression, PendingError> read_compression(PyObject* value) {
   if (value == Py_None) return Compression::None;
-  auto name = module::to_utf8(value, "compression");
+  auto name = binding::to_utf8(value, "compression");
   if (auto* error = std::get_if<PendingError>(&name)) return std::move(*error);
   const std::string_view text = std::get<std::string_view>(name);
   if (text == "gzip") return Compression::Gzip;
@@ -59,20 +59,20 @@ std::variant<EntitySource, PendingError> read_entity_source(PyObject* seed, PyOb
                                                             PyObject* specs_json, PyObject* start,
                                                             PyObject* stop) {
   EntitySource source;
-  auto seed_value = module::to_u64(seed, "seed");
+  auto seed_value = binding::to_u64(seed, "seed");
   if (auto* error = std::get_if<PendingError>(&seed_value)) return std::move(*error);
   source.seed = std::get<std::uint64_t>(seed_value);
-  auto scale_value = module::to_u64(scale, "scale");
+  auto scale_value = binding::to_u64(scale, "scale");
   if (auto* error = std::get_if<PendingError>(&scale_value)) return std::move(*error);
   const std::uint64_t count = std::get<std::uint64_t>(scale_value);
-  auto text = module::to_utf8(specs_json, "specs_json");
+  auto text = binding::to_utf8(specs_json, "specs_json");
   if (auto* error = std::get_if<PendingError>(&text)) return std::move(*error);
-  auto start_value = module::to_u64(start, "start");
+  auto start_value = binding::to_u64(start, "start");
   if (auto* error = std::get_if<PendingError>(&start_value)) return std::move(*error);
   source.start = std::get<std::uint64_t>(start_value);
   source.stop = count;
   if (stop != Py_None) {
-    auto stop_value = module::to_u64(stop, "stop");
+    auto stop_value = binding::to_u64(stop, "stop");
     if (auto* error = std::get_if<PendingError>(&stop_value)) return std::move(*error);
     source.stop = std::get<std::uint64_t>(stop_value);
   }

@@ -7,7 +7,7 @@
 #include <memory>
 #include <variant>
 
-#include "module/pending_error.h"
+#include "binding/pending_error.h"
 #include "pipeline/prepared_specs.h"
 #include "pipeline/text_stream.h"
 
@@ -24,7 +24,7 @@ struct EntitySource {
 // From the arguments seed, scale, specs_json, start and stop (None: scale). Reads the specs: their
 // error is a ValueError with the reader's text, like generate_entities'. The range must satisfy
 // 0 <= start <= stop <= scale (ValueError). Requires the GIL.
-std::variant<EntitySource, module::PendingError> read_entity_source(PyObject* seed, PyObject* scale,
+std::variant<EntitySource, binding::PendingError> read_entity_source(PyObject* seed, PyObject* scale,
                                                                     PyObject* specs_json,
                                                                     PyObject* start,
                                                                     PyObject* stop);
@@ -38,6 +38,6 @@ struct StreamRequest {
 // From the bound arguments seed, scale, specs_json, format ("json" or "jsonl"), compression
 // (None, "gzip" or "zstd"), level (None or an int), start and stop, as read_entity_source reads
 // them. Requires the GIL.
-std::variant<StreamRequest, module::PendingError> read_stream_request(PyObject* const* bound);
+std::variant<StreamRequest, binding::PendingError> read_stream_request(PyObject* const* bound);
 
 }  // namespace tessary::engine

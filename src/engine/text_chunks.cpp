@@ -4,17 +4,19 @@
 
 #include "engine/caller_duties.h"
 #include "engine/engine_state.h"
-#include "engine/gil.h"
+#include "binding/gil.h"
 #include "engine/stream_request.h"
-#include "module/arguments.h"
-#include "module/run_entry.h"
+#include "binding/arguments.h"
+#include "binding/run_entry.h"
 #include "pool/worker_pool.h"
 
 namespace tessary::engine {
 namespace {
 
-using module::CallResult;
-using module::PendingError;
+using binding::CallResult;
+using binding::PendingError;
+using binding::GilHold;
+using binding::GilRelease;
 
 struct TextChunks {
   PyObject_HEAD
@@ -61,7 +63,7 @@ PyObject* text_chunks_next(PyObject* object) {
   }
   self->busy = true;
   self->started = true;
-  PyObject* result = module::run_entry([&] { return next_chunk(self); });
+  PyObject* result = binding::run_entry([&] { return next_chunk(self); });
   self->busy = false;
   if (result == nullptr) end_stream(self);  // the end, or a failure: nothing more comes
   return result;
@@ -118,13 +120,13 @@ PyType_Spec TEXT_CHUNKS_SPEC = {
 
 constexpr const char* ITER_PARAMS[] = {"seed",  "scale", "specs_json", "format",
                                        "compression", "level", "start", "stop"};
-constexpr module::Signature ITER_SIGNATURE{"iter_text", ITER_PARAMS, 8};
+constexpr binding::Signature ITER_SIGNATURE{"iter_text", ITER_PARAMS, 8};
 
 PyObject* iter_text_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                           PyObject* kwnames) {
-  return module::run_entry([&]() -> CallResult {
+  return binding::run_entry([&]() -> CallResult {
     PyObject* bound[8];
-    if (auto error = module::bind_arguments(ITER_SIGNATURE, args, nargsf, kwnames, bound)) {
+    if (auto error = binding::bind_arguments(ITER_SIGNATURE, args, nargsf, kwnames, bound)) {
       return std::move(*error);
     }
     auto read = read_stream_request(bound);

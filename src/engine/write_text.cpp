@@ -8,18 +8,20 @@
 
 #include "digest/sha256.h"
 #include "engine/caller_duties.h"
-#include "engine/gil.h"
+#include "binding/gil.h"
 #include "engine/text_chunks.h"
-#include "module/arguments.h"
-#include "module/run_entry.h"
+#include "binding/arguments.h"
+#include "binding/run_entry.h"
 #include "pool/worker_pool.h"
 #include "sinks/fd_sink.h"
 
 namespace tessary::engine {
 namespace {
 
-using module::CallResult;
-using module::PendingError;
+using binding::CallResult;
+using binding::PendingError;
+using binding::GilHold;
+using binding::GilRelease;
 
 // OSError (or the subclass its errno selects) with errno and strerror set. Requires the GIL.
 PendingError os_error(int number) {
@@ -156,13 +158,13 @@ CallResult write_text_impl(const Target& target, std::unique_ptr<TextStream> str
 }
 
 constexpr const char* WRITE_PARAMS[] = {"target", "chunks", "digest", "progress"};
-constexpr module::Signature WRITE_SIGNATURE{"write_text", WRITE_PARAMS, 4};
+constexpr binding::Signature WRITE_SIGNATURE{"write_text", WRITE_PARAMS, 4};
 
 PyObject* write_text_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
                            PyObject* kwnames) {
-  return module::run_entry([&]() -> CallResult {
+  return binding::run_entry([&]() -> CallResult {
     PyObject* bound[4];
-    if (auto error = module::bind_arguments(WRITE_SIGNATURE, args, nargsf, kwnames, bound)) {
+    if (auto error = binding::bind_arguments(WRITE_SIGNATURE, args, nargsf, kwnames, bound)) {
       return std::move(*error);
     }
     Target target;

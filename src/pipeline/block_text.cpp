@@ -1,6 +1,6 @@
 #include "pipeline/block_text.h"
 
-#include "generators/entities/build_entity.h"
+#include "sampling/build_entity.h"
 
 namespace tessary {
 

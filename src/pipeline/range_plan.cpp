@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "generators/entities/build_entity.h"
+#include "sampling/build_entity.h"
 #include "output/output_buffer.h"
 
 namespace tessary {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "base/uint128.h"
+
 namespace tessary {
 
 std::optional<std::size_t> parse_thread_count(std::string_view text) {
@@ -45,6 +47,14 @@ std::size_t thread_count_from_environment() {
   };
   return choose_thread_count(read("RAYON_NUM_THREADS"), read("RAYON_RS_NUM_CPUS"),
                              processors_or_one(sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
+std::uint64_t physical_memory_bytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return 0;
+  const Uint128 bytes = static_cast<Uint128>(pages) * static_cast<Uint128>(page_size);
+  return bytes > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(bytes);
 }
 
 }  // namespace tessary

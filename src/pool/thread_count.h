@@ -1,4 +1,5 @@
-// The number of worker threads of the process-wide pool, decided once from the environment.
+// What the machine offers the process: the number of worker threads of the process-wide pool,
+// decided once from the environment, and the physical memory.
 //
 // RAYON_NUM_THREADS is read first, then RAYON_RS_NUM_CPUS, then the number of online processors.
 // The decision itself is a pure function over the two variables' values, so that every rule can be
@@ -6,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -32,5 +34,8 @@ std::size_t processors_or_one(long sysconf_answer);
 
 // choose_thread_count applied to this process's environment and online processors.
 std::size_t thread_count_from_environment();
+
+// The machine's physical memory in bytes (0 when the system cannot tell).
+std::uint64_t physical_memory_bytes();
 
 }  // namespace tessary

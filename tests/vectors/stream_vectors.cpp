@@ -7,8 +7,8 @@
 
 #include "base/panic.h"
 #include "digest/sha256.h"
-#include "generators/entities/build_entity.h"
-#include "generators/entities/generate.h"
+#include "sampling/build_entity.h"
+#include "pipeline/generate.h"
 #include "output/json_writer.h"
 #include "pipeline/prepared_specs.h"
 #include "pipeline/text_stream.h"

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "columns/column_test_helpers.h"
-#include "generators/entities/build_entity.h"
-#include "generators/entities/stream_helpers.h"
+#include "sampling/build_entity.h"
+#include "sampling/stream_helpers.h"
 #include "output/json_writer.h"
 
 namespace tessary {

@@ -1,0 +1,24 @@
+#include "sampling/build_entity.h"
+
+#include <cstddef>
+
+#include "base/panic.h"
+
+namespace tessary {
+
+void build_entity(std::uint64_t seed, std::uint64_t index, std::span<const AttrSpec> specs,
+                  EntityRecord& record) {
+  // A record shaped for another spec list would be written out of bounds.
+  if (record.layout == nullptr || record.layout->member_of_spec.size() != specs.size())
+      [[unlikely]] {
+    panic("entity record does not match its attribute specs");
+  }
+  record.id = index;
+  const std::uint32_t* member_of_spec = record.layout->member_of_spec.data();
+  AttributeValue* values = record.values.data();
+  sample_entity(seed, index, specs.size(), [&](std::size_t k, Xoshiro256PlusPlus& rng) {
+    values[member_of_spec[k]] = sample_attribute(specs[k], rng);
+  });
+}
+
+}  // namespace tessary
