@@ -26,7 +26,7 @@ from collections.abc import Callable, Iterator
 from typing import IO, Any
 
 import tessary
-from tessary.writing import formats_from_name
+from tessary import _engine
 
 U64_MAX = 2**64 - 1
 
@@ -184,7 +184,7 @@ def _problem_line(specs_name: str, problem: Any) -> str:
 def _warn_before_long_write(specs_name: str, specs_json: str, entities: int) -> None:
     """Prints the warnings and "may fail" lines of the specs before a long write; errors are left
     to the write, which reports them in its own words."""
-    if entities <= WARN_ABOVE or not hasattr(tessary, "check_specs") or sys.stderr is None:
+    if entities <= WARN_ABOVE or sys.stderr is None:
         return
     for problem in tessary.check_specs(specs_json):
         if problem.severity != "error":
@@ -245,20 +245,19 @@ def _write_errors(specs_name: str, output_name: str) -> Iterator[None]:
         raise Failure(1, f"cannot write {output_name}: {_reason(error)}") from None
 
 
-def _check_arguments(parser: argparse.ArgumentParser, args: argparse.Namespace,
-                     format: str, compression: str | None) -> None:
-    """Checks the range and the compression level by the writer's own rules, on an empty spec
-    list, so that a ValueError met later is about the specs. (The iterator checks at the call;
-    dropping it cancels its work.)"""
-    if format == "parquet" and (compression is not None or args.level is not None):
-        parser.error("Parquet files compress their pages themselves: give no compression")
+def _check_arguments(
+    parser: argparse.ArgumentParser, args: argparse.Namespace, output: str | None
+) -> tuple[str, str | None, int | None]:
+    """The output's format, compression and level, and the range checked, by the writer's own
+    rules, so that a ValueError met later is about the specs."""
     try:
-        tessary.iter_text(
-            0, args.scale, "[]", format="json" if format == "parquet" else format,
-            compression=compression, level=args.level, start=args.start, stop=args.stop,
+        options = _engine.output_options(
+            output, args.format, args.compression, args.level, default_format="json"
         )
+        _engine.check_range(args.scale, args.start, args.stop)
     except ValueError as error:
         parser.error(str(error))
+    return options
 
 
 def _to_standard_output(write: Callable[[IO[bytes]], object], newline: bool) -> None:
@@ -291,10 +290,7 @@ def _write_stream(
     except OSError as error:
         raise Failure(1, f"cannot write {output_name}: {_reason(error)}") from None
 
-    named_format, named_compression = formats_from_name(output) if output else (None, None)
-    format = args.format or named_format or "json"
-    compression = args.compression or named_compression
-    _check_arguments(parser, args, format, compression)
+    format, compression, level = _check_arguments(parser, args, output)
     stop = args.scale if args.stop is None else args.stop
     _warn_before_long_write(specs_name, specs_json, stop - args.start)
     seed = _seed(args.seed)
@@ -303,7 +299,7 @@ def _write_stream(
     def write(target: str | IO[bytes]) -> None:
         tessary.write(
             target, seed, args.scale, specs_json, format=format, compression=compression,
-            level=args.level, start=args.start, stop=args.stop, progress=progress,
+            level=level, start=args.start, stop=args.stop, progress=progress,
         )
 
     with _write_errors(specs_name, output_name):
@@ -351,7 +347,7 @@ def _write_partitioned(
     tessary_dask = _dask_extra("tessary.dask")
     seed = _seed(args.seed)
     with _write_errors(specs_name, url):  # the specs and the first entity, before any Dask work
-        tessary.iter_text(seed, args.scale, specs_json)
+        tessary.Table(seed, args.scale, specs_json).check_first_entity()
     _warn_before_long_write(specs_name, specs_json, args.scale)
     progress = _progress(args.progress, to_stdout=False)
     with _write_errors(specs_name, url), _dask_scheduler(args.scheduler):

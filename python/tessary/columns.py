@@ -14,9 +14,8 @@ the batches in flight. pyarrow is needed only to write Parquet (``tessary[arrow]
 
 from __future__ import annotations
 
-from typing import Any
-
-from tessary import _engine
+from tessary._engine import Batches
+from tessary.table import Table
 
 
 def generate_batches(
@@ -27,7 +26,7 @@ def generate_batches(
     start: int = 0,
     stop: int | None = None,
     batch_rows: int | None = None,
-) -> Any:
+) -> Batches:
     """The entities with ids ``start`` to ``stop - 1`` as Arrow record batches.
 
     The schema is fixed by the attribute specs alone: ``id`` (uint64) first, then one column per
@@ -35,6 +34,6 @@ def generate_batches(
     and specs are checked at the call (``ValueError`` for a spec error, a spec named "id" or a
     name holding U+0000); a spec that fails while sampling makes the consumer raise when it
     reaches the failing batch, with the message of the lowest failing entity. The stream can be
-    consumed once.
+    consumed once; ``close()`` (or a ``with`` block) cancels the batches in flight.
     """
-    return _engine.generate_batches(seed, scale, specs_json, start, stop, batch_rows)
+    return Table(seed, scale, specs_json, start=start, stop=stop).batches(batch_rows=batch_rows)

@@ -23,7 +23,6 @@ from __future__ import annotations
 
 import contextlib
 import hashlib
-import io
 import json
 import operator
 import os
@@ -31,9 +30,8 @@ import random
 import re
 import uuid
 import zlib
-from collections.abc import Buffer, Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
-from importlib.metadata import PackageNotFoundError, version
 from typing import Any
 
 try:
@@ -48,13 +46,13 @@ except ImportError as error:
     ) from error
 
 import tessary
-from tessary.writing import COMPRESSION_SUFFIXES, COMPRESSIONS, Progress, _progress_reporter
+from tessary import _engine
+from tessary.writing import Progress, _progress_reporter
 
 __all__ = ["Problem", "WriteSummary", "dataframe", "plan_ranges", "verify", "write"]
 
 INTENT = "_tessary.json"
 MANIFEST = "_manifest.json"
-FORMATS = ("json", "jsonl", "parquet")
 
 # About this much uncompressed text per part by default: large enough that scheduling costs
 # nothing beside the work, small enough that a lost part is cheap to redo.
@@ -96,10 +94,8 @@ class WriteSummary:
 
 def part_name(start: int, stop: int, format: str, compression: str | None) -> str:
     """The file name of the part holding the ids start to stop - 1."""
-    suffix = f".{format}"
-    if compression is not None and format != "parquet":  # Parquet compresses inside the file
-        suffix += next(s for s, c in COMPRESSION_SUFFIXES.items() if c == compression)
-    return f"part-{start:020d}-{stop:020d}{suffix}"
+    text_compression = None if format == "parquet" else compression  # Parquet's is inside
+    return f"part-{start:020d}-{stop:020d}{_engine.output_suffix(format, text_compression)}"
 
 
 def plan_ranges(
@@ -180,24 +176,12 @@ def write(
     which removes the data set's files first. ``progress=True`` shows a bar of entities on
     standard error; a callable receives ``(done, total)``.
     """
-    if format not in FORMATS:
-        raise ValueError(f"unknown format {format!r}: the accepted ones are {', '.join(FORMATS)}")
-    if format != "parquet" and compression is not None and compression not in COMPRESSIONS:
-        raise ValueError(
-            f"unknown compression {compression!r}: the accepted ones are {', '.join(COMPRESSIONS)}"
-        )
+    # The format and a text compression by the writer's own rules; Parquet's codec is pyarrow's.
+    _engine.output_options(None, format, None if format == "parquet" else compression, None)
     if not (isinstance(progress, bool) or callable(progress)):
         raise TypeError("progress must be True, False or a callable taking (done, total)")
     # Arguments, specs and the first entity are checked before anything is created.
-    tessary.write(
-        _Discard(),
-        seed,
-        scale,
-        specs_json,
-        format=format,
-        compression=compression,
-        stop=min(scale, 1),
-    )
+    tessary.Table(seed, scale, specs_json).check_first_entity()
     ranges = plan_ranges(
         seed, scale, specs_json, partitions=partitions, rows_per_partition=rows_per_partition
     )
@@ -541,18 +525,8 @@ def _decompressed(chunks: Iterable[bytes], compression: str) -> Iterator[bytes]:
 # The caller's side.
 
 
-class _Discard(io.BytesIO):
-    """A binary file object that keeps nothing."""
-
-    def write(self, data: Buffer, /) -> int:
-        return memoryview(data).nbytes
-
-
 def _package_version() -> str:
-    try:
-        return version("tessary")
-    except PackageNotFoundError:  # run from a source tree
-        return "unknown"
+    return tessary.__version__
 
 
 def _join(folder: str, name: str) -> str:

@@ -19,18 +19,12 @@ from dataclasses import dataclass
 from typing import IO, Any, Union
 
 from tessary import _engine
-
-TEXT_FORMATS = ("json", "jsonl")
-FORMATS = (*TEXT_FORMATS, "parquet")
-COMPRESSIONS = ("gzip", "zstd")
-
-# What a file name's suffixes say: the format, then optionally a compression after it.
-FORMAT_SUFFIXES = {".json": "json", ".jsonl": "jsonl", ".ndjson": "jsonl", ".parquet": "parquet"}
+from tessary._engine import TextChunks
+from tessary.table import Table
 
 # Parquet files are written a row group per this many rows (or a little more): large enough for
 # good compression and fast scans, small enough to bound the memory a group holds.
 PARQUET_GROUP_ROWS = 1 << 20
-COMPRESSION_SUFFIXES = {".gz": "gzip", ".zst": "zstd"}
 
 Target = Union[str, "os.PathLike[str]", IO[bytes]]
 Progress = bool | Callable[[int, int], object]
@@ -51,48 +45,6 @@ class WriteResult:
     bytes_written: int
     sha256: str | None = None
     text_sha256: str | None = None
-
-
-def formats_from_name(name: str) -> tuple[str | None, str | None]:
-    """The format and compression a file name's suffixes give: ``data.jsonl.gz`` gives
-    ``("jsonl", "gzip")``; an unknown or missing suffix gives None in its place."""
-    base, last = os.path.splitext(name)
-    compression = COMPRESSION_SUFFIXES.get(last.lower())
-    if compression is not None:
-        base, last = os.path.splitext(base)
-    return FORMAT_SUFFIXES.get(last.lower()), compression
-
-
-def resolve_output(
-    name: str | None, format: str | None, compression: str | None, formats: tuple[str, ...]
-) -> tuple[str, str | None]:
-    """The format and compression of an output: the arguments, else the name's suffixes.
-    Raises ValueError for a missing or unknown one."""
-    named_format, named_compression = formats_from_name(name) if name is not None else (None, None)
-    format = format if format is not None else named_format
-    compression = compression if compression is not None else named_compression
-    accepted = ", ".join(formats)
-    if format is None:
-        where = f"the name {name!r} does not say it" if name is not None else "a file object"
-        raise ValueError(f"no format given and {where}: the accepted ones are {accepted}")
-    if format not in formats:
-        raise ValueError(f"unknown format {format!r}: the accepted ones are {accepted}")
-    if compression is not None and compression not in COMPRESSIONS:
-        raise ValueError(
-            f"unknown compression {compression!r}: the accepted ones are {', '.join(COMPRESSIONS)}"
-        )
-    return format, compression
-
-
-def check_range(scale: int, start: int, stop: int | None) -> int:
-    """The stop of the range (scale when None); ValueError unless 0 <= start <= stop <= scale."""
-    stop = scale if stop is None else stop
-    if not 0 <= start <= stop <= scale:
-        raise ValueError(
-            f"the range must satisfy 0 <= start <= stop <= scale, not start={start}, "
-            f"stop={stop}, scale={scale}"
-        )
-    return stop
 
 
 def _progress_reporter(progress: Progress, total: int) -> tuple[Any, Callable[[], None]]:
@@ -254,37 +206,49 @@ def write(
     written before a failure. ``progress=True`` shows a bar on standard error; a callable
     receives ``(done, total)``, entities written since ``start``.
     """
-    stop = check_range(scale, start, stop)
+    table = Table(seed, scale, specs_json, start=start, stop=stop)
+    return write_table(
+        table, target, format=format, compression=compression, level=level, digest=digest,
+        progress=progress,
+    )
+
+
+def _target_name(target: Target) -> str | None:
+    """The path of a path target, None for a file object; TypeError for anything else."""
     if isinstance(target, (str, os.PathLike)):
         path = os.fspath(target)
-        if isinstance(path, bytes):
-            path = os.fsdecode(path)
-        name: str | None = path
-    elif isinstance(target, io.TextIOBase):
+        return os.fsdecode(path) if isinstance(path, bytes) else path
+    if isinstance(target, io.TextIOBase):
         raise TypeError("target is a text file: open it in binary mode ('wb')")
-    elif callable(getattr(target, "write", None)):
-        name = None
-    else:
-        raise TypeError(
-            f"target must be a path or a writable binary file object, not {type(target).__name__}"
-        )
-    format, compression = resolve_output(name, format, compression, FORMATS)
-    # Arguments, specs and the first entity are checked before any file is created; what the
-    # check made (the batches, or the text iterator, unread) is then written.
-    if format == "parquet":
-        if compression is not None or level is not None:
-            raise ValueError("Parquet files compress their pages themselves: give no compression")
-        batches = _engine.generate_batches(seed, scale, specs_json, start, stop, None)
-        chunks = None
-    else:
-        chunks = _engine.iter_text(seed, scale, specs_json, format, compression, level, start, stop)
+    if callable(getattr(target, "write", None)):
+        return None
+    raise TypeError(
+        f"target must be a path or a writable binary file object, not {type(target).__name__}"
+    )
 
-    reporter, close_reporter = _progress_reporter(progress, stop - start)
+
+def write_table(
+    table: Table,
+    target: Target,
+    *,
+    format: str | None,
+    compression: str | None,
+    level: int | None,
+    digest: bool,
+    progress: Progress,
+) -> WriteResult:
+    """What :meth:`Table.write` and :func:`write` do: the output's options are resolved and the
+    table's entity ``start`` built before any file is created."""
+    name = _target_name(target)
+    format, compression, level = _engine.output_options(name, format, compression, level)
+    batches = table.batches() if format == "parquet" else None  # refuses columns it cannot make
+    table.check_first_entity()
+    reporter, close_reporter = _progress_reporter(progress, table.count)
 
     def write_fd_or_file(fd_or_file: Any) -> WriteResult:
-        if chunks is None:
-            return _write_parquet(fd_or_file, batches, stop - start, digest, reporter)
-        counts = _engine.write_text(fd_or_file, chunks, digest, reporter)
+        if batches is not None:
+            return _write_parquet(fd_or_file, batches, table.count, digest, reporter)
+        counts = table._write(fd_or_file, format, compression, level, digest, reporter)
         return WriteResult(*counts)
 
     try:
@@ -293,8 +257,8 @@ def write(
         return write_to_path(name, write_fd_or_file)
     finally:
         close_reporter()
-        if chunks is not None:
-            chunks.close()  # still unread when the output could not be opened
+        if batches is not None:
+            batches.close()  # still unread when the output could not be opened
 
 
 class _CountingFile(io.RawIOBase):
@@ -406,15 +370,11 @@ def iter_text(
     level: int | None = None,
     start: int = 0,
     stop: int | None = None,
-) -> Iterator[bytes]:
+) -> TextChunks:
     """Yield the bytes :func:`write` would write, in ordered chunks built as they are consumed.
 
-    Arguments and specs are checked at the call. Closing or dropping the iterator cancels the
-    work in flight and frees everything.
+    Arguments and specs are checked, and entity ``start`` built, at the call. Closing or dropping
+    the iterator cancels the work in flight and frees everything.
     """
-    stop = check_range(scale, start, stop)
-    format, compression = resolve_output(None, format, compression, TEXT_FORMATS)
-    chunks: Iterator[bytes] = _engine.iter_text(
-        seed, scale, specs_json, format, compression, level, start, stop
-    )
-    return chunks
+    table = Table(seed, scale, specs_json, start=start, stop=stop)
+    return table.iter_text(format=format, compression=compression, level=level)

@@ -8,7 +8,9 @@
 
 #include <Python.h>
 
+#include <optional>
 #include <string>
+#include <variant>
 
 namespace tessary::binding {
 
@@ -32,6 +34,15 @@ struct PendingError {
   // Takes the interpreter's pending exception (which must be set) out of the error indicator.
   static PendingError fetch();
 };
+
+// Moves the value of a conversion's result into `out`, or hands back its error:
+//   if (auto error = take(to_u64(value, "seed"), seed)) return std::move(*error);
+template <class T>
+[[nodiscard]] std::optional<PendingError> take(std::variant<T, PendingError>&& result, T& out) {
+  if (auto* error = std::get_if<PendingError>(&result)) return std::move(*error);
+  out = std::move(std::get<T>(result));
+  return std::nullopt;
+}
 
 // Sets the interpreter's error indicator from the error; str() of the raised exception is the
 // message. For PanicException the value is a one-element tuple holding the message.

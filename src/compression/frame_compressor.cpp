@@ -64,15 +64,18 @@ int default_level(Compression compression) {
   return compression == Compression::Zstd ? 3 : 6;
 }
 
+std::string level_range_text(Compression compression) {
+  if (compression == Compression::Gzip) return "gzip levels are 0 to 9";
+  return "zstd levels are " + std::to_string(ZSTD_minCLevel()) + " to " +
+         std::to_string(ZSTD_maxCLevel());
+}
+
 std::optional<std::string> level_error(Compression compression, int level) {
-  if (compression == Compression::Gzip && (level < 0 || level > 9)) {
-    return "gzip levels are 0 to 9, not " + std::to_string(level);
-  }
-  if (compression == Compression::Zstd && (level < ZSTD_minCLevel() || level > ZSTD_maxCLevel())) {
-    return "zstd levels are " + std::to_string(ZSTD_minCLevel()) + " to " +
-           std::to_string(ZSTD_maxCLevel()) + ", not " + std::to_string(level);
-  }
-  return std::nullopt;
+  const bool usable = compression == Compression::Gzip
+                          ? 0 <= level && level <= 9
+                          : ZSTD_minCLevel() <= level && level <= ZSTD_maxCLevel();
+  if (compression == Compression::None || usable) return std::nullopt;
+  return level_range_text(compression) + ", not " + std::to_string(level);
 }
 
 FrameCompressor::FrameCompressor(Compression compression, int level)

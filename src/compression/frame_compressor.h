@@ -24,7 +24,10 @@ enum class Compression : std::uint8_t { None, Gzip, Zstd };
 // gzip 6 and zstd 3, the usual defaults of the two tools.
 int default_level(Compression compression);
 
-// Why `level` cannot be used with `compression` ("gzip levels are 0 to 9", ...), or nullopt.
+// The levels `compression` (not None) accepts, as text: "gzip levels are 0 to 9".
+std::string level_range_text(Compression compression);
+
+// Why `level` cannot be used with `compression` ("gzip levels are 0 to 9, not 10"), or nullopt.
 std::optional<std::string> level_error(Compression compression, int level);
 
 // One compressor per thread of work, reused for block after block. Not thread-safe.

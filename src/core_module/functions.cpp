@@ -11,6 +11,7 @@
 
 #include "pipeline/generate.h"
 #include "binding/arguments.h"
+#include "binding/generated_text.h"
 #include "binding/panic_exception.h"
 #include "binding/pending_error.h"
 #include "binding/run_entry.h"
@@ -24,25 +25,12 @@ namespace {
 
 using binding::bind_arguments;
 using binding::CallResult;
-using binding::panic_error;
+using binding::api_call_failed;
 using binding::PendingError;
 using binding::run_entry;
 using binding::Signature;
 using binding::to_u64;
 using binding::to_utf8;
-
-PendingError memory_error(std::string message) {
-  return PendingError(PyExc_MemoryError, std::move(message));
-}
-
-// The interpreter could not make a result object. Running out of memory raises its MemoryError, as
-// every other out-of-memory path of a call does; any other error is printed and the call panics.
-PendingError api_call_failed() {
-  if (PyErr_ExceptionMatches(PyExc_MemoryError)) return PendingError::fetch();
-  PyErr_Print();
-  report_panic("Python API call failed", SourceLocation::current());
-  return panic_error("Python API call failed");
-}
 
 // --- make_seed ---------------------------------------------------------------------------------
 
@@ -76,29 +64,6 @@ PyObject* make_seed_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, P
 constexpr const char* GENERATE_PARAMS[] = {"seed", "scale", "specs_json"};
 constexpr Signature GENERATE_SIGNATURE{"generate_entities", GENERATE_PARAMS, 3};
 
-// Makes the str from the blocks: ASCII text is copied straight into a compact str; other text is
-// assembled once and decoded from UTF-8.
-CallResult text_to_str(GeneratedText& text) {
-  if (text.length > static_cast<std::size_t>(PY_SSIZE_T_MAX)) return api_call_failed();
-  const Py_ssize_t length = static_cast<Py_ssize_t>(text.length);
-  if (text.ascii) {
-    PyObject* str = PyUnicode_New(length, 127);
-    if (str == nullptr) return api_call_failed();
-    try {
-      assemble_text(text, static_cast<char*>(PyUnicode_DATA(str)));
-    } catch (...) {  // bad_alloc or a panic of the pool: the str is not handed out
-      Py_DECREF(str);
-      throw;
-    }
-    return str;
-  }
-  std::unique_ptr<char[]> joined(new char[text.length]);
-  assemble_text(text, joined.get());
-  PyObject* str = PyUnicode_FromStringAndSize(joined.get(), length);
-  if (str == nullptr) return api_call_failed();
-  return str;
-}
-
 // Polls for signals while the caller waits; a handler's exception cancels the call.
 bool signal_raised() {
   return PyErr_CheckSignals() != 0;
@@ -123,10 +88,7 @@ CallResult generate_entities_impl(std::uint64_t seed, std::uint64_t scale,
     return PendingError(PyExc_ValueError, error->display());
   }
   if (const OutputTooLarge* large = std::get_if<OutputTooLarge>(&result)) {
-    return memory_error("cannot generate " + std::to_string(scale) +
-                        " entities: the output needs at least " + std::to_string(large->needed) +
-                        " bytes, more than the " + std::to_string(large->limit) + " bytes of " +
-                        large->limit_name);
+    return binding::too_large_error(scale, *large);
   }
   // A handler that raised after the last piece had started found nothing left to cancel: the work
   // completed, but the handler's exception is set and ends the call all the same.
@@ -134,7 +96,7 @@ CallResult generate_entities_impl(std::uint64_t seed, std::uint64_t scale,
     return PendingError();  // the handler's exception is set
   // Release the blocks as soon as the str holds their bytes.
   GeneratedText text = std::move(std::get<GeneratedText>(result));
-  return text_to_str(text);
+  return binding::text_to_str(text);
 }
 
 PyObject* generate_entities_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf,

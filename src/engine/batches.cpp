@@ -5,7 +5,6 @@
 
 #include "columns/column_schema.h"
 #include "engine/engine_state.h"
-#include "engine/stream_request.h"
 #include "binding/arguments.h"
 #include "binding/run_entry.h"
 #include "nanoarrow/hpp/unique.hpp"
@@ -45,10 +44,12 @@ void release_stream_capsule(PyObject* capsule) {
   delete stream;
 }
 
-CallResult schema_capsule(Batches* self) {
+}  // namespace
+
+CallResult schema_capsule(const ArrowSchema& schema) {
   auto copy = std::make_unique<ArrowSchema>();
   copy->release = nullptr;
-  if (ArrowSchemaDeepCopy(&self->schema, copy.get()) != NANOARROW_OK) throw std::bad_alloc();
+  if (ArrowSchemaDeepCopy(&schema, copy.get()) != NANOARROW_OK) throw std::bad_alloc();
   PyObject* capsule = PyCapsule_New(copy.get(), "arrow_schema", release_schema_capsule);
   if (capsule == nullptr) {
     copy->release(copy.get());
@@ -58,24 +59,57 @@ CallResult schema_capsule(Batches* self) {
   return capsule;
 }
 
-PyObject* batches_schema(PyObject* object, PyObject*) {
-  return binding::run_entry([&] { return schema_capsule(reinterpret_cast<Batches*>(object)); });
+CallResult stream_capsule(std::unique_ptr<BatchStream> stream) {
+  auto exported = std::make_unique<ArrowArrayStream>();
+  exported->release = nullptr;
+  PyObject* capsule = PyCapsule_New(exported.get(), "arrow_array_stream", release_stream_capsule);
+  if (capsule == nullptr) return PendingError::fetch();
+  export_batch_stream(std::move(stream), exported.get());
+  exported.release();
+  return capsule;
 }
 
-CallResult stream_capsule(Batches* self) {
+namespace {
+
+PyObject* batches_schema(PyObject* object, PyObject*) {
+  return binding::run_entry(
+      [&] { return schema_capsule(reinterpret_cast<Batches*>(object)->schema); });
+}
+
+CallResult take_stream_capsule(Batches* self) {
   if (self->stream == nullptr) {
     return PendingError(PyExc_ValueError,
                         "the batches have been taken already: a stream can be consumed once; "
                         "call generate_batches() again for another");
   }
-  auto exported = std::make_unique<ArrowArrayStream>();
-  exported->release = nullptr;
-  PyObject* capsule = PyCapsule_New(exported.get(), "arrow_array_stream", release_stream_capsule);
-  if (capsule == nullptr) return PendingError::fetch();
-  export_batch_stream(std::unique_ptr<BatchStream>(self->stream), exported.get());
+  std::unique_ptr<BatchStream> stream(self->stream);
   self->stream = nullptr;
-  exported.release();
-  return capsule;
+  return stream_capsule(std::move(stream));
+}
+
+// Cancels the batches in flight, waits for them with the GIL released and frees the stream.
+void end_stream(Batches* self) {
+  BatchStream* stream = self->stream;
+  self->stream = nullptr;
+  if (stream == nullptr) return;
+  stream->cancel();
+  Py_BEGIN_ALLOW_THREADS
+  delete stream;
+  Py_END_ALLOW_THREADS
+}
+
+PyObject* batches_close(PyObject* object, PyObject*) {
+  end_stream(reinterpret_cast<Batches*>(object));
+  Py_RETURN_NONE;
+}
+
+PyObject* batches_enter(PyObject* object, PyObject*) {
+  return Py_NewRef(object);
+}
+
+PyObject* batches_exit(PyObject* object, PyObject*) {
+  end_stream(reinterpret_cast<Batches*>(object));
+  Py_RETURN_FALSE;
 }
 
 PyObject* batches_stream(PyObject* object, PyObject* const* args, Py_ssize_t nargsf,
@@ -88,23 +122,23 @@ PyObject* batches_stream(PyObject* object, PyObject* const* args, Py_ssize_t nar
       return std::move(*error);
     }
     // A requested schema other than our own cannot be produced; consumers then cast themselves.
-    return stream_capsule(reinterpret_cast<Batches*>(object));
+    return take_stream_capsule(reinterpret_cast<Batches*>(object));
   });
 }
 
 void batches_dealloc(PyObject* object) {
   auto* self = reinterpret_cast<Batches*>(object);
   PyTypeObject* type = Py_TYPE(object);
-  BatchStream* stream = self->stream;
-  self->stream = nullptr;
-  if (stream != nullptr) {
-    Py_BEGIN_ALLOW_THREADS
-    delete stream;
-    Py_END_ALLOW_THREADS
-  }
+  PyObject_GC_UnTrack(object);
+  end_stream(self);
   if (self->schema.release != nullptr) self->schema.release(&self->schema);
   type->tp_free(object);
   Py_DECREF(type);
+}
+
+int batches_traverse(PyObject* object, visitproc visit, void* arg) {
+  Py_VISIT(Py_TYPE(object));
+  return 0;
 }
 
 PyMethodDef BATCHES_METHODS[] = {
@@ -115,6 +149,10 @@ PyMethodDef BATCHES_METHODS[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "__arrow_c_stream__(requested_schema=None)\n--\n\n"
      "The batches as an Arrow C stream in a PyCapsule; a stream can be taken once."},
+    {"close", batches_close, METH_NOARGS,
+     "Stop: cancel the batches in flight and free everything."},
+    {"__enter__", batches_enter, METH_NOARGS, nullptr},
+    {"__exit__", batches_exit, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -124,6 +162,7 @@ PyType_Slot BATCHES_SLOTS[] = {
                     "consumed (Arrow PyCapsule interface).")},
     {Py_tp_methods, BATCHES_METHODS},
     {Py_tp_dealloc, reinterpret_cast<void*>(batches_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(batches_traverse)},
     {0, nullptr},
 };
 
@@ -131,63 +170,10 @@ PyType_Spec BATCHES_SPEC = {
     "tessary._engine.Batches",
     sizeof(Batches),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION |
+        Py_TPFLAGS_IMMUTABLETYPE,
     BATCHES_SLOTS,
 };
-
-constexpr const char* BATCH_PARAMS[] = {"seed", "scale", "specs_json",
-                                        "start", "stop", "batch_rows"};
-constexpr binding::Signature BATCH_SIGNATURE{"generate_batches", BATCH_PARAMS, 6};
-
-std::variant<std::uint64_t, PendingError> optional_u64(PyObject* value, const char* name,
-                                                       std::uint64_t otherwise) {
-  if (value == Py_None) return otherwise;
-  return binding::to_u64(value, name);
-}
-
-CallResult generate_batches_impl(PyObject* module, PyObject* const* bound) {
-  auto source = read_entity_source(bound[0], bound[1], bound[2], bound[3], bound[4]);
-  if (auto* error = std::get_if<PendingError>(&source)) return std::move(*error);
-  EntitySource& read = std::get<EntitySource>(source);
-  auto rows = optional_u64(bound[5], "batch_rows", 0);
-  if (auto* error = std::get_if<PendingError>(&rows)) return std::move(*error);
-  std::unique_ptr<const PreparedSpecs> specs = std::move(read.specs);
-  auto planned = plan_columns(specs->specs, specs->layout);
-  if (auto* error = std::get_if<ColumnSchemaError>(&planned)) {
-    return PendingError(PyExc_ValueError, error->message);
-  }
-  ColumnSchema& schema = std::get<ColumnSchema>(planned);
-  std::uint64_t batch_rows = std::get<std::uint64_t>(rows);
-  if (bound[5] != Py_None && (batch_rows == 0 || batch_rows > max_batch_rows(schema))) {
-    return PendingError(PyExc_ValueError, "batch_rows must be from 1 to " +
-                                              std::to_string(max_batch_rows(schema)) + ", not " +
-                                              std::to_string(batch_rows));
-  }
-  if (batch_rows == 0) batch_rows = default_batch_rows(specs->specs, schema);
-
-  nanoarrow::UniqueSchema exported_schema;
-  export_arrow_schema(schema, exported_schema.get());
-  auto stream = std::make_unique<BatchStream>(std::move(specs), std::move(schema), read.seed,
-                                              read.start, read.stop, batch_rows, global_pool());
-
-  auto* type = reinterpret_cast<PyTypeObject*>(engine_state(module).batches_type);
-  auto* self = reinterpret_cast<Batches*>(type->tp_alloc(type, 0));
-  if (self == nullptr) return PendingError::fetch();
-  self->stream = stream.release();
-  exported_schema.move(&self->schema);
-  return reinterpret_cast<PyObject*>(self);
-}
-
-PyObject* generate_batches_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                                 PyObject* kwnames) {
-  return binding::run_entry([&]() -> CallResult {
-    PyObject* bound[6];
-    if (auto error = binding::bind_arguments(BATCH_SIGNATURE, args, nargsf, kwnames, bound)) {
-      return std::move(*error);
-    }
-    return generate_batches_impl(module, bound);
-  });
-}
 
 }  // namespace
 
@@ -195,11 +181,42 @@ PyObject* make_batches_type(PyObject* module) {
   return PyType_FromModuleAndSpec(module, &BATCHES_SPEC, nullptr);
 }
 
-PyMethodDef generate_batches_def = {
-    "generate_batches",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(generate_batches_entry)),
-    METH_FASTCALL | METH_KEYWORDS,
-    "generate_batches(seed, scale, specs_json, start, stop, batch_rows)\n--\n\n"
-    "The entities of [start, stop) as Arrow record batches (an Arrow PyCapsule stream object)."};
+std::variant<PlannedBatches, PendingError> plan_batches(std::shared_ptr<const PreparedSpecs> specs,
+                                                        std::uint64_t seed, std::uint64_t start,
+                                                        std::uint64_t stop, PyObject* batch_rows) {
+  auto planned = plan_columns(specs->specs, specs->layout);
+  if (auto* error = std::get_if<ColumnSchemaError>(&planned)) {
+    return PendingError(PyExc_ValueError, error->message);
+  }
+  ColumnSchema& schema = std::get<ColumnSchema>(planned);
+  std::uint64_t rows = 0;
+  if (batch_rows != nullptr && batch_rows != Py_None) {
+    if (auto error = binding::take(binding::to_u64(batch_rows, "batch_rows"), rows)) {
+      return std::move(*error);
+    }
+    if (rows == 0 || rows > max_batch_rows(schema)) {
+      return PendingError(PyExc_ValueError, "batch_rows must be from 1 to " +
+                                                std::to_string(max_batch_rows(schema)) +
+                                                ", not " + std::to_string(rows));
+    }
+  } else {
+    rows = default_batch_rows(specs->specs, schema);
+  }
+  PlannedBatches batches;
+  export_arrow_schema(schema, batches.schema.get());
+  batches.stream = std::make_unique<BatchStream>(std::move(specs), std::move(schema), seed, start,
+                                                 stop, rows, global_pool());
+  return batches;
+}
+
+CallResult new_batches(PyObject* module, PlannedBatches planned) {
+  auto* type = reinterpret_cast<PyTypeObject*>(engine_state(module).batches_type);
+  auto* self = PyObject_GC_New(Batches, type);
+  if (self == nullptr) return PendingError::fetch();
+  self->stream = planned.stream.release();
+  planned.schema.move(&self->schema);
+  PyObject_GC_Track(reinterpret_cast<PyObject*>(self));
+  return reinterpret_cast<PyObject*>(self);
+}
 
 }  // namespace tessary::engine

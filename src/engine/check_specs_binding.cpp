@@ -41,7 +41,9 @@ PyObject* problem_tuple(const SpecProblem& problem) {
   return tuple;
 }
 
-CallResult check_specs_impl(std::string_view specs_json) {
+}  // namespace
+
+CallResult problem_list(std::string_view specs_json) {
   const std::vector<SpecProblem> problems = check_specs(specs_json);
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(problems.size()));
   if (list == nullptr) return PendingError::fetch();
@@ -56,6 +58,8 @@ CallResult check_specs_impl(std::string_view specs_json) {
   return list;
 }
 
+namespace {
+
 constexpr const char* CHECK_PARAMS[] = {"specs_json"};
 constexpr binding::Signature CHECK_SIGNATURE{"check_specs", CHECK_PARAMS, 1};
 
@@ -68,7 +72,7 @@ PyObject* check_specs_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
     }
     auto specs = binding::to_utf8(bound[0], "specs_json");
     if (auto* error = std::get_if<PendingError>(&specs)) return std::move(*error);
-    return check_specs_impl(std::get<std::string_view>(specs));
+    return problem_list(std::get<std::string_view>(specs));
   });
 }
 

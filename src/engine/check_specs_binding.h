@@ -3,10 +3,17 @@
 
 #include <Python.h>
 
+#include <string_view>
+
+#include "binding/run_entry.h"
+
 namespace tessary::engine {
 
-// check_specs(specs_json) -> list of (severity, message, index, name, line, column), in document
-// order; index and name are None for the reader's error.
+// The problems of the document as a new list of (severity, message, index, name, line, column),
+// in document order; index and name are None for the reader's error. Requires the GIL.
+binding::CallResult problem_list(std::string_view specs_json);
+
+// check_specs(specs_json) -> problem_list(specs_json)
 extern PyMethodDef check_specs_def;
 
 }  // namespace tessary::engine

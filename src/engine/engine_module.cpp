@@ -8,8 +8,9 @@
 #include "engine/batches.h"
 #include "engine/check_specs_binding.h"
 #include "engine/engine_state.h"
+#include "engine/output_options.h"
+#include "engine/table.h"
 #include "engine/text_chunks.h"
-#include "engine/write_text.h"
 #include "binding/panic_exception.h"
 
 namespace tessary::engine {
@@ -28,28 +29,41 @@ int exec_module(PyObject* module) {
   // Made here, not at namespace scope: the definitions live in other files, whose initialisation
   // order against this one is unspecified; all of it is done once the module is executed.
   static PyMethodDef methods[] = {
-      write_text_def,
-      iter_text_def,
-      generate_batches_def,
+      output_options_def,
+      output_suffix_def,
+      check_range_def,
       check_specs_def,
       PANIC_EXCEPTION_DEF,
       {nullptr, nullptr, 0, nullptr},
   };
   if (PyModule_AddFunctions(module, methods) < 0) return -1;
   EngineState& state = engine_state(module);
+  state.table_type = make_table_type(module);
+  if (state.table_type == nullptr || PyModule_AddObjectRef(module, "Table", state.table_type) < 0) {
+    return -1;
+  }
   state.text_chunks_type = make_text_chunks_type(module);
-  if (state.text_chunks_type == nullptr) return -1;
+  if (state.text_chunks_type == nullptr ||
+      PyModule_AddObjectRef(module, "TextChunks", state.text_chunks_type) < 0) {
+    return -1;
+  }
   state.batches_type = make_batches_type(module);
-  return state.batches_type == nullptr ? -1 : 0;
+  if (state.batches_type == nullptr ||
+      PyModule_AddObjectRef(module, "Batches", state.batches_type) < 0) {
+    return -1;
+  }
+  return 0;
 }
 
 int traverse_module(PyObject* module, visitproc visit, void* arg) {
+  Py_VISIT(engine_state(module).table_type);
   Py_VISIT(engine_state(module).text_chunks_type);
   Py_VISIT(engine_state(module).batches_type);
   return 0;
 }
 
 int clear_module(PyObject* module) {
+  Py_CLEAR(engine_state(module).table_type);
   Py_CLEAR(engine_state(module).text_chunks_type);
   Py_CLEAR(engine_state(module).batches_type);
   return 0;
@@ -62,7 +76,9 @@ PyModuleDef_Slot SLOTS[] = {
     {0, nullptr},
 };
 
-PyModuleDef DEFINITION = {
+}  // namespace
+
+PyModuleDef engine_definition = {
     PyModuleDef_HEAD_INIT,
     "_engine",
     "Tessary's streaming functions, on the same C++ core as tessary._core.",
@@ -74,9 +90,8 @@ PyModuleDef DEFINITION = {
     nullptr,
 };
 
-}  // namespace
 }  // namespace tessary::engine
 
 PyMODINIT_FUNC PyInit__engine(void) {
-  return PyModuleDef_Init(&tessary::engine::DEFINITION);
+  return PyModuleDef_Init(&tessary::engine::engine_definition);
 }

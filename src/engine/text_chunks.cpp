@@ -5,7 +5,6 @@
 #include "engine/caller_duties.h"
 #include "engine/engine_state.h"
 #include "binding/gil.h"
-#include "engine/stream_request.h"
 #include "binding/arguments.h"
 #include "binding/run_entry.h"
 #include "pool/worker_pool.h"
@@ -22,7 +21,6 @@ struct TextChunks {
   PyObject_HEAD
   TextStream* stream;  // owned; null once the iteration has ended or was closed
   bool busy;           // a next() is running (it releases the GIL)
-  bool started;        // a next() has run
 };
 
 // Cancels the blocks in flight, waits for them with the GIL released and frees the stream.
@@ -62,7 +60,6 @@ PyObject* text_chunks_next(PyObject* object) {
     return nullptr;
   }
   self->busy = true;
-  self->started = true;
   PyObject* result = binding::run_entry([&] { return next_chunk(self); });
   self->busy = false;
   if (result == nullptr) end_stream(self);  // the end, or a failure: nothing more comes
@@ -118,63 +115,20 @@ PyType_Spec TEXT_CHUNKS_SPEC = {
     TEXT_CHUNKS_SLOTS,
 };
 
-constexpr const char* ITER_PARAMS[] = {"seed",  "scale", "specs_json", "format",
-                                       "compression", "level", "start", "stop"};
-constexpr binding::Signature ITER_SIGNATURE{"iter_text", ITER_PARAMS, 8};
-
-PyObject* iter_text_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                          PyObject* kwnames) {
-  return binding::run_entry([&]() -> CallResult {
-    PyObject* bound[8];
-    if (auto error = binding::bind_arguments(ITER_SIGNATURE, args, nargsf, kwnames, bound)) {
-      return std::move(*error);
-    }
-    auto read = read_stream_request(bound);
-    if (auto* error = std::get_if<PendingError>(&read)) return std::move(*error);
-    StreamRequest& request = std::get<StreamRequest>(read);
-    std::unique_ptr<TextStream> stream;
-    {
-      GilRelease gil;  // planning builds entity `start`
-      stream = std::make_unique<TextStream>(std::move(request.specs), request.seed,
-                                            request.options, global_pool());
-    }
-    auto* type = reinterpret_cast<PyTypeObject*>(engine_state(module).text_chunks_type);
-    auto* self = PyObject_GC_New(TextChunks, type);
-    if (self == nullptr) return PendingError::fetch();
-    self->stream = stream.release();
-    self->busy = false;
-    self->started = false;
-    PyObject_GC_Track(reinterpret_cast<PyObject*>(self));
-    return reinterpret_cast<PyObject*>(self);
-  });
-}
-
 }  // namespace
 
 PyObject* make_text_chunks_type(PyObject* module) {
   return PyType_FromModuleAndSpec(module, &TEXT_CHUNKS_SPEC, nullptr);
 }
 
-std::unique_ptr<TextStream> take_unstarted_stream(PyObject* module, PyObject* object) {
+CallResult new_text_chunks(PyObject* module, std::unique_ptr<TextStream> stream) {
   auto* type = reinterpret_cast<PyTypeObject*>(engine_state(module).text_chunks_type);
-  if (!Py_IS_TYPE(object, type)) {
-    PyErr_Format(PyExc_TypeError, "expected an iter_text() iterator, not %T", object);
-    return nullptr;
-  }
-  auto* self = reinterpret_cast<TextChunks*>(object);
-  if (self->started || self->stream == nullptr) {
-    PyErr_SetString(PyExc_ValueError, "the iter_text() iterator has already been read or closed");
-    return nullptr;
-  }
-  std::unique_ptr<TextStream> stream(self->stream);
-  self->stream = nullptr;
-  return stream;
+  auto* self = PyObject_GC_New(TextChunks, type);
+  if (self == nullptr) return PendingError::fetch();
+  self->stream = stream.release();
+  self->busy = false;
+  PyObject_GC_Track(reinterpret_cast<PyObject*>(self));
+  return reinterpret_cast<PyObject*>(self);
 }
-
-PyMethodDef iter_text_def = {
-    "iter_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(iter_text_entry)),
-    METH_FASTCALL | METH_KEYWORDS,
-    "iter_text(seed, scale, specs_json, format, compression, level, start, stop)\n--\n\n"
-    "The text of entities [start, stop) as an iterator of bytes chunks."};
 
 }  // namespace tessary::engine

@@ -157,44 +157,25 @@ CallResult write_text_impl(const Target& target, std::unique_ptr<TextStream> str
   return result;
 }
 
-constexpr const char* WRITE_PARAMS[] = {"target", "chunks", "digest", "progress"};
-constexpr binding::Signature WRITE_SIGNATURE{"write_text", WRITE_PARAMS, 4};
-
-PyObject* write_text_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                           PyObject* kwnames) {
-  return binding::run_entry([&]() -> CallResult {
-    PyObject* bound[4];
-    if (auto error = binding::bind_arguments(WRITE_SIGNATURE, args, nargsf, kwnames, bound)) {
-      return std::move(*error);
-    }
-    Target target;
-    if (PyLong_Check(bound[0])) {
-      target.fd = PyLong_AsInt(bound[0]);
-      if (target.fd == -1 && PyErr_Occurred()) return PendingError::fetch();
-      if (target.fd < 0) return PendingError(PyExc_ValueError, "a file descriptor is >= 0");
-    } else {
-      target.file = bound[0];
-    }
-    const int digest = PyObject_IsTrue(bound[2]);
-    if (digest < 0) return PendingError::fetch();
-    PyObject* progress = bound[3] == Py_None ? nullptr : bound[3];
-    if (progress != nullptr && !PyCallable_Check(progress)) {
-      return PendingError(PyExc_TypeError, "progress must be a callable or None");
-    }
-    std::unique_ptr<TextStream> stream = take_unstarted_stream(module, bound[1]);
-    if (stream == nullptr) return PendingError::fetch();
-    return write_text_impl(target, std::move(stream), digest != 0, progress);
-  });
-}
-
 }  // namespace
 
-PyMethodDef write_text_def = {
-    "write_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_text_entry)),
-    METH_FASTCALL | METH_KEYWORDS,
-    "write_text(target, chunks, digest, progress)\n--\n\n"
-    "Stream the text of an unread iter_text() iterator to a file descriptor or a binary file\n"
-    "object.\n"
-    "Returns (entities, text_bytes, bytes_written, digest, text_digest)."};
+CallResult write_stream(PyObject* target, std::unique_ptr<TextStream> stream, PyObject* digest,
+                        PyObject* progress) {
+  Target where;
+  if (PyLong_Check(target)) {
+    where.fd = PyLong_AsInt(target);
+    if (where.fd == -1 && PyErr_Occurred()) return PendingError::fetch();
+    if (where.fd < 0) return PendingError(PyExc_ValueError, "a file descriptor is >= 0");
+  } else {
+    where.file = target;
+  }
+  const int digest_wanted = PyObject_IsTrue(digest);
+  if (digest_wanted < 0) return PendingError::fetch();
+  if (progress == Py_None) progress = nullptr;
+  if (progress != nullptr && !PyCallable_Check(progress)) {
+    return PendingError(PyExc_TypeError, "progress must be a callable or None");
+  }
+  return write_text_impl(where, std::move(stream), digest_wanted != 0, progress);
+}
 
 }  // namespace tessary::engine

@@ -1,22 +1,23 @@
-// write_text: streams the text of an id range to a file descriptor or a binary file object.
+// Writing a streamed text to a file descriptor or a binary file object.
 #pragma once
 
 #include <Python.h>
 
+#include <memory>
+
+#include "binding/run_entry.h"
+#include "pipeline/text_stream.h"
+
 namespace tessary::engine {
 
-// write_text(target, chunks, digest, progress)
-//     -> (entities, text_bytes, bytes_written, digest, text_digest)
-//
-// Writes the text of `chunks`, an iter_text() iterator that has not been read (so the arguments,
-// the specs and the first entity were checked, and the specs read, once, when it was made; it is
-// exhausted afterwards). `target` is an int (a file descriptor, written with the GIL released) or
-// an object with a write method taking bytes (called with the GIL). Blocks are built on the worker
-// pool while the caller writes finished ones in order. Digests are SHA-256 hex texts, or None
-// without `digest`. Failures: TypeError or ValueError for another object or a read iterator,
-// before anything is written; a sampler's failure as
-// PanicException with the lowest failing id's message (no report is printed); a write error as
-// OSError with its errno; a signal handler's or the progress callable's exception as itself.
-extern PyMethodDef write_text_def;
+// Streams every block of `stream` to `target`: a file descriptor (an int, written with write(2),
+// going on after short writes and EINTR) or a binary file object (its write(), with the GIL taken
+// for each call). The GIL is released meanwhile; signals are looked at and `progress` (None or a
+// callable taking (done, total, bytes)) is called about ten times a second. With a true `digest`,
+// the SHA-256 of the bytes written and of the uncompressed text are computed on the way.
+// Returns (entities, text_bytes, bytes_written, digest, text_digest). On failure the target keeps
+// what was written before it. Requires the GIL.
+binding::CallResult write_stream(PyObject* target, std::unique_ptr<TextStream> stream,
+                                 PyObject* digest, PyObject* progress);
 
 }  // namespace tessary::engine

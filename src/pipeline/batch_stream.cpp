@@ -18,7 +18,7 @@ std::uint64_t default_batch_rows(std::span<const AttrSpec> specs, const ColumnSc
   return std::clamp<std::uint64_t>(rows, 1, max_batch_rows(schema));
 }
 
-BatchStream::BatchStream(std::unique_ptr<const PreparedSpecs> specs, ColumnSchema schema,
+BatchStream::BatchStream(std::shared_ptr<const PreparedSpecs> specs, ColumnSchema schema,
                          std::uint64_t seed, std::uint64_t start, std::uint64_t stop,
                          std::uint64_t batch_rows, WorkerPool& pool)
     : specs_(std::move(specs)),

@@ -33,7 +33,7 @@ class BatchStream {
 
   // Requires: `schema` was planned from these specs; start <= stop; 1 <= batch_rows <=
   // max_batch_rows(schema). Throws std::bad_alloc when memory runs out.
-  BatchStream(std::unique_ptr<const PreparedSpecs> specs, ColumnSchema schema, std::uint64_t seed,
+  BatchStream(std::shared_ptr<const PreparedSpecs> specs, ColumnSchema schema, std::uint64_t seed,
               std::uint64_t start, std::uint64_t stop, std::uint64_t batch_rows, WorkerPool& pool);
   ~BatchStream() = default;  // stops the window and waits for its batches first
   BatchStream(const BatchStream&) = delete;
@@ -47,7 +47,7 @@ class BatchStream {
   const ColumnSchema& schema() const noexcept { return schema_; }
 
  private:
-  const std::unique_ptr<const PreparedSpecs> specs_;
+  const std::shared_ptr<const PreparedSpecs> specs_;
   const ColumnSchema schema_;
   const std::uint64_t seed_;
   const RangePlan plan_;

@@ -48,35 +48,39 @@ std::size_t shortest_value_text(const AttrSpec& spec) {
   return 3;                                                     // "0.0" is the shortest double
 }
 
-// The total count of decimal digits in the ids 0 .. scale - 1.
-Uint128 id_digits(std::uint64_t scale) {
+// The total count of decimal digits in the ids 0 .. end - 1.
+Uint128 id_digits(std::uint64_t end) {
   Uint128 digits = 0;
   Uint128 low = 0, high = 10;  // ids of `width` digits are [low, high)
-  for (int width = 1; width <= 20 && low < scale; ++width) {
-    const Uint128 end = std::min<Uint128>(high, scale);
-    digits += (end - low) * static_cast<Uint128>(width);
+  for (int width = 1; width <= 20 && low < end; ++width) {
+    const Uint128 stop = std::min<Uint128>(high, end);
+    digits += (stop - low) * static_cast<Uint128>(width);
     low = high;
     high *= 10;
   }
   return digits;
 }
 
-// A lower bound of the output's length: every entity needs at least {"id":N} and, per member,
+// A lower bound of the text's length: every entity needs at least {"id":N} and, per member,
 // ,"name": (as the prepared keys hold it) and the shortest value text its last spec can give.
-std::uint64_t shortest_output(std::uint64_t scale, std::span<const AttrSpec> specs,
-                              const EntityLayout& layout, const EntityKeys& keys) {
+std::uint64_t shortest_output(std::uint64_t start, std::uint64_t stop, TextFormat format,
+                              const PreparedSpecs& prepared) {
+  const EntityLayout& layout = prepared.layout;
+  const EntityKeys& keys = prepared.keys;
   std::vector<std::size_t> member_bytes(layout.member_names.size(), 0);
-  for (std::size_t k = 0; k < specs.size(); ++k) {
-    member_bytes[layout.member_of_spec[k]] = shortest_value_text(specs[k]);  // the last spec wins
+  for (std::size_t k = 0; k < prepared.specs.size(); ++k) {
+    member_bytes[layout.member_of_spec[k]] = shortest_value_text(prepared.specs[k]);  // last wins
   }
   Uint128 per_entity = 7;  // {"id": and }
   for (std::size_t m = 0; m < member_bytes.size(); ++m) {
     const std::size_t key_start = m == 0 ? 0 : keys.ends[m - 1];
     per_entity += (keys.ends[m] - key_start) + member_bytes[m];
   }
-  // [ ] and the commas between entities.
-  const Uint128 separators = 2 + static_cast<Uint128>(scale) - 1;
-  return saturate(separators + per_entity * scale + id_digits(scale));
+  const std::uint64_t count = stop - start;
+  // A newline after every line; or [ ] and the commas between entities.
+  const Uint128 separators =
+      format == TextFormat::JsonLines ? count : 2 + static_cast<Uint128>(count) - 1;
+  return saturate(separators + per_entity * count + id_digits(stop) - id_digits(start));
 }
 
 bool is_ascii(std::string_view text) {
@@ -109,11 +113,10 @@ bool output_is_ascii(std::span<const AttrSpec> specs) {
 
 // Builds the text of block b into its own buffer, reusing one record per block.
 OutputBuffer build_block(const RangePlan& plan, std::uint64_t b, std::uint64_t seed,
-                         const PreparedSpecs& prepared) {
+                         TextFormat format, const PreparedSpecs& prepared) {
   OutputBuffer buffer;
   EntityRecord record = make_entity_record(prepared.layout);
-  append_block_text(plan, b, TextFormat::JsonArray, seed, prepared.specs, prepared.keys, record,
-                    buffer);
+  append_block_text(plan, b, format, seed, prepared.specs, prepared.keys, record, buffer);
   // The reservation was sized from entity 0 alone. When this block's entities turned out much
   // shorter, keep only what they need: every block is held until the text is assembled, and
   // thousands of mostly empty reservations would hold many times the text's size.
@@ -124,6 +127,16 @@ OutputBuffer build_block(const RangePlan& plan, std::uint64_t b, std::uint64_t s
   }
   return buffer;
 }
+
+// A range whose text is at most this long (judged by entity `start`'s) is one block, built on the
+// calling thread: handing it to the pool would cost more than building it.
+constexpr std::size_t CALLER_BLOCK_BYTES = 16 * 1024;
+
+// generate_text, building a range of at most `caller_bytes` of text on the calling thread.
+GenerateResult generate_blocks(const PreparedSpecs& prepared, std::uint64_t seed,
+                               std::uint64_t start, std::uint64_t stop, TextFormat format,
+                               const GenerateLimits& limits, const CollectControl& control,
+                               std::size_t caller_bytes);
 
 }  // namespace
 
@@ -147,60 +160,84 @@ void assemble_text(GeneratedText& text, char* destination) {
       std::span<unsigned char>(copied));
 }
 
-GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
-                                 std::string_view specs_json, const GenerateLimits& limits,
-                                 const CollectControl& control) {
-  auto read = prepare_specs(specs_json);
-  if (ReadError* error = std::get_if<ReadError>(&read)) return std::move(*error);
-  const PreparedSpecs& prepared = *std::get<std::unique_ptr<const PreparedSpecs>>(read);
+GenerateResult generate_text(const PreparedSpecs& prepared, std::uint64_t seed, std::uint64_t start,
+                             std::uint64_t stop, TextFormat format, const GenerateLimits& limits,
+                             const CollectControl& control) {
+  return generate_blocks(prepared, seed, start, stop, format, limits, control, CALLER_BLOCK_BYTES);
+}
 
+namespace {
+
+GenerateResult generate_blocks(const PreparedSpecs& prepared, std::uint64_t seed,
+                               std::uint64_t start, std::uint64_t stop, TextFormat format,
+                               const GenerateLimits& limits, const CollectControl& control,
+                               std::size_t caller_bytes) {
   WorkerPool& pool = global_pool();  // created by the first call of the process, also for 0
-  if (scale == 0) {
+  if (start == stop) {
     GeneratedText text;
     text.blocks.emplace_back(std::in_place);
-    text.blocks.back()->append("[]", 2);
-    text.length = 2;
+    if (format == TextFormat::JsonArray) text.blocks.back()->append("[]", 2);
+    text.length = text.blocks.back()->size();
     return text;
   }
 
-  // A count for which a list of one record per entity could not be addressed panics with "capacity
-  // overflow" at once, before the output's size is estimated and before entity 0 is built. The
-  // text is built block by block and never holds such a list; the check keeps the call's failure
-  // for such counts what it has always been (a panic, not the MemoryError of the size check).
-  if (scale > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
-                  sizeof(EntityRecord)) {
-    panic("capacity overflow");
-  }
-
   // Refuse at once an output that cannot fit, instead of failing after hours of work.
-  const std::uint64_t needed =
-      shortest_output(scale, prepared.specs, prepared.layout, prepared.keys);
+  const std::uint64_t needed = shortest_output(start, stop, format, prepared);
   if (needed > limits.max_text_bytes)
     return OutputTooLarge{needed, limits.max_text_bytes, "the largest string"};
   if (limits.memory_bytes != 0 && needed > limits.memory_bytes) {
     return OutputTooLarge{needed, limits.memory_bytes, "physical memory"};
   }
 
-  // Entity 0 is built first, on this thread: if it fails, that failure is the one to report.
+  // Entity `start` is built first, on this thread: if it fails, that failure is the one to report.
   EntityRecord first = make_entity_record(prepared.layout);
-  const RangePlan plan = plan_range(seed, 0, scale, prepared.specs, prepared.keys, first,
-                                    pool.thread_count() * BLOCKS_PER_THREAD, TARGET_BLOCK_BYTES);
-  const std::size_t count = static_cast<std::size_t>(plan.count);
+  RangePlan plan = plan_range(seed, start, stop, prepared.specs, prepared.keys, first,
+                              pool.thread_count() * BLOCKS_PER_THREAD, TARGET_BLOCK_BYTES);
   GeneratedText text;
-  text.blocks.resize(count);
-  const CollectResult collected = collect_indexed(
-      pool, count, [&](std::size_t b) { return build_block(plan, b, seed, prepared); },
-      std::span<std::optional<OutputBuffer>>(text.blocks), control);
-  if (collected.cancelled) return Cancelled{};
-  if (collected.filled != count) {
-    const std::uint64_t written = std::min<std::uint64_t>(scale, collected.filled * plan.per_block);
-    panic("expected " + std::to_string(scale) + " total writes, but got " +
-          std::to_string(written));
+  const std::uint64_t ids = stop - start;
+  if (ids <= caller_bytes / (plan.entity_bytes + 1) &&
+      ids <= MAX_BLOCK_WORK / entity_work(prepared.specs)) {
+    plan = plan_fixed_blocks(start, stop, ids);
+    text.blocks.push_back(build_block(plan, 0, seed, format, prepared));
+  } else {
+    const std::size_t count = static_cast<std::size_t>(plan.count);
+    text.blocks.resize(count);
+    const CollectResult collected = collect_indexed(
+        pool, count, [&](std::size_t b) { return build_block(plan, b, seed, format, prepared); },
+        std::span<std::optional<OutputBuffer>>(text.blocks), control);
+    if (collected.cancelled) return Cancelled{};
+    if (collected.filled != count) {
+      const std::uint64_t written = std::min<std::uint64_t>(ids, collected.filled * plan.per_block);
+      panic("expected " + std::to_string(ids) + " total writes, but got " +
+            std::to_string(written));
+    }
   }
-
   text.ascii = output_is_ascii(prepared.specs);
   for (const std::optional<OutputBuffer>& block : text.blocks) text.length += block->size();
   return text;
+}
+
+}  // namespace
+
+GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
+                                 std::string_view specs_json, const GenerateLimits& limits,
+                                 const CollectControl& control) {
+  auto read = prepare_specs(specs_json);
+  if (ReadError* error = std::get_if<ReadError>(&read)) return std::move(*error);
+  const PreparedSpecs& prepared = *std::get<std::shared_ptr<const PreparedSpecs>>(read);
+
+  // A count for which a list of one record per entity could not be addressed panics with "capacity
+  // overflow" at once, before the output's size is estimated and before entity 0 is built. The
+  // text is built block by block and never holds such a list; for such counts this function fails
+  // with a panic, not with the MemoryError of the size check.
+  if (scale > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
+                  sizeof(EntityRecord)) {
+    global_pool();
+    panic("capacity overflow");
+  }
+  // Every block goes to the pool, however small the call, so that the report on standard error of
+  // any failure past entity 0 names a worker thread, whatever the count.
+  return generate_blocks(prepared, seed, 0, scale, TextFormat::JsonArray, limits, control, 0);
 }
 
 }  // namespace tessary

@@ -1,8 +1,10 @@
-// The body of one generate_entities call: specs text in, JSON text out.
+// The text of an id range held whole in memory: the body of generate_entities (specs text in, JSON
+// text out) and of a table's text().
 //
-// The specs are read first (whatever the count), then the index range is cut into contiguous
-// blocks (pipeline/range_plan.h) that the worker pool builds in parallel, each into its own buffer
-// (pipeline/block_text.h); the JSON text is the concatenation of the blocks' bytes in block order.
+// The range is cut into contiguous blocks (pipeline/range_plan.h) that the worker pool builds in
+// parallel, each into its own buffer (pipeline/block_text.h); the text is the concatenation of the
+// blocks' bytes in block order. A range whose text fits in one small block is built on the calling
+// thread instead, so that a few entities cost no more than building them.
 //
 // Failures: a malformed specs document, an output that cannot fit and a cancelled call are
 // returned as values; sampler failures and internal checks are panics (tessary::Panic, the one of
@@ -18,6 +20,8 @@
 #include <vector>
 
 #include "output/output_buffer.h"
+#include "pipeline/block_text.h"
+#include "pipeline/prepared_specs.h"
 #include "pool/collect_indexed.h"
 #include "specs/read_error.h"
 
@@ -54,6 +58,12 @@ struct GenerateLimits {
 GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
                                  std::string_view specs_json, const GenerateLimits& limits,
                                  const CollectControl& control = {});
+
+// The text of entities [start, stop) of `prepared` under `seed` as `format`: what generate_entities
+// does once the document is read, for any range. Requires: start <= stop. Never returns ReadError.
+GenerateResult generate_text(const PreparedSpecs& prepared, std::uint64_t seed, std::uint64_t start,
+                             std::uint64_t stop, TextFormat format, const GenerateLimits& limits,
+                             const CollectControl& control = {});
 
 // Copies the blocks, in order, into `destination` (text.length bytes) on the worker pool, releasing
 // each block once it is copied. Workers write only into `destination`. Requires: text holds every

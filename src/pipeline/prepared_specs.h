@@ -3,7 +3,8 @@
 //
 // The layout and keys point into the specs, so the three live together at one address (a
 // PreparedSpecs is neither copied nor moved). Immutable once made: any number of threads may build
-// from it at once.
+// from it at once, and every output made from one document (a table, its slices, their streams)
+// shares it, the last owner freeing it.
 #pragma once
 
 #include <memory>
@@ -30,7 +31,7 @@ struct PreparedSpecs {
 
 // Reads the document (UTF-8); its error is returned as a value. Running out of memory throws
 // std::bad_alloc.
-std::variant<std::unique_ptr<const PreparedSpecs>, ReadError> prepare_specs(
+std::variant<std::shared_ptr<const PreparedSpecs>, ReadError> prepare_specs(
     std::string_view specs_json);
 
 }  // namespace tessary

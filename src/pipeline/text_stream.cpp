@@ -4,7 +4,7 @@
 
 namespace tessary {
 
-TextStream::TextStream(std::unique_ptr<const PreparedSpecs> specs, std::uint64_t seed,
+TextStream::TextStream(std::shared_ptr<const PreparedSpecs> specs, std::uint64_t seed,
                        const TextStreamOptions& options, WorkerPool& pool)
     : specs_(std::move(specs)), seed_(seed), options_(options) {
   QuietPanics quiet;

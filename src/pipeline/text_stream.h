@@ -47,7 +47,7 @@ class TextStream {
   // Requires: options.start <= options.stop, and a valid level when compressing. Plans the range,
   // which builds entity `start` on this thread: a spec that fails for every entity panics here,
   // before any work is handed out. Throws std::bad_alloc when memory runs out.
-  TextStream(std::unique_ptr<const PreparedSpecs> specs, std::uint64_t seed,
+  TextStream(std::shared_ptr<const PreparedSpecs> specs, std::uint64_t seed,
              const TextStreamOptions& options, WorkerPool& pool);
   ~TextStream() = default;  // stops the window and waits for its blocks first
   TextStream(const TextStream&) = delete;
@@ -71,7 +71,7 @@ class TextStream {
 
   void build(std::uint64_t block, Slot& slot) const;
 
-  const std::unique_ptr<const PreparedSpecs> specs_;
+  const std::shared_ptr<const PreparedSpecs> specs_;
   const std::uint64_t seed_;
   const TextStreamOptions options_;
   RangePlan plan_;

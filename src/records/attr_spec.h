@@ -4,10 +4,12 @@
 // locks; it outlives every record built from it, so records may point into it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -56,6 +58,10 @@ inline std::span<const double> pick_weights(const Choice& choice) {
 
 // The variant order is part of the document format: "type" may name a kind by its index here.
 using AttrKind = std::variant<UniformInt, UniformFloat, Normal, Choice>;
+
+// The names of the kinds, in variant order: what "type" names them by.
+inline constexpr std::array<std::string_view, 4> KIND_NAMES = {"uniform_int", "uniform_float",
+                                                               "normal", "choice"};
 
 struct AttrSpec {
   std::string name;

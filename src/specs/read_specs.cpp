@@ -23,9 +23,6 @@ constexpr std::size_t MAX_RESERVED_WEIGHTS = 131072;
 // An error of interpreting the buffered members, which has no position yet; none when all is well.
 using Problem = std::optional<std::string>;
 
-constexpr std::array<std::string_view, 4> KIND_NAMES = {"uniform_int", "uniform_float", "normal",
-                                                        "choice"};
-
 // ---- conversions of one field value
 
 const JsonNumber* number_of(const BufferedValue& value) {

@@ -153,7 +153,7 @@ std::variant<StreamVectors, std::string> load_stream_vectors(const std::string& 
 std::variant<RangeText, std::string> regenerate(const StreamCase& c) {
   auto prepared = prepare_specs(c.specs);
   if (const ReadError* error = std::get_if<ReadError>(&prepared)) return error->display();
-  auto& specs = std::get<std::unique_ptr<const PreparedSpecs>>(prepared);
+  auto& specs = std::get<std::shared_ptr<const PreparedSpecs>>(prepared);
   RangeText result;
   result.first = entity_texts(c.seed, c.start, c.first.size(), *specs);
   TextStream stream(std::move(specs), c.seed,

@@ -15,9 +15,9 @@ namespace {
 
 constexpr std::uint64_t MAX = std::numeric_limits<std::uint64_t>::max();
 
-std::unique_ptr<const PreparedSpecs> specs_of(const char* json) {
+std::shared_ptr<const PreparedSpecs> specs_of(const char* json) {
   auto prepared = prepare_specs(json);
-  return std::move(std::get<std::unique_ptr<const PreparedSpecs>>(prepared));
+  return std::move(std::get<std::shared_ptr<const PreparedSpecs>>(prepared));
 }
 
 RangePlan plan_of(const PreparedSpecs& specs, std::uint64_t start, std::uint64_t stop,

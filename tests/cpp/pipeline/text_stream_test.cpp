@@ -29,7 +29,7 @@ struct Streamed {
 
 Streamed stream_all(WorkerPool& pool, const TextStreamOptions& options) {
   auto prepared = prepare_specs(SPECS);
-  TextStream stream(std::move(std::get<std::unique_ptr<const PreparedSpecs>>(prepared)), 5, options,
+  TextStream stream(std::move(std::get<std::shared_ptr<const PreparedSpecs>>(prepared)), 5, options,
                     pool);
   Streamed out;
   for (;;) {
