@@ -5,8 +5,12 @@
 
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "output/integer_text.h"
 #include "output/number_tables.h"
@@ -16,45 +20,67 @@ namespace tessary::double_text {
 
 using integer_text::digit_count;
 using integer_text::POW10_U64;
-using number_tables::DIGIT_PAIRS;
 
 // Digit words are stored with memcpy: on a little-endian machine their lowest byte comes first.
 static_assert(std::endian::native == std::endian::little);
 
 inline constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030;
 
-// The four digit bytes (0 to 9) of every number below 10^4, the first digit in the lowest byte.
-// Made at compile time. One load turns four digits into text, where splitting them by arithmetic
-// takes about a dozen dependent operations; the doubles' text is bound by those operations, not by
-// loads, and the table's 40 KB stay in cache while doubles are written in bulk.
-inline constexpr std::array<std::uint32_t, 10000> FOUR_DIGITS = [] {
-  std::array<std::uint32_t, 10000> table{};
-  for (std::uint32_t i = 0; i < 10000; ++i) {
-    table[i] = (i / 1000) | (i / 100 % 10) << 8 | (i / 10 % 10) << 16 | (i % 10) << 24;
-  }
-  return table;
-}();
-
-// Eight digit bytes from their upper and lower four digits, each below 10^4.
-inline std::uint64_t eight_digits(std::uint32_t upper, std::uint32_t lower) {
-  return FOUR_DIGITS[upper] | std::uint64_t{FOUR_DIGITS[lower]} << 32;
-}
-
-// A 17-digit value cut into its upper nine digits, then two groups of four.
-struct SeventeenDigits {
-  std::uint32_t above_8;    // below 10^9
-  std::uint32_t digits_10;  // digits 10 to 13, below 10^4
-  std::uint32_t digits_14;  // digits 14 to 17, below 10^4
+// The digit bytes (0 to 9) of two numbers below 10^8, eight each, the first digit in the lowest
+// byte.
+struct SixteenDigits {
+  std::uint64_t upper;
+  std::uint64_t lower;
 };
 
-// Requires: value < 10^17.
-inline SeventeenDigits cut_seventeen(std::uint64_t value) {
-  const auto above_8 = static_cast<std::uint32_t>(value / 100000000);
-  // Below 10^8, so 32-bit arithmetic gives it exactly.
-  const std::uint32_t last_eight = static_cast<std::uint32_t>(value) - above_8 * 100000000;
-  const std::uint32_t digits_10 = last_eight / 10000;
-  return {above_8, digits_10, last_eight - digits_10 * 10000};
+#if defined(__SSE2__)
+// On the vector units (every x86-64 processor has SSE2), which leaves the integer multiplier to the
+// shortest-digit search of the next doubles, both numbers at once, after W. Mula's method: each
+// number is split into two halves of four digits x; each x, times 4, fills four 16-bit lanes,
+// where a high multiplication by about 2^14 / 10^3, 2^14 / 10^2, 2^14 / 10, 2^14 and then by a power
+// of two leaves x / 10^3, x / 10^2, x / 10 and x (floored; exact for x < 10^4); less ten times the
+// lane before, these are the four digits.
+inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
+  const __m128i both = _mm_set_epi64x(lower, upper);
+  // x / 10^4 == (x × 0xD1B71759) >> 45 for x < 2^32.
+  const __m128i high = _mm_srli_epi64(_mm_mul_epu32(both, _mm_set1_epi32(0xD1B71759)), 45);
+  const __m128i low = _mm_sub_epi32(both, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
+  // 16-bit lanes: 4 × (upper's high half, its low half, 0, 0, lower's high half, its low half, 0, 0).
+  const __m128i halves = _mm_slli_epi64(_mm_or_si128(high, _mm_slli_epi64(low, 16)), 2);
+  const __m128i upper_pairs = _mm_unpacklo_epi16(halves, halves);
+  const __m128i lower_pairs = _mm_unpackhi_epi16(halves, halves);
+  const __m128i divisors = _mm_set_epi16(-32768, 13108, 5243, 8389, -32768, 13108, 5243, 8389);
+  const __m128i shifts = _mm_set_epi16(-32768, 1 << 13, 1 << 11, 1 << 7, -32768, 1 << 13, 1 << 11, 1 << 7);
+  const auto digits = [&](__m128i pairs) {
+    const __m128i fours = _mm_unpacklo_epi32(pairs, pairs);
+    const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(fours, divisors), shifts);
+    return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16));
+  };
+  const __m128i bytes = _mm_packus_epi16(digits(upper_pairs), digits(lower_pairs));
+  return {static_cast<std::uint64_t>(_mm_cvtsi128_si64(bytes)),
+          static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bytes, bytes)))};
 }
+#else
+// The eight digit bytes of a number below 10^8 by arithmetic on lanes of one word: it is split
+// into two halves of four digits, then all lanes at once into pairs and the pairs into digits; in
+// each split, (x << bits) - quotient × ((divisor << bits) - 1) leaves the quotient in the lower half
+// of a lane and the remainder in the upper half.
+inline std::uint64_t eight_digits(std::uint32_t value) {
+  const std::uint64_t upper = value / 10000;
+  const std::uint64_t fours =
+      (std::uint64_t{value} << 32) - upper * ((std::uint64_t{10000} << 32) - 1);
+  // x / 100 == (x × 10486) >> 20 for x < 10^4; lanes of 16 bits.
+  const std::uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007F;
+  const std::uint64_t pairs = (fours << 16) - hundreds * ((100 << 16) - 1);
+  // x / 10 == (x × 103) >> 10 for x < 100; lanes of 8 bits.
+  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;
+  return (pairs << 8) - tens * ((10 << 8) - 1);
+}
+
+inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
+  return {eight_digits(upper), eight_digits(lower)};
+}
+#endif
 
 // A decimal of 1 to 17 digits as text held in registers, scaled to 17 digits: the first digit, then
 // digits 2 to 9 and 10 to 17 as eight bytes each (the earlier digit in the lower byte), how many
@@ -67,27 +93,20 @@ struct DigitText {
   int exponent;
 };
 
-// The text of value + step, where value has 17 digits (10^16 <= value < 10^17), -50 <= step <=
-// 50, and value + step lies in [10^16, 10^17]. The step is added to value's last four digits once
-// they are cut off, so that the rest of the work does not wait for it; when it carries out of them
-// (rare), the sum is cut afresh. A step never borrows: where it is negative, value's last digits
-// are not below its magnitude.
-[[gnu::always_inline]] inline DigitText digit_text_17(std::uint64_t value, int step, int exponent) {
-  SeventeenDigits cut = cut_seventeen(value);
-  cut.digits_14 += static_cast<std::uint32_t>(step);
-  if (cut.digits_14 >= 10000) [[unlikely]] {
-    value += static_cast<std::uint64_t>(std::int64_t{step});
-    if (value == POW10_U64[17]) {  // the digit 1 and sixteen zeros, one place further up
-      value = POW10_U64[16];
-      exponent += 1;
-    }
-    cut = cut_seventeen(value);
+// The text of value, where 10^16 <= value <= 10^17 (10^17 comes from rounding up 17 nines and is
+// written as 10^16 one place further up).
+[[gnu::always_inline]] inline DigitText digit_text_17(std::uint64_t value, int exponent) {
+  if (value == POW10_U64[17]) [[unlikely]] {
+    value = POW10_U64[16];
+    exponent += 1;
   }
-  const std::uint32_t first = cut.above_8 / 100000000;
-  const std::uint32_t digits_2 = cut.above_8 - first * 100000000;  // digits 2 to 9
-  const std::uint32_t digits_2_upper = digits_2 / 10000;
-  const std::uint64_t middle = eight_digits(digits_2_upper, digits_2 - digits_2_upper * 10000);
-  const std::uint64_t last = eight_digits(cut.digits_10, cut.digits_14);
+  const auto above_8 = static_cast<std::uint32_t>(value / 100000000);  // below 10^9
+  // Below 10^8, so 32-bit arithmetic gives it exactly.
+  const std::uint32_t last_eight = static_cast<std::uint32_t>(value) - above_8 * 100000000;
+  const std::uint32_t first = above_8 / 100000000;
+  const SixteenDigits digits = sixteen_digits(above_8 - first * 100000000, last_eight);
+  const std::uint64_t middle = digits.upper;
+  const std::uint64_t last = digits.lower;
   // Trailing zero digits are zero bytes at the top of the words.
   const int trailing_zeros =
       std::countl_zero(last) / 8 + (last == 0 ? std::countl_zero(middle) / 8 : 0);
@@ -95,21 +114,23 @@ struct DigitText {
           17 - trailing_zeros, exponent};
 }
 
-// The digits of the fast path: the grid point, of 16 or 17 digits, is scaled to 17 and the step
-// with it. Arithmetic rather than a select, which the compiler would turn into a branch: whether a
-// grid point has 16 or 17 digits is close to random.
+// The digits of the fast path: the step is added to the grid point before the digits are split
+// (adding it to the split digits would carry out of them for about half of the short decimals
+// such as k/100, whose grid point ends in nines), and the sum, of 16 or 17 digits, is scaled to 17.
+// Arithmetic rather than a select, which the compiler would turn into a branch: whether a grid
+// point has 16 or 17 digits is close to random.
 [[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
   const int short_by_one = decimal.grid < POW10_U64[16] ? 1 : 0;
-  const int scale = 1 + 9 * short_by_one;
-  return digit_text_17(decimal.grid * static_cast<std::uint64_t>(scale), decimal.step * scale,
-                       decimal.exponent + 16 - short_by_one);
+  const auto scale = static_cast<std::uint64_t>(1 + 9 * short_by_one);
+  const std::uint64_t digits = decimal.grid + static_cast<std::uint64_t>(std::int64_t{decimal.step});
+  return digit_text_17(digits * scale, decimal.exponent + 16 - short_by_one);
 }
 
 // The digits of the full procedure, 1 to 17 of them, scaled to 17.
 // Requires: decimal.digits < 10^17, as shortest_decimal_exact gives them.
 inline DigitText digit_text(ShortestDecimal decimal) {
   const int count = digit_count(decimal.digits);
-  return digit_text_17(decimal.digits * POW10_U64[17 - count], 0, decimal.exponent + count - 1);
+  return digit_text_17(decimal.digits * POW10_U64[17 - count], decimal.exponent + count - 1);
 }
 
 inline void put_word(char* out, std::uint64_t word) {
@@ -123,27 +144,38 @@ inline void put_digits(const DigitText& digits, char* out) {
   put_word(out + 9, digits.last);
 }
 
+// The largest magnitude of a decimal exponent in exponent form: 5e-324 has the smallest.
+inline constexpr int MAX_EXPONENT_MAGNITUDE = 324;
+
+// Entry m: the digits of m without leading zeros in bytes 1 to 3 (the first digit in byte 1), and
+// their count in byte 0, where the exponent's sign goes. Made at compile time; 1.3 KB.
+inline constexpr std::array<std::uint32_t, MAX_EXPONENT_MAGNITUDE + 1> EXPONENT_TEXTS = [] {
+  std::array<std::uint32_t, MAX_EXPONENT_MAGNITUDE + 1> table{};
+  for (std::uint32_t m = 0; m <= MAX_EXPONENT_MAGNITUDE; ++m) {
+    const std::uint32_t count = m < 10 ? 1 : m < 100 ? 2 : 3;
+    std::uint32_t text = count;
+    for (std::uint32_t i = 0, rest = m; i < count; ++i, rest /= 10) {
+      text |= ('0' + rest % 10) << (8 * (count - i));
+    }
+    table[m] = text;
+  }
+  return table;
+}();
+
 // Decimal exponent: "e", the sign, 1 to 3 digits without leading zeros.
-// Writes 5 bytes at most, as one byte and one 4-byte word. The sign and the digit count are
-// computed with arithmetic rather than tests, which the compiler would turn into branches: for
-// random doubles both are close to random.
+// Requires: |exponent| <= MAX_EXPONENT_MAGNITUDE. Writes 5 bytes at most, as one byte and one
+// 4-byte word. The sign by arithmetic rather than a test, which the compiler would turn into a
+// branch: for random doubles it is close to random.
 inline char* put_exponent(int exponent, char* out) {
   const std::uint32_t negative = static_cast<std::uint32_t>(exponent) >> 31;
   const std::uint32_t magnitude =
       (static_cast<std::uint32_t>(exponent) ^ (0 - negative)) + negative;
-  const std::uint32_t hundreds = (magnitude * 41) >> 12;  // magnitude / 100 for magnitude < 1000
-  std::uint16_t pair;
-  std::memcpy(&pair, DIGIT_PAIRS + 2 * (magnitude - 100 * hundreds), 2);
-  // The three digits, then the leading zeros dropped by shifting them out at the low end. The top
-  // bit of 9 - magnitude (and of 99 - magnitude) is set when the magnitude has a second (third)
-  // digit.
-  const std::uint32_t count = 1 + ((9 - magnitude) >> 31) + ((99 - magnitude) >> 31);
-  const std::uint32_t digits =
-      ((('0' + hundreds) | (std::uint32_t{pair} << 8)) >> (8 * (3 - count)));
-  const std::uint32_t word = ('+' + 2 * negative) | (digits << 8);  // '-' is '+' + 2
+  assert(magnitude <= MAX_EXPONENT_MAGNITUDE);
+  const std::uint32_t text = EXPONENT_TEXTS[magnitude];
+  const std::uint32_t word = (text & ~std::uint32_t{0xFF}) | ('+' + 2 * negative);  // '-' is '+' + 2
   out[0] = 'e';
   std::memcpy(out + 1, &word, 4);
-  return out + 2 + count;
+  return out + 2 + (text & 0xFF);
 }
 
 // Plain decimal is used for decimal exponents in this range, exponent form outside it.
