@@ -26,11 +26,16 @@ static_assert(std::endian::native == std::endian::little);
 
 inline constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030;
 
-// The digit bytes (0 to 9) of two numbers below 10^8, eight each, the first digit in the lowest
-// byte.
+// Sixteen bytes as two 64-bit lanes, bytes 0 to 7 in lane 0: GCC and Clang vector arithmetic, which
+// they compile to one vector register where the processor has them (SSE2, NEON) and to two words
+// elsewhere.
+using Bytes16 = std::uint64_t __attribute__((vector_size(16)));
+
+// The digit characters of two numbers below 10^8, eight each, the first digit in the lowest byte,
+// and how many of the sixteen digits are zeros at the end.
 struct SixteenDigits {
-  std::uint64_t upper;
-  std::uint64_t lower;
+  Bytes16 text;
+  int trailing_zeros;
 };
 
 #if defined(__SSE2__)
@@ -57,8 +62,12 @@ inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
     return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16));
   };
   const __m128i bytes = _mm_packus_epi16(digits(upper_pairs), digits(lower_pairs));
-  return {static_cast<std::uint64_t>(_mm_cvtsi128_si64(bytes)),
-          static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(bytes, bytes)))};
+  // Bit i is set where digit i is not zero.
+  const auto nonzero = static_cast<std::uint32_t>(
+      ~_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) & 0xFFFF);
+  return {std::bit_cast<Bytes16>(_mm_or_si128(bytes, _mm_set1_epi8('0'))),
+          // The bit below the sixteen counts them all when every digit is zero.
+          std::countl_zero(nonzero << 16 | 0x8000)};
 }
 #else
 // The eight digit bytes of a number below 10^8 by arithmetic on lanes of one word: it is split
@@ -78,17 +87,21 @@ inline std::uint64_t eight_digits(std::uint32_t value) {
 }
 
 inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
-  return {eight_digits(upper), eight_digits(lower)};
+  const std::uint64_t upper_digits = eight_digits(upper);
+  const std::uint64_t lower_digits = eight_digits(lower);
+  // Trailing zero digits are zero bytes at the top of the words.
+  const int trailing_zeros = std::countl_zero(lower_digits) / 8 +
+                             (lower_digits == 0 ? std::countl_zero(upper_digits) / 8 : 0);
+  return {Bytes16{upper_digits, lower_digits} + ASCII_ZEROS, trailing_zeros};
 }
 #endif
 
 // A decimal of 1 to 17 digits as text held in registers, scaled to 17 digits: the first digit, then
-// digits 2 to 9 and 10 to 17 as eight bytes each (the earlier digit in the lower byte), how many
-// digits remain once trailing zeros are dropped, and the decimal exponent of the first digit.
+// digits 2 to 17 (the earlier digit in the lower byte), how many digits remain once trailing zeros
+// are dropped, and the decimal exponent of the first digit.
 struct DigitText {
   char first;
-  std::uint64_t middle;
-  std::uint64_t last;
+  Bytes16 rest;
   int significant;
   int exponent;
 };
@@ -105,13 +118,7 @@ struct DigitText {
   const std::uint32_t last_eight = static_cast<std::uint32_t>(value) - above_8 * 100000000;
   const std::uint32_t first = above_8 / 100000000;
   const SixteenDigits digits = sixteen_digits(above_8 - first * 100000000, last_eight);
-  const std::uint64_t middle = digits.upper;
-  const std::uint64_t last = digits.lower;
-  // Trailing zero digits are zero bytes at the top of the words.
-  const int trailing_zeros =
-      std::countl_zero(last) / 8 + (last == 0 ? std::countl_zero(middle) / 8 : 0);
-  return {static_cast<char>('0' + first), middle + ASCII_ZEROS, last + ASCII_ZEROS,
-          17 - trailing_zeros, exponent};
+  return {static_cast<char>('0' + first), digits.text, 17 - digits.trailing_zeros, exponent};
 }
 
 // The digits of the fast path: the step is added to the grid point before the digits are split
@@ -121,9 +128,10 @@ struct DigitText {
 // point has 16 or 17 digits is close to random.
 [[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
   const int short_by_one = decimal.grid < POW10_U64[16] ? 1 : 0;
-  const auto scale = static_cast<std::uint64_t>(1 + 9 * short_by_one);
   const std::uint64_t digits = decimal.grid + static_cast<std::uint64_t>(std::int64_t{decimal.step});
-  return digit_text_17(digits * scale, decimal.exponent + 16 - short_by_one);
+  // digits × 10 for a short grid point: nine more times, masked in (additions, no multiplier).
+  const std::uint64_t scaled = digits + (digits * 9 & (0 - static_cast<std::uint64_t>(short_by_one)));
+  return digit_text_17(scaled, decimal.exponent + 16 - short_by_one);
 }
 
 // The digits of the full procedure, 1 to 17 of them, scaled to 17.
@@ -133,15 +141,14 @@ inline DigitText digit_text(ShortestDecimal decimal) {
   return digit_text_17(decimal.digits * POW10_U64[17 - count], decimal.exponent + count - 1);
 }
 
-inline void put_word(char* out, std::uint64_t word) {
-  std::memcpy(out, &word, 8);
+inline void put_bytes(char* out, Bytes16 bytes) {
+  std::memcpy(out, &bytes, 16);
 }
 
 // The 17 digits at out (bytes 0 to 16).
 inline void put_digits(const DigitText& digits, char* out) {
   out[0] = digits.first;
-  put_word(out + 1, digits.middle);
-  put_word(out + 9, digits.last);
+  put_bytes(out + 1, digits.rest);
 }
 
 // The largest magnitude of a decimal exponent in exponent form: 5e-324 has the smallest.
@@ -182,25 +189,29 @@ inline char* put_exponent(int exponent, char* out) {
 inline constexpr int PLAIN_MIN_EXPONENT = -5;
 inline constexpr int PLAIN_MAX_EXPONENT = 15;
 
-// Splicing a point into the 16 bytes of digits 2 to 17 (two words, low then high) after byte e,
-// for 0 <= e <= 15: bytes before e keep their digit, byte e holds the point, later bytes take the
-// digit of the byte before them. Made at compile time.
+// Splicing a point into the 16 bytes of digits 2 to 17 after byte e, for 0 <= e <= 15: bytes
+// before e keep their digit, byte e holds the point, later bytes take the digit of the byte before
+// them. Made at compile time.
 struct SpliceMasks {
-  std::uint64_t keep[2];
-  std::uint64_t point[2];
-  std::uint64_t moved[2];
+  Bytes16 keep;
+  Bytes16 point;
+  Bytes16 moved;
 };
 
 inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> SPLICE_MASKS = [] {
   std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> table{};
   for (int e = 0; e <= PLAIN_MAX_EXPONENT; ++e) {
+    std::uint64_t keep[2] = {};
+    std::uint64_t point[2] = {};
+    std::uint64_t moved[2] = {};
     for (int byte = 0; byte < 16; ++byte) {
       const std::uint64_t all = std::uint64_t{0xFF} << (8 * (byte % 8));
-      SpliceMasks& masks = table[static_cast<std::size_t>(e)];
-      if (byte < e) masks.keep[byte / 8] |= all;
-      if (byte == e) masks.point[byte / 8] |= (all / 0xFF) * '.';
-      if (byte > e) masks.moved[byte / 8] |= all;
+      if (byte < e) keep[byte / 8] |= all;
+      if (byte == e) point[byte / 8] |= (all / 0xFF) * '.';
+      if (byte > e) moved[byte / 8] |= all;
     }
+    table[static_cast<std::size_t>(e)] = {Bytes16{keep[0], keep[1]}, Bytes16{point[0], point[1]},
+                                          Bytes16{moved[0], moved[1]}};
   }
   return table;
 }();
@@ -214,8 +225,7 @@ inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> SPLICE_MASKS = 
   if (e < PLAIN_MIN_EXPONENT || e > PLAIN_MAX_EXPONENT) {
     out[0] = digits.first;
     out[1] = '.';
-    put_word(out + 2, digits.middle);
-    put_word(out + 10, digits.last);
+    put_bytes(out + 2, digits.rest);
     return put_exponent(e, out + (n == 1 ? 1 : n + 1));
   }
   if (e < 0) {
@@ -231,22 +241,22 @@ inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> SPLICE_MASKS = 
     return out + e + 3;
   }
   // 0 <= e < n - 1 <= 16: the point goes after digit e + 1. Bytes 1 to 16 of the text are digits 2
-  // to 17 with the point spliced in, blended from the digit words by the masks for e; the 17th
-  // digit follows.
-  const SpliceMasks& masks = SPLICE_MASKS[e];
-  const std::uint64_t low =
-      (digits.middle & masks.keep[0]) | masks.point[0] | ((digits.middle << 8) & masks.moved[0]);
-  const std::uint64_t high = (digits.last & masks.keep[1]) | masks.point[1] |
-                             (((digits.last << 8) | (digits.middle >> 56)) & masks.moved[1]);
+  // to 17 with the point spliced in, blended from the digits and the digits one byte further up by
+  // the masks for e; the 17th digit follows.
+  const SpliceMasks& masks = SPLICE_MASKS[static_cast<std::size_t>(e)];
+  const Bytes16 rest = digits.rest;
+  // Lane 0's top byte moves into lane 1's lowest.
+  const Bytes16 carried = __builtin_shufflevector(rest, Bytes16{}, 2, 0) >> 56;
+  const Bytes16 moved = (rest << 8) | carried;
   out[0] = digits.first;
-  put_word(out + 1, low);
-  put_word(out + 9, high);
-  out[17] = static_cast<char>(digits.last >> 56);
+  put_bytes(out + 1, (rest & masks.keep) | masks.point | (moved & masks.moved));
+  out[17] = static_cast<char>(rest[1] >> 56);
   return out + n + 1;
 }
 
-// The rare doubles whose digits the fast path leaves to the full procedure. Out of line (in
-// number_text.cpp) so that the common path holds nothing across a call.
+// The rare doubles whose digits the fast path leaves to the full procedure, and zero. Out of line
+// (in number_text.cpp) so that the common path holds nothing across a call.
+// Requires: magnitude_bits is a finite double with the sign bit clear.
 char* put_decimal_exact(std::uint64_t magnitude_bits, char* out);
 
 // Requires: value is finite and F64_TEXT_CAPACITY bytes at out. Returns the end of the text.
@@ -255,11 +265,8 @@ char* put_decimal_exact(std::uint64_t magnitude_bits, char* out);
   const std::uint64_t magnitude_bits = bits & ~(std::uint64_t{1} << 63);
   *out = '-';
   out += bits >> 63;
-  if (magnitude_bits == 0) {
-    std::memcpy(out, "0.0", 3);
-    return out + 3;
-  }
   GridDecimal decimal;
+  // Zero has exponent field 0, so the fast path leaves it to the out-of-line call too.
   if (!shortest_decimal_fast(magnitude_bits, decimal))
     return put_decimal_exact(magnitude_bits, out);
   return put_decimal(digit_text(decimal), out);
