@@ -12,6 +12,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "base/uint128.h"
 #include "output/integer_text.h"
 #include "output/number_tables.h"
 #include "output/shortest_decimal.h"
@@ -38,6 +39,31 @@ struct SixteenDigits {
   int trailing_zeros;
 };
 
+// The divisions by constants that sixteen_digits relies on, each exact over the range stated and
+// checked here at compile time (the ranges cover every argument: halves of four digits are below
+// 10^4, numbers of eight digits below 10^8 < 2^32).
+// - x / 10^4 == (x × DIV_10000) >> 45 for x < 2^32: DIV_10000 exceeds 2^45 / 10^4 by less than
+//   2^13 / 10^4, and x times that excess stays below 1.
+inline constexpr std::uint64_t DIV_10000 = 0xD1B71759;  // ceil(2^45 / 10^4)
+static_assert((Uint128{DIV_10000} * 10000 - (Uint128{1} << 45)) << 32 < (Uint128{1} << 45));
+// - In a 16-bit lane holding 4x, x < 10^4, two high multiplications (the product's upper 16 bits),
+//   by LANE_DIVISORS[j] and then by LANE_SHIFTS[j], leave x / 10^(3 - j), for j = 0 to 3.
+inline constexpr std::uint32_t LANE_DIVISORS[4] = {8389, 5243, 13108, 32768};
+inline constexpr std::uint32_t LANE_SHIFTS[4] = {1 << 7, 1 << 11, 1 << 13, 1 << 15};
+// - Without SSE2: x / 100 == (x × 10486) >> 20 for x < 10^4, x / 10 == (x × 103) >> 10 for x < 100.
+constexpr bool digit_divisions_exact() {
+  for (std::uint32_t x = 0; x < 10000; ++x) {
+    for (std::uint32_t j = 0, power = 1000; j < 4; ++j, power /= 10) {
+      const std::uint32_t high = (4 * x * LANE_DIVISORS[j]) >> 16;
+      if (((high * LANE_SHIFTS[j]) >> 16) != x / power) return false;
+    }
+    if (((x * 10486) >> 20) != x / 100) return false;
+    if (x < 100 && ((x * 103) >> 10) != x / 10) return false;
+  }
+  return true;
+}
+static_assert(digit_divisions_exact());
+
 #if defined(__SSE2__)
 // On the vector units (every x86-64 processor has SSE2), which leaves the integer multiplier to the
 // shortest-digit search of the next doubles, both numbers at once, after W. Mula's method: each
@@ -46,16 +72,21 @@ struct SixteenDigits {
 // of two leaves x / 10^3, x / 10^2, x / 10 and x (floored; exact for x < 10^4); less ten times the
 // lane before, these are the four digits.
 inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
+  assert(upper < 100000000 && lower < 100000000);
   const __m128i both = _mm_set_epi64x(lower, upper);
-  // x / 10^4 == (x × 0xD1B71759) >> 45 for x < 2^32.
-  const __m128i high = _mm_srli_epi64(_mm_mul_epu32(both, _mm_set1_epi32(0xD1B71759)), 45);
+  const __m128i high =
+      _mm_srli_epi64(_mm_mul_epu32(both, _mm_set1_epi32(static_cast<int>(DIV_10000))), 45);
   const __m128i low = _mm_sub_epi32(both, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
   // 16-bit lanes: 4 × (upper's high half, its low half, 0, 0, lower's high half, its low half, 0, 0).
   const __m128i halves = _mm_slli_epi64(_mm_or_si128(high, _mm_slli_epi64(low, 16)), 2);
   const __m128i upper_pairs = _mm_unpacklo_epi16(halves, halves);
   const __m128i lower_pairs = _mm_unpackhi_epi16(halves, halves);
-  const __m128i divisors = _mm_set_epi16(-32768, 13108, 5243, 8389, -32768, 13108, 5243, 8389);
-  const __m128i shifts = _mm_set_epi16(-32768, 1 << 13, 1 << 11, 1 << 7, -32768, 1 << 13, 1 << 11, 1 << 7);
+  const auto lanes = [](const std::uint32_t (&four)[4]) {
+    const auto lane = [&](int j) { return static_cast<short>(four[j]); };
+    return _mm_set_epi16(lane(3), lane(2), lane(1), lane(0), lane(3), lane(2), lane(1), lane(0));
+  };
+  const __m128i divisors = lanes(LANE_DIVISORS);
+  const __m128i shifts = lanes(LANE_SHIFTS);
   const auto digits = [&](__m128i pairs) {
     const __m128i fours = _mm_unpacklo_epi32(pairs, pairs);
     const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(fours, divisors), shifts);
@@ -87,6 +118,7 @@ inline std::uint64_t eight_digits(std::uint32_t value) {
 }
 
 inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
+  assert(upper < 100000000 && lower < 100000000);
   const std::uint64_t upper_digits = eight_digits(upper);
   const std::uint64_t lower_digits = eight_digits(lower);
   // Trailing zero digits are zero bytes at the top of the words.
@@ -109,6 +141,7 @@ struct DigitText {
 // The text of value, where 10^16 <= value <= 10^17 (10^17 comes from rounding up 17 nines and is
 // written as 10^16 one place further up).
 [[gnu::always_inline]] inline DigitText digit_text_17(std::uint64_t value, int exponent) {
+  assert(POW10_U64[16] <= value && value <= POW10_U64[17]);
   if (value == POW10_U64[17]) [[unlikely]] {
     value = POW10_U64[16];
     exponent += 1;
@@ -126,7 +159,10 @@ struct DigitText {
 // such as k/100, whose grid point ends in nines), and the sum, of 16 or 17 digits, is scaled to 17.
 // Arithmetic rather than a select, which the compiler would turn into a branch: whether a grid
 // point has 16 or 17 digits is close to random.
+// Requires: decimal as shortest_decimal_fast gives it (grid in [10^15, 10^17), step in [-4, 5]).
 [[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
+  assert(POW10_U64[15] <= decimal.grid && decimal.grid < POW10_U64[17]);
+  assert(-4 <= decimal.step && decimal.step <= 5);
   const int short_by_one = decimal.grid < POW10_U64[16] ? 1 : 0;
   const std::uint64_t digits = decimal.grid + static_cast<std::uint64_t>(std::int64_t{decimal.step});
   // digits × 10 for a short grid point: nine more times, masked in (additions, no multiplier).
