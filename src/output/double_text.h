@@ -5,9 +5,14 @@
 
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
+#include "base/uint128.h"
 #include "output/integer_text.h"
 #include "output/number_tables.h"
 #include "output/shortest_decimal.h"
@@ -16,159 +21,233 @@ namespace tessary::double_text {
 
 using integer_text::digit_count;
 using integer_text::POW10_U64;
-using number_tables::DIGIT_PAIRS;
 
 // Digit words are stored with memcpy: on a little-endian machine their lowest byte comes first.
 static_assert(std::endian::native == std::endian::little);
 
 inline constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030;
 
-// The four digit bytes (0 to 9) of every number below 10^4, the first digit in the lowest byte.
-// Made at compile time. One load turns four digits into text, where splitting them by arithmetic
-// takes about a dozen dependent operations; the doubles' text is bound by those operations, not by
-// loads, and the table's 40 KB stay in cache while doubles are written in bulk.
-inline constexpr std::array<std::uint32_t, 10000> FOUR_DIGITS = [] {
-  std::array<std::uint32_t, 10000> table{};
-  for (std::uint32_t i = 0; i < 10000; ++i) {
-    table[i] = (i / 1000) | (i / 100 % 10) << 8 | (i / 10 % 10) << 16 | (i % 10) << 24;
-  }
-  return table;
-}();
+// Sixteen bytes as two 64-bit lanes, bytes 0 to 7 in lane 0: GCC and Clang vector arithmetic, which
+// they compile to one vector register where the processor has them (SSE2, NEON) and to two words
+// elsewhere.
+using Bytes16 = std::uint64_t __attribute__((vector_size(16)));
 
-// Eight digit bytes from their upper and lower four digits, each below 10^4.
-inline std::uint64_t eight_digits(std::uint32_t upper, std::uint32_t lower) {
-  return FOUR_DIGITS[upper] | std::uint64_t{FOUR_DIGITS[lower]} << 32;
-}
-
-// A 17-digit value cut into its upper nine digits, then two groups of four.
-struct SeventeenDigits {
-  std::uint32_t above_8;    // below 10^9
-  std::uint32_t digits_10;  // digits 10 to 13, below 10^4
-  std::uint32_t digits_14;  // digits 14 to 17, below 10^4
+// The digit characters of two numbers below 10^8, eight each, the first digit in the lowest byte,
+// and how many of the sixteen digits are zeros at the end.
+struct SixteenDigits {
+  Bytes16 text;
+  int trailing_zeros;
 };
 
-// Requires: value < 10^17.
-inline SeventeenDigits cut_seventeen(std::uint64_t value) {
-  const auto above_8 = static_cast<std::uint32_t>(value / 100000000);
-  // Below 10^8, so 32-bit arithmetic gives it exactly.
-  const std::uint32_t last_eight = static_cast<std::uint32_t>(value) - above_8 * 100000000;
-  const std::uint32_t digits_10 = last_eight / 10000;
-  return {above_8, digits_10, last_eight - digits_10 * 10000};
+// The divisions by constants that sixteen_digits relies on, each exact over the range stated and
+// checked here at compile time (the ranges cover every argument: halves of four digits are below
+// 10^4, numbers of eight digits below 10^8 < 2^32).
+// - x / 10^4 == (x × DIV_10000) >> 45 for x < 2^32: DIV_10000 exceeds 2^45 / 10^4 by less than
+//   2^13 / 10^4, and x times that excess stays below 1.
+inline constexpr std::uint64_t DIV_10000 = 0xD1B71759;  // ceil(2^45 / 10^4)
+static_assert((Uint128{DIV_10000} * 10000 - (Uint128{1} << 45)) << 32 < (Uint128{1} << 45));
+// - In a 16-bit lane holding 4x, x < 10^4, two high multiplications (the product's upper 16 bits),
+//   by LANE_DIVISORS[j] and then by LANE_SHIFTS[j], leave x / 10^(3 - j), for j = 0 to 3.
+inline constexpr std::uint32_t LANE_DIVISORS[4] = {8389, 5243, 13108, 32768};
+inline constexpr std::uint32_t LANE_SHIFTS[4] = {1 << 7, 1 << 11, 1 << 13, 1 << 15};
+// - Without SSE2: x / 100 == (x × 10486) >> 20 for x < 10^4, x / 10 == (x × 103) >> 10 for x < 100.
+constexpr bool digit_divisions_exact() {
+  for (std::uint32_t x = 0; x < 10000; ++x) {
+    for (std::uint32_t j = 0, power = 1000; j < 4; ++j, power /= 10) {
+      const std::uint32_t high = (4 * x * LANE_DIVISORS[j]) >> 16;
+      if (((high * LANE_SHIFTS[j]) >> 16) != x / power) return false;
+    }
+    if (((x * 10486) >> 20) != x / 100) return false;
+    if (x < 100 && ((x * 103) >> 10) != x / 10) return false;
+  }
+  return true;
+}
+static_assert(digit_divisions_exact());
+
+#if defined(__SSE2__)
+// On the vector units (every x86-64 processor has SSE2), which leaves the integer multiplier to the
+// shortest-digit search of the next doubles, both numbers at once, after W. Mula's method: each
+// number is split into two halves of four digits x; each x, times 4, fills four 16-bit lanes,
+// where a high multiplication by about 2^14 / 10^3, 2^14 / 10^2, 2^14 / 10, 2^14 and then by a power
+// of two leaves x / 10^3, x / 10^2, x / 10 and x (floored; exact for x < 10^4); less ten times the
+// lane before, these are the four digits.
+inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
+  assert(upper < 100000000 && lower < 100000000);
+  const __m128i both = _mm_set_epi64x(lower, upper);
+  const __m128i high =
+      _mm_srli_epi64(_mm_mul_epu32(both, _mm_set1_epi32(static_cast<int>(DIV_10000))), 45);
+  const __m128i low = _mm_sub_epi32(both, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
+  // 16-bit lanes: 4 × (upper's high half, its low half, 0, 0, lower's high half, its low half, 0, 0).
+  const __m128i halves = _mm_slli_epi64(_mm_or_si128(high, _mm_slli_epi64(low, 16)), 2);
+  const __m128i upper_pairs = _mm_unpacklo_epi16(halves, halves);
+  const __m128i lower_pairs = _mm_unpackhi_epi16(halves, halves);
+  const auto lanes = [](const std::uint32_t (&four)[4]) {
+    const auto lane = [&](int j) { return static_cast<short>(four[j]); };
+    return _mm_set_epi16(lane(3), lane(2), lane(1), lane(0), lane(3), lane(2), lane(1), lane(0));
+  };
+  const __m128i divisors = lanes(LANE_DIVISORS);
+  const __m128i shifts = lanes(LANE_SHIFTS);
+  const auto digits = [&](__m128i pairs) {
+    const __m128i fours = _mm_unpacklo_epi32(pairs, pairs);
+    const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(fours, divisors), shifts);
+    return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16));
+  };
+  const __m128i bytes = _mm_packus_epi16(digits(upper_pairs), digits(lower_pairs));
+  // Bit i is set where digit i is not zero.
+  const auto nonzero = static_cast<std::uint32_t>(
+      ~_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) & 0xFFFF);
+  return {std::bit_cast<Bytes16>(_mm_or_si128(bytes, _mm_set1_epi8('0'))),
+          // The bit below the sixteen counts them all when every digit is zero.
+          std::countl_zero(nonzero << 16 | 0x8000)};
+}
+#else
+// The eight digit bytes of a number below 10^8 by arithmetic on lanes of one word: it is split
+// into two halves of four digits, then all lanes at once into pairs and the pairs into digits; in
+// each split, (x << bits) - quotient × ((divisor << bits) - 1) leaves the quotient in the lower half
+// of a lane and the remainder in the upper half.
+inline std::uint64_t eight_digits(std::uint32_t value) {
+  const std::uint64_t upper = value / 10000;
+  const std::uint64_t fours =
+      (std::uint64_t{value} << 32) - upper * ((std::uint64_t{10000} << 32) - 1);
+  // x / 100 == (x × 10486) >> 20 for x < 10^4; lanes of 16 bits.
+  const std::uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007F;
+  const std::uint64_t pairs = (fours << 16) - hundreds * ((100 << 16) - 1);
+  // x / 10 == (x × 103) >> 10 for x < 100; lanes of 8 bits.
+  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;
+  return (pairs << 8) - tens * ((10 << 8) - 1);
 }
 
+inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
+  assert(upper < 100000000 && lower < 100000000);
+  const std::uint64_t upper_digits = eight_digits(upper);
+  const std::uint64_t lower_digits = eight_digits(lower);
+  // Trailing zero digits are zero bytes at the top of the words.
+  const int trailing_zeros = std::countl_zero(lower_digits) / 8 +
+                             (lower_digits == 0 ? std::countl_zero(upper_digits) / 8 : 0);
+  return {Bytes16{upper_digits, lower_digits} + ASCII_ZEROS, trailing_zeros};
+}
+#endif
+
 // A decimal of 1 to 17 digits as text held in registers, scaled to 17 digits: the first digit, then
-// digits 2 to 9 and 10 to 17 as eight bytes each (the earlier digit in the lower byte), how many
-// digits remain once trailing zeros are dropped, and the decimal exponent of the first digit.
+// digits 2 to 17 (the earlier digit in the lower byte), how many digits remain once trailing zeros
+// are dropped, and the decimal exponent of the first digit.
 struct DigitText {
   char first;
-  std::uint64_t middle;
-  std::uint64_t last;
+  Bytes16 rest;
   int significant;
   int exponent;
 };
 
-// The text of value + step, where value has 17 digits (10^16 <= value < 10^17), -50 <= step <=
-// 50, and value + step lies in [10^16, 10^17]. The step is added to value's last four digits once
-// they are cut off, so that the rest of the work does not wait for it; when it carries out of them
-// (rare), the sum is cut afresh. A step never borrows: where it is negative, value's last digits
-// are not below its magnitude.
-[[gnu::always_inline]] inline DigitText digit_text_17(std::uint64_t value, int step, int exponent) {
-  SeventeenDigits cut = cut_seventeen(value);
-  cut.digits_14 += static_cast<std::uint32_t>(step);
-  if (cut.digits_14 >= 10000) [[unlikely]] {
-    value += static_cast<std::uint64_t>(std::int64_t{step});
-    if (value == POW10_U64[17]) {  // the digit 1 and sixteen zeros, one place further up
-      value = POW10_U64[16];
-      exponent += 1;
-    }
-    cut = cut_seventeen(value);
+// The text of value, where 10^16 <= value <= 10^17 (10^17 comes from rounding up 17 nines and is
+// written as 10^16 one place further up).
+[[gnu::always_inline]] inline DigitText digit_text_17(std::uint64_t value, int exponent) {
+  assert(POW10_U64[16] <= value && value <= POW10_U64[17]);
+  if (value == POW10_U64[17]) [[unlikely]] {
+    value = POW10_U64[16];
+    exponent += 1;
   }
-  const std::uint32_t first = cut.above_8 / 100000000;
-  const std::uint32_t digits_2 = cut.above_8 - first * 100000000;  // digits 2 to 9
-  const std::uint32_t digits_2_upper = digits_2 / 10000;
-  const std::uint64_t middle = eight_digits(digits_2_upper, digits_2 - digits_2_upper * 10000);
-  const std::uint64_t last = eight_digits(cut.digits_10, cut.digits_14);
-  // Trailing zero digits are zero bytes at the top of the words.
-  const int trailing_zeros =
-      std::countl_zero(last) / 8 + (last == 0 ? std::countl_zero(middle) / 8 : 0);
-  return {static_cast<char>('0' + first), middle + ASCII_ZEROS, last + ASCII_ZEROS,
-          17 - trailing_zeros, exponent};
+  const auto above_8 = static_cast<std::uint32_t>(value / 100000000);  // below 10^9
+  // Below 10^8, so 32-bit arithmetic gives it exactly.
+  const std::uint32_t last_eight = static_cast<std::uint32_t>(value) - above_8 * 100000000;
+  const std::uint32_t first = above_8 / 100000000;
+  const SixteenDigits digits = sixteen_digits(above_8 - first * 100000000, last_eight);
+  return {static_cast<char>('0' + first), digits.text, 17 - digits.trailing_zeros, exponent};
 }
 
-// The digits of the fast path: the grid point, of 16 or 17 digits, is scaled to 17 and the step
-// with it. Arithmetic rather than a select, which the compiler would turn into a branch: whether a
-// grid point has 16 or 17 digits is close to random.
+// The digits of the fast path: the step is added to the grid point before the digits are split
+// (adding it to the split digits would carry out of them for about half of the short decimals
+// such as k/100, whose grid point ends in nines), and the sum, of 16 or 17 digits, is scaled to 17.
+// Arithmetic rather than a select, which the compiler would turn into a branch: whether a grid
+// point has 16 or 17 digits is close to random.
+// Requires: decimal as shortest_decimal_fast gives it (grid in [10^15, 10^17), step in [-4, 5]).
 [[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
+  assert(POW10_U64[15] <= decimal.grid && decimal.grid < POW10_U64[17]);
+  assert(-4 <= decimal.step && decimal.step <= 5);
   const int short_by_one = decimal.grid < POW10_U64[16] ? 1 : 0;
-  const int scale = 1 + 9 * short_by_one;
-  return digit_text_17(decimal.grid * static_cast<std::uint64_t>(scale), decimal.step * scale,
-                       decimal.exponent + 16 - short_by_one);
+  const std::uint64_t digits = decimal.grid + static_cast<std::uint64_t>(std::int64_t{decimal.step});
+  // digits × 10 for a short grid point: nine more times, masked in (additions, no multiplier).
+  const std::uint64_t scaled = digits + (digits * 9 & (0 - static_cast<std::uint64_t>(short_by_one)));
+  return digit_text_17(scaled, decimal.exponent + 16 - short_by_one);
 }
 
 // The digits of the full procedure, 1 to 17 of them, scaled to 17.
 // Requires: decimal.digits < 10^17, as shortest_decimal_exact gives them.
 inline DigitText digit_text(ShortestDecimal decimal) {
   const int count = digit_count(decimal.digits);
-  return digit_text_17(decimal.digits * POW10_U64[17 - count], 0, decimal.exponent + count - 1);
+  return digit_text_17(decimal.digits * POW10_U64[17 - count], decimal.exponent + count - 1);
 }
 
-inline void put_word(char* out, std::uint64_t word) {
-  std::memcpy(out, &word, 8);
+inline void put_bytes(char* out, Bytes16 bytes) {
+  std::memcpy(out, &bytes, 16);
 }
 
 // The 17 digits at out (bytes 0 to 16).
 inline void put_digits(const DigitText& digits, char* out) {
   out[0] = digits.first;
-  put_word(out + 1, digits.middle);
-  put_word(out + 9, digits.last);
+  put_bytes(out + 1, digits.rest);
 }
 
+// The largest magnitude of a decimal exponent in exponent form: 5e-324 has the smallest.
+inline constexpr int MAX_EXPONENT_MAGNITUDE = 324;
+
+// Entry m: the digits of m without leading zeros in bytes 1 to 3 (the first digit in byte 1), and
+// their count in byte 0, where the exponent's sign goes. Made at compile time; 1.3 KB.
+inline constexpr std::array<std::uint32_t, MAX_EXPONENT_MAGNITUDE + 1> EXPONENT_TEXTS = [] {
+  std::array<std::uint32_t, MAX_EXPONENT_MAGNITUDE + 1> table{};
+  for (std::uint32_t m = 0; m <= MAX_EXPONENT_MAGNITUDE; ++m) {
+    const std::uint32_t count = m < 10 ? 1 : m < 100 ? 2 : 3;
+    std::uint32_t text = count;
+    for (std::uint32_t i = 0, rest = m; i < count; ++i, rest /= 10) {
+      text |= ('0' + rest % 10) << (8 * (count - i));
+    }
+    table[m] = text;
+  }
+  return table;
+}();
+
 // Decimal exponent: "e", the sign, 1 to 3 digits without leading zeros.
-// Writes 5 bytes at most, as one byte and one 4-byte word. The sign and the digit count are
-// computed with arithmetic rather than tests, which the compiler would turn into branches: for
-// random doubles both are close to random.
+// Requires: |exponent| <= MAX_EXPONENT_MAGNITUDE. Writes 5 bytes at most, as one byte and one
+// 4-byte word. The sign by arithmetic rather than a test, which the compiler would turn into a
+// branch: for random doubles it is close to random.
 inline char* put_exponent(int exponent, char* out) {
   const std::uint32_t negative = static_cast<std::uint32_t>(exponent) >> 31;
   const std::uint32_t magnitude =
       (static_cast<std::uint32_t>(exponent) ^ (0 - negative)) + negative;
-  const std::uint32_t hundreds = (magnitude * 41) >> 12;  // magnitude / 100 for magnitude < 1000
-  std::uint16_t pair;
-  std::memcpy(&pair, DIGIT_PAIRS + 2 * (magnitude - 100 * hundreds), 2);
-  // The three digits, then the leading zeros dropped by shifting them out at the low end. The top
-  // bit of 9 - magnitude (and of 99 - magnitude) is set when the magnitude has a second (third)
-  // digit.
-  const std::uint32_t count = 1 + ((9 - magnitude) >> 31) + ((99 - magnitude) >> 31);
-  const std::uint32_t digits =
-      ((('0' + hundreds) | (std::uint32_t{pair} << 8)) >> (8 * (3 - count)));
-  const std::uint32_t word = ('+' + 2 * negative) | (digits << 8);  // '-' is '+' + 2
+  assert(magnitude <= MAX_EXPONENT_MAGNITUDE);
+  const std::uint32_t text = EXPONENT_TEXTS[magnitude];
+  const std::uint32_t word = (text & ~std::uint32_t{0xFF}) | ('+' + 2 * negative);  // '-' is '+' + 2
   out[0] = 'e';
   std::memcpy(out + 1, &word, 4);
-  return out + 2 + count;
+  return out + 2 + (text & 0xFF);
 }
 
 // Plain decimal is used for decimal exponents in this range, exponent form outside it.
 inline constexpr int PLAIN_MIN_EXPONENT = -5;
 inline constexpr int PLAIN_MAX_EXPONENT = 15;
 
-// Splicing a point into the 16 bytes of digits 2 to 17 (two words, low then high) after byte e,
-// for 0 <= e <= 15: bytes before e keep their digit, byte e holds the point, later bytes take the
-// digit of the byte before them. Made at compile time.
+// Splicing a point into the 16 bytes of digits 2 to 17 after byte e, for 0 <= e <= 15: bytes
+// before e keep their digit, byte e holds the point, later bytes take the digit of the byte before
+// them. Made at compile time.
 struct SpliceMasks {
-  std::uint64_t keep[2];
-  std::uint64_t point[2];
-  std::uint64_t moved[2];
+  Bytes16 keep;
+  Bytes16 point;
+  Bytes16 moved;
 };
 
 inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> SPLICE_MASKS = [] {
   std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> table{};
   for (int e = 0; e <= PLAIN_MAX_EXPONENT; ++e) {
+    std::uint64_t keep[2] = {};
+    std::uint64_t point[2] = {};
+    std::uint64_t moved[2] = {};
     for (int byte = 0; byte < 16; ++byte) {
       const std::uint64_t all = std::uint64_t{0xFF} << (8 * (byte % 8));
-      SpliceMasks& masks = table[static_cast<std::size_t>(e)];
-      if (byte < e) masks.keep[byte / 8] |= all;
-      if (byte == e) masks.point[byte / 8] |= (all / 0xFF) * '.';
-      if (byte > e) masks.moved[byte / 8] |= all;
+      if (byte < e) keep[byte / 8] |= all;
+      if (byte == e) point[byte / 8] |= (all / 0xFF) * '.';
+      if (byte > e) moved[byte / 8] |= all;
     }
+    table[static_cast<std::size_t>(e)] = {Bytes16{keep[0], keep[1]}, Bytes16{point[0], point[1]},
+                                          Bytes16{moved[0], moved[1]}};
   }
   return table;
 }();
@@ -182,8 +261,7 @@ inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> SPLICE_MASKS = 
   if (e < PLAIN_MIN_EXPONENT || e > PLAIN_MAX_EXPONENT) {
     out[0] = digits.first;
     out[1] = '.';
-    put_word(out + 2, digits.middle);
-    put_word(out + 10, digits.last);
+    put_bytes(out + 2, digits.rest);
     return put_exponent(e, out + (n == 1 ? 1 : n + 1));
   }
   if (e < 0) {
@@ -199,22 +277,22 @@ inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> SPLICE_MASKS = 
     return out + e + 3;
   }
   // 0 <= e < n - 1 <= 16: the point goes after digit e + 1. Bytes 1 to 16 of the text are digits 2
-  // to 17 with the point spliced in, blended from the digit words by the masks for e; the 17th
-  // digit follows.
-  const SpliceMasks& masks = SPLICE_MASKS[e];
-  const std::uint64_t low =
-      (digits.middle & masks.keep[0]) | masks.point[0] | ((digits.middle << 8) & masks.moved[0]);
-  const std::uint64_t high = (digits.last & masks.keep[1]) | masks.point[1] |
-                             (((digits.last << 8) | (digits.middle >> 56)) & masks.moved[1]);
+  // to 17 with the point spliced in, blended from the digits and the digits one byte further up by
+  // the masks for e; the 17th digit follows.
+  const SpliceMasks& masks = SPLICE_MASKS[static_cast<std::size_t>(e)];
+  const Bytes16 rest = digits.rest;
+  // Lane 0's top byte moves into lane 1's lowest.
+  const Bytes16 carried = __builtin_shufflevector(rest, Bytes16{}, 2, 0) >> 56;
+  const Bytes16 moved = (rest << 8) | carried;
   out[0] = digits.first;
-  put_word(out + 1, low);
-  put_word(out + 9, high);
-  out[17] = static_cast<char>(digits.last >> 56);
+  put_bytes(out + 1, (rest & masks.keep) | masks.point | (moved & masks.moved));
+  out[17] = static_cast<char>(rest[1] >> 56);
   return out + n + 1;
 }
 
-// The rare doubles whose digits the fast path leaves to the full procedure. Out of line (in
-// number_text.cpp) so that the common path holds nothing across a call.
+// The rare doubles whose digits the fast path leaves to the full procedure, and zero. Out of line
+// (in number_text.cpp) so that the common path holds nothing across a call.
+// Requires: magnitude_bits is a finite double with the sign bit clear.
 char* put_decimal_exact(std::uint64_t magnitude_bits, char* out);
 
 // Requires: value is finite and F64_TEXT_CAPACITY bytes at out. Returns the end of the text.
@@ -223,11 +301,8 @@ char* put_decimal_exact(std::uint64_t magnitude_bits, char* out);
   const std::uint64_t magnitude_bits = bits & ~(std::uint64_t{1} << 63);
   *out = '-';
   out += bits >> 63;
-  if (magnitude_bits == 0) {
-    std::memcpy(out, "0.0", 3);
-    return out + 3;
-  }
   GridDecimal decimal;
+  // Zero has exponent field 0, so the fast path leaves it to the out-of-line call too.
   if (!shortest_decimal_fast(magnitude_bits, decimal))
     return put_decimal_exact(magnitude_bits, out);
   return put_decimal(digit_text(decimal), out);

@@ -1,5 +1,7 @@
 #include "output/number_text.h"
 
+#include <cstring>
+
 #include "output/double_text.h"
 #include "output/integer_text.h"
 
@@ -14,6 +16,10 @@ using integer_text::put_u64_before;
 namespace double_text {
 
 char* put_decimal_exact(std::uint64_t magnitude_bits, char* out) {
+  if (magnitude_bits == 0) {
+    std::memcpy(out, "0.0", 3);
+    return out + 3;
+  }
   return put_decimal(digit_text(shortest_decimal_exact(magnitude_bits)), out);
 }
 

@@ -23,8 +23,8 @@ struct ShortestDecimal {
 };
 
 // The fast path's result: the floor of the value on its decimal grid, and the small step from there
-// to the digits. Kept apart so that a caller can start on the grid point's digits while the step is
-// still being decided.
+// to the digits. Kept apart because the grid point alone tells how many digits the grid has (16 or
+// 17), before the step is known.
 struct GridDecimal {
   std::uint64_t grid;  // 10^15 to 10^17 - 1
   int step;            // -4 to 5; the digits are grid + step, which may end in zero digits
@@ -86,7 +86,8 @@ inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
   using namespace shortest_decimal_detail;
   const std::uint64_t fraction = bits & FRACTION_MASK;
   const int field = static_cast<int>(bits >> 52);
-  if (field == 0 || fraction == 0) return false;
+  // One test for both (an int, so that it stays one branch).
+  if ((field == 0) | (fraction == 0)) return false;
 
   const int k = floor_log10_pow2(field - EXPONENT_BIAS);
   // The table entry as it stands (rounded down): x comes out low by less than 2^-70.

@@ -270,7 +270,7 @@ class DoubleSource {
   double draw() {
     const std::uint64_t pick = rng_.next_u64();
     const double sign = (pick & 1) != 0 ? -1.0 : 1.0;
-    switch ((pick >> 1) % 8) {
+    switch ((pick >> 1) % 9) {
       case 0:
       case 1:
       case 2:
@@ -284,6 +284,10 @@ class DoubleSource {
         return sign * near_power(pick >> 8);
       case 6:
         return sign * near_switch_point();
+      case 7:
+        // k/100 for k below 10^6, the prices of a decimals attribute: about half of them lie just
+        // below their short decimal and round up to it.
+        return sign * (static_cast<double>(rng_.next_u64() % 1000000) / 100.0);
       default:
         return (pick >> 8) % 2 == 0 ? unit_f64(rng_) : 100.0 + 15.0 * (unit_f64(rng_) - 0.5) * 8;
     }
