@@ -14,6 +14,8 @@ def write_text(
     progress: Callable[[int, int, int], object] | None,
 ) -> tuple[int, int, int, str | None, str | None]: ...
 
+def write_bytes(target: int | IO[bytes], data: bytes | bytearray | memoryview) -> None: ...
+
 def iter_text(
     seed: int,
     scale: int,

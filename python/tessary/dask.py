@@ -342,29 +342,74 @@ def _expected_parts(
     document = manifest if manifest is not None else intent
     assert document is not None
     name = MANIFEST if manifest is not None else INTENT
-    try:
-        if manifest is not None:
-            records = [dict(record) for record in manifest["parts"]]
-        else:
-            records = [
-                {
-                    "name": part_name(start, stop, document["format"], document["compression"]),
-                    "start": start,
-                    "stop": stop,
-                }
-                for start, stop in document["partitions"]
-            ]
-        complete = all(
-            key in document for key in ("seed", "scale", "specs", "format", "compression")
-        )
-        complete = complete and all(
-            {"name", "start", "stop"} <= record.keys() for record in records
-        )
-    except (KeyError, TypeError, ValueError, AttributeError):
-        complete = False
-    if not complete:
-        return None, [], problems + [Problem(name, "is not a data set document")]
+    reason = _malformation(document, manifest is not None)
+    if reason is not None:
+        return None, [], problems + [Problem(name, f"is not a data set document: {reason}")]
+    format, compression = document["format"], document["compression"]
+    if manifest is None:
+        records = [
+            {"name": part_name(start, stop, format, compression), "start": start, "stop": stop}
+            for start, stop in document["partitions"]
+        ]
+        return document, records, problems
+    records = [dict(record) for record in manifest["parts"]]
+    listed = {(record["start"], record["stop"]) for record in records}
+    for start, stop in document["partitions"]:
+        if (start, stop) not in listed:
+            problems.append(
+                Problem(part_name(start, stop, format, compression), "missing from the manifest")
+            )
     return document, records, problems
+
+
+def _is_u64(value: Any) -> bool:
+    return type(value) is int and 0 <= value < 1 << 64
+
+
+def _malformation(document: dict[str, Any], manifest: bool) -> str | None:
+    """What makes an intent file (or, with manifest, a manifest) unusable, or None: every field
+    that verify and write read, of the type and in the range they write it."""
+    if not _is_u64(document.get("seed")):
+        return "seed is not an integer from 0 to 2**64 - 1"
+    scale = document.get("scale")
+    if not _is_u64(scale):
+        return "scale is not an integer from 0 to 2**64 - 1"
+    if not isinstance(document.get("specs"), str):
+        return "specs is not a text"
+    format, compression = document.get("format"), document.get("compression")
+    if format not in FORMATS:
+        return f"format is not one of {', '.join(FORMATS)}"
+    if compression is not None and compression not in COMPRESSIONS:
+        return f"compression is neither null nor one of {', '.join(COMPRESSIONS)}"
+    partitions = document.get("partitions")
+    if not isinstance(partitions, list) or not all(
+        isinstance(bounds, list) and len(bounds) == 2 and all(map(_is_u64, bounds))
+        for bounds in partitions
+    ):
+        return "partitions is not a list of [start, stop] pairs of integers"
+    ranges = [tuple(bounds) for bounds in partitions]
+    starts = [0] + [stop for _, stop in ranges]
+    if not ranges or [start for start, _ in ranges] != starts[:-1] or starts[-1] != scale or any(
+        start > stop for start, stop in ranges
+    ):
+        return f"partitions do not cover the ids 0 to {scale} in order"
+    if not manifest:
+        return None
+    parts = document.get("parts")
+    if not isinstance(parts, list) or not all(isinstance(record, dict) for record in parts):
+        return "parts is not a list of objects"
+    for record in parts:
+        start, stop = record.get("start"), record.get("stop")
+        if not (_is_u64(start) and _is_u64(stop)) or (start, stop) not in ranges:
+            return f"a part's range {start!r} to {stop!r} is not one of its partitions"
+        if record.get("name") != part_name(start, stop, format, compression):
+            return f"the part of ids {start} to {stop} is not named as its range says"
+        if not _is_u64(record.get("bytes")) or not all(
+            record.get(key) is None or isinstance(record.get(key), str)
+            for key in ("sha256", "text_sha256")
+        ):
+            return f"the record of {record['name']} holds a size or digest of the wrong type"
+    return None
 
 
 def dataframe(seed: int, scale: int, specs_json: str, *, partitions: int | None = None) -> Any:
@@ -382,13 +427,32 @@ def dataframe(seed: int, scale: int, specs_json: str, *, partitions: int | None 
     )
 
 
-def _range_frame(id_range: tuple[int, int], seed: int, scale: int, specs_json: str) -> Any:
-    """The entities of one id range as a pandas frame indexed by id (the first column)."""
+def _pandas_dtype(arrow_type: Any) -> Any:
+    """The pandas dtype of a column of this Arrow type: the nullable dtypes for integers,
+    booleans and doubles, so that a partition holding a null keeps its column's type and every
+    value (NumPy's would make the integers doubles, rounding those above 2**53, and the booleans
+    objects). None leaves the type to pyarrow (the id, texts, dictionaries, nulls)."""
+    import pandas as pd  # type: ignore[import-untyped]
     import pyarrow as pa  # type: ignore[import-untyped]
+
+    if pa.types.is_int64(arrow_type):
+        return pd.Int64Dtype()
+    if pa.types.is_boolean(arrow_type):
+        return pd.BooleanDtype()
+    if pa.types.is_float64(arrow_type):
+        return pd.Float64Dtype()
+    return None
+
+
+def _range_frame(id_range: tuple[int, int], seed: int, scale: int, specs_json: str) -> Any:
+    """The entities of one id range as a pandas frame indexed by id (the first column), each
+    column of the dtype that every partition and the empty meta frame share."""
+    import pyarrow as pa
 
     start, stop = id_range
     stream = tessary.generate_batches(seed, scale, specs_json, start=start, stop=stop)
-    frame = pa.RecordBatchReader.from_stream(stream).read_all().to_pandas()
+    table = pa.RecordBatchReader.from_stream(stream).read_all()
+    frame = table.to_pandas(types_mapper=_pandas_dtype)
     ids = frame.iloc[:, 0].rename("id")
     frame = frame.iloc[:, 1:]
     frame.index = ids
@@ -633,7 +697,11 @@ def _prepare_folder(
     if existing is not None and _parameters(existing) == _parameters(intent):
         manifest, _ = _read_document(fs, folder, MANIFEST, present)
         _remove_temporaries(fs, folder, present)
-        if manifest is None or _parameters(manifest) != _parameters(intent):
+        if (
+            manifest is None
+            or _parameters(manifest) != _parameters(intent)
+            or _malformation(manifest, True) is not None
+        ):
             return {}
         return {record["name"]: record for record in manifest.get("parts", [])}
     if not overwrite:

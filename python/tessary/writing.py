@@ -28,8 +28,10 @@ COMPRESSIONS = ("gzip", "zstd")
 FORMAT_SUFFIXES = {".json": "json", ".jsonl": "jsonl", ".ndjson": "jsonl", ".parquet": "parquet"}
 
 # Parquet files are written a row group per this many rows (or a little more): large enough for
-# good compression and fast scans, small enough to bound the memory a group holds.
+# good compression and fast scans, small enough to bound the memory a group holds. Rows of long
+# texts close a group at this many bytes of batches instead (or one batch more).
 PARQUET_GROUP_ROWS = 1 << 20
+PARQUET_GROUP_BYTES = 128 << 20
 COMPRESSION_SUFFIXES = {".gz": "gzip", ".zst": "zstd"}
 
 Target = Union[str, "os.PathLike[str]", IO[bytes]]
@@ -298,11 +300,12 @@ def write(
 
 
 class _CountingFile(io.RawIOBase):
-    """A binary file that passes what it is given on to another, counting and hashing it."""
+    """A binary file that passes what it is given on to a descriptor or a file object, counting
+    and hashing it. The bytes go through the routine that writes the text formats: it goes on
+    after short writes and refuses a write() that returns nonsense."""
 
     def __init__(self, target: Any, digest: bool) -> None:
-        self._write = target.write if not isinstance(target, int) else None
-        self._fd = target if isinstance(target, int) else None
+        self._target = target
         self._hash = hashlib.sha256() if digest else None
         self.count = 0
 
@@ -311,15 +314,9 @@ class _CountingFile(io.RawIOBase):
 
     def write(self, data: Any) -> int:
         view = memoryview(data).cast("B")
+        _engine.write_bytes(self._target, view)
         if self._hash is not None:
             self._hash.update(view)
-        if self._fd is not None:
-            written = 0
-            while written < len(view):
-                written += os.write(self._fd, view[written:])
-        else:
-            assert self._write is not None
-            self._write(bytes(view))
         self.count += len(view)
         return len(view)
 
@@ -378,14 +375,15 @@ def _write_parquet(
     done = 0
     with pq.ParquetWriter(sink, reader.schema, use_dictionary=repeating_columns(first)) as writer:
         group: list[pa.RecordBatch] = []
-        rows = 0
+        rows = size = 0
         for batch in itertools.chain([first], sampled):
             group.append(batch)
             rows += batch.num_rows
-            if rows >= PARQUET_GROUP_ROWS:
+            size += batch.nbytes
+            if rows >= PARQUET_GROUP_ROWS or size >= PARQUET_GROUP_BYTES:
                 writer.write_table(pa.Table.from_batches(group), row_group_size=rows)
                 done += rows
-                group, rows = [], 0
+                group, rows, size = [], 0, 0
                 if reporter is not None:
                     reporter(done, total, sink.count)
         if group or done == 0:

@@ -64,15 +64,19 @@ int default_level(Compression compression) {
   return compression == Compression::Zstd ? 3 : 6;
 }
 
+std::string level_range_error(Compression compression, std::string_view level) {
+  const std::string shown(level);
+  if (compression == Compression::Gzip) return "gzip levels are 0 to 9, not " + shown;
+  return "zstd levels are " + std::to_string(ZSTD_minCLevel()) + " to " +
+         std::to_string(ZSTD_maxCLevel()) + ", not " + shown;
+}
+
 std::optional<std::string> level_error(Compression compression, int level) {
-  if (compression == Compression::Gzip && (level < 0 || level > 9)) {
-    return "gzip levels are 0 to 9, not " + std::to_string(level);
-  }
-  if (compression == Compression::Zstd && (level < ZSTD_minCLevel() || level > ZSTD_maxCLevel())) {
-    return "zstd levels are " + std::to_string(ZSTD_minCLevel()) + " to " +
-           std::to_string(ZSTD_maxCLevel()) + ", not " + std::to_string(level);
-  }
-  return std::nullopt;
+  const bool outside =
+      (compression == Compression::Gzip && (level < 0 || level > 9)) ||
+      (compression == Compression::Zstd && (level < ZSTD_minCLevel() || level > ZSTD_maxCLevel()));
+  if (!outside) return std::nullopt;
+  return level_range_error(compression, std::to_string(level));
 }
 
 FrameCompressor::FrameCompressor(Compression compression, int level)

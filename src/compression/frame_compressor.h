@@ -26,6 +26,9 @@ int default_level(Compression compression);
 
 // Why `level` cannot be used with `compression` ("gzip levels are 0 to 9", ...), or nullopt.
 std::optional<std::string> level_error(Compression compression, int level);
+// The same message for a level outside the range, given as text (a level too large for an int).
+// Requires: compression != None.
+std::string level_range_error(Compression compression, std::string_view level);
 
 // One compressor per thread of work, reused for block after block. Not thread-safe.
 class FrameCompressor {

@@ -29,6 +29,7 @@ int exec_module(PyObject* module) {
   // order against this one is unspecified; all of it is done once the module is executed.
   static PyMethodDef methods[] = {
       write_text_def,
+      write_bytes_def,
       iter_text_def,
       generate_batches_def,
       check_specs_def,

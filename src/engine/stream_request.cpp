@@ -46,9 +46,18 @@ std::variant<int, PendingError> read_level(PyObject* value, Compression compress
   if (compression == Compression::None) {
     return value_error("a compression level needs a compression (gzip or zstd)");
   }
-  const int narrowed = overflow != 0 || level > INT_MAX || level < INT_MIN
-                           ? (overflow < 0 || level < 0 ? INT_MIN : INT_MAX)
-                           : static_cast<int>(level);
+  if (overflow != 0 || level > INT_MAX || level < INT_MIN) {  // outside every range: show it whole
+    PyObject* shown = PyObject_Str(value);
+    const char* text = shown != nullptr ? PyUnicode_AsUTF8(shown) : nullptr;
+    if (text == nullptr) {
+      Py_XDECREF(shown);
+      return PendingError::fetch();
+    }
+    PendingError refused = value_error(level_range_error(compression, text));
+    Py_DECREF(shown);
+    return refused;
+  }
+  const int narrowed = static_cast<int>(level);
   if (auto problem = level_error(compression, narrowed)) return value_error(*problem);
   return narrowed;
 }

@@ -12,6 +12,7 @@ import signal
 import threading
 
 import dask
+import pandas as pd
 import pytest
 import zstandard
 
@@ -209,6 +210,18 @@ def remove(path: pathlib.Path) -> None:
     path.unlink()
 
 
+def edit(path: pathlib.Path, change) -> None:
+    """Rewrites a JSON document as change(document) leaves it."""
+    document = json.loads(path.read_text())
+    change(document)
+    path.write_text(json.dumps(document))
+
+
+def drop_second_part(folder: pathlib.Path, parts: list[pathlib.Path]) -> None:
+    edit(folder / tdask.MANIFEST, lambda manifest: manifest["parts"].pop(1))
+    remove(parts[1])
+
+
 @pytest.mark.parametrize(
     "damage, named",
     [
@@ -230,6 +243,27 @@ def remove(path: pathlib.Path) -> None:
             lambda folder, parts: parts[2].write_bytes(b"\0" * parts[2].stat().st_size),
             lambda parts: [parts[2].name],
         ),
+        # Documents with fields of the wrong type, and a manifest that leaves a range out.
+        (
+            lambda folder, parts: edit(
+                folder / tdask.MANIFEST, lambda manifest: manifest["parts"][0].update(start="0")
+            ),
+            lambda parts: [tdask.MANIFEST],
+        ),
+        (
+            lambda folder, parts: edit(
+                folder / tdask.MANIFEST, lambda manifest: manifest["parts"][0].update(name=["x"])
+            ),
+            lambda parts: [tdask.MANIFEST],
+        ),
+        (
+            lambda folder, parts: (
+                remove(folder / tdask.MANIFEST),
+                edit(folder / tdask.INTENT, lambda intent: intent.update(seed="7")),
+            ),
+            lambda parts: [tdask.MANIFEST, tdask.INTENT],
+        ),
+        (drop_second_part, lambda parts: [parts[1].name]),
     ],
 )
 def test_verify_names_each_kind_of_damage(damage, named, tmp_path):
@@ -308,7 +342,7 @@ def test_the_dataframe_holds_the_batches_with_known_divisions(client):
     frame = tdask.dataframe(7, 50_000, SPECS, partitions=3)
     assert frame.divisions == (0, 16_666, 33_333, 49_999)
     computed = frame.compute()
-    expected = batches_table(50_000, 0, 50_000).to_pandas()
+    expected = batches_table(50_000, 0, 50_000).to_pandas(types_mapper=tdask._pandas_dtype)
     assert list(computed.index) == list(expected.iloc[:, 0])
     assert computed.reset_index(drop=True).equals(expected.iloc[:, 1:].reset_index(drop=True))
     second = frame.get_partition(1).compute()
@@ -331,3 +365,24 @@ def test_parquet_parts_hold_the_batches(client, tmp_path):
         start += table.num_rows
     assert start == 30_000
     assert tdask.verify(str(folder), regenerate=1) == []
+
+
+@needs_batches
+def test_partitions_with_nulls_keep_the_column_types_and_the_values_of_the_text():
+    specs = json.dumps(
+        [
+            {"name": "b", "type": "choice", "values": [True, False, None]},
+            {"name": "n", "type": "choice", "values": [9007199254740993, -3, None]},
+            {"name": "x", "type": "choice", "values": [0.1, None]},
+        ]
+    )
+    frame = tdask.dataframe(7, 600, specs, partitions=3)
+    with dask.config.set(scheduler="sync"):
+        computed = frame.compute()
+    assert dict(computed.dtypes) == dict(frame.dtypes)
+    rows = [json.loads(line) for line in b"".join(tessary.iter_text(7, 600, specs)).splitlines()]
+    assert computed["b"].isna().any() and computed["n"].isna().any()
+    for name in ("b", "n", "x"):
+        cells = [None if cell is pd.NA else cell for cell in computed[name]]
+        assert cells == [row[name] for row in rows], name
+    assert (computed["b"] == True).sum() == sum(row["b"] is True for row in rows)  # noqa: E712

@@ -30,26 +30,6 @@ std::uint64_t saturate(Uint128 value) {
              : static_cast<std::uint64_t>(value);
 }
 
-// The exact text length of a value, measured by writing it once.
-std::size_t text_length_of(const JsonValue& value) {
-  OutputBuffer scratch;
-  write_value(value, scratch);
-  return scratch.size();
-}
-
-// The fewest bytes any value of an attribute spec can take as text.
-std::size_t shortest_value_text(const AttrSpec& spec) {
-  if (const Choice* choice = std::get_if<Choice>(&spec.kind)) {
-    if (choice->values.empty()) return 4;  // null
-    std::size_t shortest = std::numeric_limits<std::size_t>::max();
-    for (const JsonValue& value : choice->values)
-      shortest = std::min(shortest, text_length_of(value));
-    return shortest;
-  }
-  if (std::holds_alternative<UniformInt>(spec.kind)) return 1;  // one digit
-  return 3;                                                     // "0.0" is the shortest double
-}
-
 // The total count of decimal digits in the ids 0 .. scale - 1.
 Uint128 id_digits(std::uint64_t scale) {
   Uint128 digits = 0;
@@ -63,19 +43,10 @@ Uint128 id_digits(std::uint64_t scale) {
   return digits;
 }
 
-// A lower bound of the output's length: every entity needs at least {"id":N} and, per member,
-// ,"name": (as the prepared keys hold it) and the shortest value text its last spec can give.
-std::uint64_t shortest_output(std::uint64_t scale, std::span<const AttrSpec> specs,
-                              const EntityLayout& layout, const EntityKeys& keys) {
-  std::vector<std::size_t> member_bytes(layout.member_names.size(), 0);
-  for (std::size_t k = 0; k < specs.size(); ++k) {
-    member_bytes[layout.member_of_spec[k]] = shortest_value_text(specs[k]);  // the last spec wins
-  }
-  Uint128 per_entity = 7;  // {"id": and }
-  for (std::size_t m = 0; m < member_bytes.size(); ++m) {
-    const std::size_t key_start = m == 0 ? 0 : keys.ends[m - 1];
-    per_entity += (keys.ends[m] - key_start) + member_bytes[m];
-  }
+// A lower bound of the output's length: every entity needs at least the shortest text of an
+// entity object (entity_text_bounds) and its id's digits.
+std::uint64_t shortest_output(std::uint64_t scale, const PreparedSpecs& prepared) {
+  const Uint128 per_entity = prepared.text_bounds.shortest;
   // [ ] and the commas between entities.
   const Uint128 separators = 2 + static_cast<Uint128>(scale) - 1;
   return saturate(separators + per_entity * scale + id_digits(scale));
@@ -182,8 +153,7 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
   }
 
   // Refuse at once an output that cannot fit, instead of failing after hours of work.
-  const std::uint64_t needed =
-      shortest_output(scale, prepared.specs, prepared.layout, prepared.keys);
+  const std::uint64_t needed = shortest_output(scale, prepared);
   if (needed > limits.max_text_bytes)
     return OutputTooLarge{needed, limits.max_text_bytes, "the largest string"};
   if (limits.memory_bytes != 0 && needed > limits.memory_bytes) {
@@ -192,7 +162,7 @@ GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
 
   // Entity 0 is built first, on this thread: if it fails, that failure is the one to report.
   EntityRecord first = make_entity_record(prepared.layout);
-  const RangePlan plan = plan_range(seed, 0, scale, prepared.specs, prepared.keys, first,
+  const RangePlan plan = plan_range(seed, 0, scale, prepared, first,
                                     pool.thread_count() * BLOCKS_PER_THREAD, TARGET_BLOCK_BYTES);
   const std::size_t count = static_cast<std::size_t>(plan.count);
   GeneratedText text;
