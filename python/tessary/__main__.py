@@ -348,7 +348,14 @@ def _write_partitioned(
     if args.level is not None or args.start != 0 or args.stop is not None:
         parser.error("--level, --start and --stop do not apply to a partitioned data set")
     url, specs_name = args.output, _specs_name(args.specs)
+    format = args.format or "jsonl"
+    _check_arguments(parser, args, format, args.compression)
     tessary_dask = _dask_extra("tessary.dask")
+    if args.partitions is not None:
+        try:
+            tessary_dask.plan_ranges(0, args.scale, "[]", partitions=args.partitions)
+        except ValueError as error:
+            parser.error(str(error))
     seed = _seed(args.seed)
     with _write_errors(specs_name, url):  # the specs and the first entity, before any Dask work
         tessary.iter_text(seed, args.scale, specs_json)
@@ -357,10 +364,12 @@ def _write_partitioned(
     with _write_errors(specs_name, url), _dask_scheduler(args.scheduler):
         try:
             tessary_dask.write(
-                url, seed, args.scale, specs_json, format=args.format or "jsonl",
+                url, seed, args.scale, specs_json, format=format,
                 compression=args.compression, partitions=args.partitions, progress=progress,
             )
-        except ValueError as error:  # the specs were read above: the folder holds another run
+        except ImportError as error:  # no filesystem for the URL's protocol
+            raise Failure(2, f"cannot write {url}: {error}") from None
+        except ValueError as error:  # arguments and specs were checked: the folder is in use
             raise Failure(1, f"cannot write {url}: {error}") from None
     return 0
 
@@ -371,6 +380,8 @@ def _write_partitioned(
 def _write_command(argv: list[str]) -> int:
     parser = _write_parser()
     args = parser.parse_args(argv)
+    if args.output == "":
+        parser.error("an empty output name names no file: give a path, '-' or a URL ending in '/'")
     specs_json = _read_specs(args.specs)
     partitioned = args.partitions is not None or (args.output or "").endswith("/")
     if partitioned:
@@ -396,7 +407,7 @@ def _verify_command(argv: list[str]) -> int:
     try:
         with _dask_scheduler(args.scheduler):
             problems = tessary_dask.verify(args.url, regenerate=args.regenerate)
-    except (OSError, ValueError) as error:
+    except (OSError, ValueError, ImportError) as error:
         raise Failure(2, f"cannot verify {args.url}: {_reason(error)}") from None
     for problem in problems:
         print(problem)

@@ -69,6 +69,10 @@ SAMPLE_WINDOWS = 3
 # until it is complete.
 RETRIES = 2
 
+# The most parts a data set may have: its manifest lists them all, and the caller plans and
+# schedules every one. The default partitioning makes larger parts rather than more.
+MAX_PARTITIONS = 100_000
+
 CHUNK = 1 << 20
 PART_NAME = re.compile(r"part-\d{20}-\d{20}")
 
@@ -113,24 +117,32 @@ def plan_ranges(
     """The id ranges of the parts, in order, covering 0 to scale.
 
     ``partitions`` ranges whose sizes differ by at most one, or ranges of ``rows_per_partition``
-    ids (the last one shorter), or by default ranges of about 128 MB of text each. The default
-    depends only on the seed, the scale and the specs, never on the cluster. A scale of 0 has one
-    empty range.
+    ids (the last one shorter), or by default ranges of about 128 MB of text each (larger where
+    that would make more than MAX_PARTITIONS). The default depends only on the seed, the scale and
+    the specs, never on the cluster. A scale of 0 has one empty range. More than MAX_PARTITIONS
+    ranges are refused with ValueError.
     """
     if partitions is not None and rows_per_partition is not None:
         raise ValueError("give partitions or rows_per_partition, not both")
     scale = operator.index(scale)
     if partitions is not None:
         partitions = operator.index(partitions)
-        if not 1 <= partitions <= max(scale, 1):
+        if not 1 <= partitions <= min(max(scale, 1), MAX_PARTITIONS):
             raise ValueError(
-                f"partitions must be between 1 and the scale ({scale}), not {partitions}"
+                f"partitions must be between 1 and the scale ({scale}), at most "
+                f"{MAX_PARTITIONS}, not {partitions}"
             )
         return [(i * scale // partitions, (i + 1) * scale // partitions) for i in range(partitions)]
+    fewest_rows = -(-scale // MAX_PARTITIONS)
     if rows_per_partition is None:
-        rows_per_partition = default_rows_per_partition(seed, scale, specs_json)
+        rows_per_partition = max(default_rows_per_partition(seed, scale, specs_json), fewest_rows)
     elif operator.index(rows_per_partition) < 1:
         raise ValueError(f"rows_per_partition must be at least 1, not {rows_per_partition}")
+    elif rows_per_partition < fewest_rows:
+        raise ValueError(
+            f"rows_per_partition {rows_per_partition} makes more than {MAX_PARTITIONS} parts of "
+            f"{scale} ids: give at least {fewest_rows}"
+        )
     if scale == 0:
         return [(0, 0)]
     return [
@@ -170,9 +182,9 @@ def write(
     """Write the entities of ids 0 to scale - 1 as a data set folder at ``url`` (any fsspec URL).
 
     ``format`` is ``"jsonl"``, ``"json"`` (one array per part) or ``"parquet"``; ``compression``
-    is ``"gzip"`` or ``"zstd"`` for the text formats (a suffix ``.gz``/``.zst`` on the parts),
-    the codec for Parquet. ``partitions`` or ``rows_per_partition`` choose the id ranges (see
-    :func:`plan_ranges`). ``storage_options`` go to fsspec.
+    is ``"gzip"`` or ``"zstd"`` for the text formats (a suffix ``.gz``/``.zst`` on the parts);
+    Parquet compresses its pages itself and takes none. ``partitions`` or ``rows_per_partition``
+    choose the id ranges (see :func:`plan_ranges`). ``storage_options`` go to fsspec.
 
     Over a folder whose intent file has the same parameters, only the missing parts are written
     (stale temporary files are removed), then the manifest. A folder with an intent file of other
@@ -180,6 +192,8 @@ def write(
     which removes the data set's files first. ``progress=True`` shows a bar of entities on
     standard error; a callable receives ``(done, total)``.
     """
+    if not url:
+        raise ValueError("an empty URL names no folder")
     if format not in FORMATS:
         raise ValueError(f"unknown format {format!r}: the accepted ones are {', '.join(FORMATS)}")
     if format != "parquet" and compression is not None and compression not in COMPRESSIONS:

@@ -261,6 +261,8 @@ def write(
         path = os.fspath(target)
         if isinstance(path, bytes):
             path = os.fsdecode(path)
+        if not path:
+            raise ValueError("an empty path names no file")
         name: str | None = path
     elif isinstance(target, io.TextIOBase):
         raise TypeError("target is a text file: open it in binary mode ('wb')")

@@ -323,6 +323,16 @@ def test_the_default_partitioning_depends_on_the_data_only():
     assert tdask.plan_ranges(7, 0, SPECS) == [(0, 0)]
 
 
+def test_no_partitioning_makes_more_than_the_stated_limit():
+    most = tdask.MAX_PARTITIONS
+    for arguments in ({"partitions": most + 1}, {"rows_per_partition": 10**9 // most - 1}):
+        with pytest.raises(ValueError, match=str(most)):
+            tdask.plan_ranges(7, 10**9, SPECS, **arguments)
+    assert len(tdask.plan_ranges(7, 10**9, SPECS, partitions=most)) == most
+    ranges = tdask.plan_ranges(7, 2**64 - 1, SPECS)
+    assert len(ranges) <= most and ranges[-1][1] == 2**64 - 1
+
+
 needs_batches = pytest.mark.skipif(
     not hasattr(tessary, "generate_batches"),
     reason="the columnar batches are not in this build yet",

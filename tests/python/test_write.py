@@ -241,6 +241,7 @@ def test_a_failed_write_leaves_nothing_and_an_existing_target_untouched(
         (io.StringIO(), {"format": "json"}, TypeError, "binary mode"),
         (io.BytesIO(), {}, ValueError, "no format given and a file object"),
         ("out.txt", {}, ValueError, "does not say it: the accepted ones are json, jsonl"),
+        ("", {"format": "json"}, ValueError, "an empty path names no file"),
         (42, {"format": "json"}, TypeError, "path or a writable binary file object"),
     ],
 )
