@@ -29,6 +29,8 @@ import operator
 import os
 import random
 import re
+import threading
+import time
 import uuid
 import zlib
 from collections.abc import Buffer, Callable, Iterable, Iterator
@@ -48,7 +50,15 @@ except ImportError as error:
     ) from error
 
 import tessary
-from tessary.writing import COMPRESSION_SUFFIXES, COMPRESSIONS, Progress, _progress_reporter
+from tessary import _engine
+from tessary.writing import (
+    COMPRESSION_SUFFIXES,
+    COMPRESSIONS,
+    Progress,
+    WriteResult,
+    _progress_reporter,
+    write_to_path,
+)
 
 __all__ = ["Problem", "WriteSummary", "dataframe", "plan_ranges", "verify", "write"]
 
@@ -231,6 +241,7 @@ def write(
     present = _listing(fs, folder)
 
     records: dict[str, dict[str, Any]] = {}
+    run = _LocalRun.token()
     tasks, entities = [], []
     for start, stop in ranges:
         name = part_name(start, stop, format, compression)
@@ -244,12 +255,12 @@ def write(
             )
         else:
             task = delayed(_write_part, pure=False)(
-                fs, folder, name, start, stop, seed, scale, specs_json, format, compression
+                fs, folder, name, start, stop, seed, scale, specs_json, format, compression, run
             )
         tasks.append(task)
         entities.append(stop - start)
     written = []
-    for record in _compute(tasks, entities, progress):
+    for record in _compute(tasks, entities, progress, run):
         if record.pop("written"):
             written.append(record["name"])
         records[record["name"]] = record
@@ -319,7 +330,7 @@ def verify(
         )
         for record in checked
     ]
-    outcomes = _compute(tasks, [r["stop"] - r["start"] for r in checked], False)
+    outcomes = _compute(tasks, [r["stop"] - r["start"] for r in checked], False, None)
     for record, outcome in zip(checked, outcomes, strict=True):
         name = record["name"]
         if outcome["error"] is not None:
@@ -478,13 +489,24 @@ def _range_frame(id_range: tuple[int, int], seed: int, scale: int, specs_json: s
 
 def _write_part(
     fs: Any, folder: str, name: str, start: int, stop: int, seed: int, scale: int, specs_json: str,
-    format: str, compression: str | None,
+    format: str, compression: str | None, run: tuple[int, str],
 ) -> dict[str, Any]:
     """Writes one part under a temporary name unique to this attempt and renames it when
-    complete."""
+    complete; in the caller's process, stops (leaving nothing) when the caller cancels the run."""
+    with _LocalRun.part(run) as cancelled:
+        return _write_part_file(
+            fs, folder, name, start, stop, seed, scale, specs_json, format, compression, cancelled
+        )
+
+
+def _write_part_file(
+    fs: Any, folder: str, name: str, start: int, stop: int, seed: int, scale: int, specs_json: str,
+    format: str, compression: str | None, cancelled: Progress,
+) -> dict[str, Any]:
     path = _join(folder, name)
     arguments: dict[str, Any] = {
-        "format": format, "compression": compression, "start": start, "stop": stop, "digest": True
+        "format": format, "compression": compression, "start": start, "stop": stop, "digest": True,
+        "progress": cancelled,
     }
     if isinstance(fs, LocalFileSystem):
         # A local path is written through a temporary file renamed over it on success.
@@ -740,10 +762,20 @@ def _prepare_folder(
 
 
 def _put_json(fs: Any, path: str, document: dict[str, Any]) -> None:
-    """Writes a JSON document whole or not at all: under a temporary name, then renamed."""
+    """Writes a JSON document whole or not at all: under a temporary name, then renamed (a local
+    file flushed to the disk first, as the parts are)."""
+    data = _dumps(document).encode()
+    if isinstance(fs, LocalFileSystem):
+
+        def write_all(fd: int) -> WriteResult:
+            _engine.write_bytes(fd, data)
+            return WriteResult(0, len(data), len(data))
+
+        write_to_path(path, write_all)
+        return
     folder, name = path.rsplit("/", 1)
     temporary = _join(folder, f".{name}.{uuid.uuid4().hex}.part")
-    fs.pipe_file(temporary, _dumps(document).encode())
+    fs.pipe_file(temporary, data)
     fs.mv(temporary, path)
 
 
@@ -770,9 +802,96 @@ def _active_client() -> Any:
     return owner if isinstance(owner, Client) else None
 
 
-def _compute(tasks: list[Any], entities: list[int], progress: Progress) -> list[dict[str, Any]]:
+class _PartCancelled(Exception):
+    """Raised in a part that stopped because its run was cancelled."""
+
+
+class _LocalRun:
+    """The parts of one call that run in the caller's process (on the sync and threaded
+    schedulers, or a cluster of threads), which the caller cancels when the call fails or is
+    interrupted: each part's write looks at the run's flag through its progress callable (about
+    ten times a second), stops and removes its temporary file. Parts in other processes never
+    find their run here and are not cancelled this way."""
+
+    _runs: dict[str, _LocalRun] = {}
+    _lock = threading.Lock()
+
+    def __init__(self) -> None:
+        self.cancelled = False
+        self.running = 0
+
+    @staticmethod
+    def token() -> tuple[int, str]:
+        """What the tasks of a new run carry: the caller's process and a key unique to the run."""
+        return os.getpid(), uuid.uuid4().hex
+
+    @classmethod
+    @contextlib.contextmanager
+    def part(cls, token: tuple[int, str]) -> Iterator[Progress]:
+        """For the length of a part: a progress callable that raises _PartCancelled once the run is
+        cancelled (False in another process). A part of this process that finds its run gone (the
+        call has returned) or cancelled does not start."""
+        pid, key = token
+        if pid != os.getpid():
+            yield False
+            return
+        with cls._lock:
+            run = cls._runs.get(key)
+            if run is None or run.cancelled:
+                raise _PartCancelled("the call that scheduled this part has ended")
+            run.running += 1
+
+        def look(_done: int, _total: int) -> None:
+            if run.cancelled:
+                raise _PartCancelled("the call that scheduled this part was cancelled")
+
+        try:
+            yield look
+        finally:
+            with cls._lock:
+                run.running -= 1
+
+    @classmethod
+    @contextlib.contextmanager
+    def running_in(cls, token: tuple[int, str] | None) -> Iterator[None]:
+        """Registers the run for the block's length. When the block fails (an error of a part, or
+        KeyboardInterrupt), cancels the parts of this process and waits until none is running."""
+        if token is None:
+            yield
+            return
+        run = _LocalRun()
+        with cls._lock:
+            cls._runs[token[1]] = run
+        try:
+            yield
+        except BaseException:
+            with cls._lock:
+                run.cancelled = True
+            while run.running:
+                try:
+                    time.sleep(0.01)
+                except KeyboardInterrupt:  # a second Ctrl-C: the parts stop within moments anyway
+                    continue
+            raise
+        finally:
+            with cls._lock:
+                del cls._runs[token[1]]
+
+
+def _compute(
+    tasks: list[Any], entities: list[int], progress: Progress, run: tuple[int, str] | None
+) -> list[dict[str, Any]]:
     """The results of the tasks, in order, computed on the current scheduler; progress counts
-    the entities of the finished tasks."""
+    the entities of the finished tasks. When the computation fails or is interrupted, the parts
+    of `run` in this process are cancelled before the error propagates; a cluster's are
+    cancelled as futures (a worker may still finish one that is running)."""
+    with _LocalRun.running_in(run):
+        return _compute_tasks(tasks, entities, progress)
+
+
+def _compute_tasks(
+    tasks: list[Any], entities: list[int], progress: Progress
+) -> list[dict[str, Any]]:
     reporter, close = _progress_reporter(progress, sum(entities))
     if not tasks:
         close()

@@ -7,6 +7,7 @@ released while the worker threads build, so other Python threads keep running.
 from __future__ import annotations
 
 import contextlib
+import errno
 import hashlib
 import io
 import itertools
@@ -176,8 +177,9 @@ def _own_descriptor_behind(path: str) -> int | None:
 
 def write_to_path(path: str, write: Callable[[int], WriteResult]) -> WriteResult:
     """Runs write(fd) for the file at path. A regular file, or a name with nothing behind it yet,
-    is written to a temporary file beside it and renamed over it only when everything succeeded;
-    on any failure the temporary file is removed and an existing target is left untouched.
+    is written to a temporary file beside it, flushed to the disk and renamed over it only when
+    everything succeeded, and the folder is flushed after the rename; on any failure the temporary
+    file is removed and an existing target is left untouched.
     Devices, FIFOs and other files that are not regular are written in place, and a name of one of
     the process's descriptors (/dev/stdout) through that descriptor."""
     descriptor = _own_descriptor_behind(path)
@@ -207,6 +209,9 @@ def write_to_path(path: str, write: Callable[[int], WriteResult]) -> WriteResult
     try:
         try:
             result = _named_errors(write, fd, path)
+            # The data reaches the disk before the name does: otherwise, after a power loss, the
+            # renamed file can be empty or hold a part of the data.
+            _named_errors(_sync, fd, path)
         finally:
             os.close(fd)
         os.replace(temporary, real)
@@ -214,10 +219,29 @@ def write_to_path(path: str, write: Callable[[int], WriteResult]) -> WriteResult
         with contextlib.suppress(FileNotFoundError):
             os.unlink(temporary)
         raise
+    _sync_folder(os.path.dirname(real), path)
     return result
 
 
-def _named_errors(write: Callable[[int], WriteResult], fd: int, path: str) -> WriteResult:
+def _sync(fd: int) -> None:
+    os.fsync(fd)
+
+
+def _sync_folder(folder: str, path: str) -> None:
+    """Flushes a folder's entries (a rename into it) to the disk. Filesystems that cannot sync a
+    folder say so with EINVAL; any other failure is the path's OSError."""
+    try:
+        fd = os.open(folder or ".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+        try:
+            os.fsync(fd)
+        finally:
+            os.close(fd)
+    except OSError as error:
+        if error.errno != errno.EINVAL:
+            raise _with_name(error, path) from None
+
+
+def _named_errors[Result](write: Callable[[int], Result], fd: int, path: str) -> Result:
     try:
         return write(fd)
     except OSError as error:

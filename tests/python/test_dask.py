@@ -10,6 +10,7 @@ import os
 import pathlib
 import signal
 import threading
+import time
 
 import dask
 import pandas as pd
@@ -396,3 +397,74 @@ def test_partitions_with_nulls_keep_the_column_types_and_the_values_of_the_text(
         cells = [None if cell is pd.NA else cell for cell in computed[name]]
         assert cells == [row[name] for row in rows], name
     assert (computed["b"] == True).sum() == sum(row["b"] is True for row in rows)  # noqa: E712
+
+
+# A part that takes seconds: a weighted pick among 2000 values scans about a thousand weights.
+SLOW_SPECS = json.dumps(
+    [{"name": "k", "type": "choice", "values": list(range(2000)), "weights": [1] * 2000}]
+)
+
+CTRL_C_CHILD = """
+import json, os, signal, sys, time
+import dask
+import tessary.dask as tdask
+signal.signal(signal.SIGINT, signal.default_int_handler)  # a background job starts with it ignored
+folder, specs = sys.argv[1], sys.argv[2]
+print("ready", flush=True)
+with dask.config.set(scheduler="threads", num_workers=2):
+    try:
+        tdask.write(folder, 1, 4 * 10**6, specs, partitions=4)
+        print("finished", flush=True)
+    except KeyboardInterrupt:
+        print(sorted(os.listdir(folder)), flush=True)
+        time.sleep(4)  # longer than a part takes
+        print(sorted(os.listdir(folder)), flush=True)
+"""
+
+
+@pytest.mark.slow
+def test_ctrl_c_cancels_the_parts_being_written_before_the_call_returns(tmp_path):
+    from helpers import in_child, interrupt
+
+    folder = tmp_path / "set"
+
+    def settle() -> None:  # until parts are being written
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            if folder.is_dir() and any(n.startswith(".part-") for n in os.listdir(folder)):
+                return
+            time.sleep(0.01)
+        raise AssertionError("no part was being written")
+
+    out, err, elapsed = interrupt(in_child(CTRL_C_CHILD, folder, SLOW_SPECS), settle)
+    assert out.splitlines() == [repr([tdask.INTENT])] * 2, err
+    assert elapsed < 3
+
+
+def test_every_renamed_file_is_flushed_before_its_rename_and_its_folder_after(
+    tmp_path, monkeypatch
+):
+    events: list[tuple[str, str]] = []
+    sync, replace = os.fsync, os.replace
+
+    def recording_sync(fd: int) -> None:
+        events.append(("sync", os.readlink(f"/proc/self/fd/{fd}")))
+        sync(fd)
+
+    def recording_replace(source, target) -> None:
+        events.append(("replace", f"{source} {target}"))
+        replace(source, target)
+
+    monkeypatch.setattr(os, "fsync", recording_sync)
+    monkeypatch.setattr(os, "replace", recording_replace)
+    folder = tmp_path / "set"
+    with dask.config.set(scheduler="sync"):
+        tdask.write(str(folder), 7, 3_000, SPECS, partitions=2)
+    tessary.write(tmp_path / "one.parquet", 7, 100, SPECS)
+    renamed = [index for index, (kind, _) in enumerate(events) if kind == "replace"]
+    # The intent, two parts, the manifest and the Parquet file.
+    assert len(renamed) == 5
+    for index in renamed:
+        source, target = events[index][1].split(" ")
+        assert events[index - 1] == ("sync", source)
+        assert events[index + 1] == ("sync", os.path.dirname(target))
