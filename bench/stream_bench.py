@@ -3,7 +3,9 @@
   (a) write() of 10^7 entities as JSON to a file against generate_entities() followed by
       open(path, "wb").write(text.encode()), alternating, median of several rounds;
   (b) the growth of peak resident memory (VmHWM) of a fresh process writing 3 * 10^7 entities as
-      JSON Lines to /dev/null;
+      JSON Lines to /dev/null, and 2 * 10^4 entities of a choice between a one-byte text and one
+      of 1 MB (entity 0 draws the short one: sizing blocks by it alone would hold thousands of
+      long ones in each block);
   (c) writing to /dev/null without a digest with RAYON_NUM_THREADS=2 against RAYON_NUM_THREADS=1,
       in separate processes taking turns;
   (d) the throughput of .jsonl.zst and .jsonl.gz at their default levels, and of digest=True,
@@ -18,6 +20,7 @@ Run: python bench/stream_bench.py [--rounds N] [--dir DIR]
 from __future__ import annotations
 
 import argparse
+import json
 import os
 import pathlib
 import subprocess
@@ -66,7 +69,7 @@ import sys
 def high_water_kib():
     with open("/proc/self/status") as status:
         return next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
-specs, scale = sys.argv[1], int(sys.argv[2])
+specs, scale = sys.stdin.read(), int(sys.argv[1])
 import tessary  # the import is not measured; the pool, the window and its buffers are
 before = high_water_kib()
 result = tessary.write("/dev/null", 7, scale, specs, format="jsonl")
@@ -74,17 +77,28 @@ print((high_water_kib() - before) * 1024, result.text_bytes)
 """
 
 
+# Entity 0 of seed 7 draws "a".
+SHORT_OR_MEGABYTE = json.dumps([{"name": "v", "type": "choice", "values": ["x" * 10**6, "a"]}])
+
+
 def peak_memory() -> None:
-    scale = 30_000_000
-    out = subprocess.run(
-        [sys.executable, "-c", MEMORY_CHILD, FIVE_SPECS, str(scale)],
-        capture_output=True,
-        text=True,
-        check=True,
-    )
-    growth, size = map(int, out.stdout.split())
-    print(f"(b) {scale:,} entities as JSON Lines to /dev/null ({size / 1e9:.1f} GB of text)")
-    print(f"    VmHWM growth        {growth / 2**20:8.1f} MiB  (target <= 256)")
+    for name, specs, scale in [
+        ("five specs", FIVE_SPECS, 30_000_000),
+        ('"a" or a 1 MB text', SHORT_OR_MEGABYTE, 20_000),
+    ]:
+        out = subprocess.run(
+            [sys.executable, "-c", MEMORY_CHILD, str(scale)],
+            input=specs,
+            capture_output=True,
+            text=True,
+            check=True,
+        )
+        growth, size = map(int, out.stdout.split())
+        print(
+            f"(b) {scale:,} entities of {name} as JSON Lines to /dev/null "
+            f"({size / 1e9:.1f} GB of text)"
+        )
+        print(f"    VmHWM growth        {growth / 2**20:8.1f} MiB  (target <= 256)")
 
 
 TIMED_CHILD = """

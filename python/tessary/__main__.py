@@ -246,13 +246,14 @@ def _write_errors(specs_name: str, output_name: str) -> Iterator[None]:
 
 
 def _check_arguments(
-    parser: argparse.ArgumentParser, args: argparse.Namespace, output: str | None
+    parser: argparse.ArgumentParser, args: argparse.Namespace, output: str | None,
+    default_format: str,
 ) -> tuple[str, str | None, int | None]:
     """The output's format, compression and level, and the range checked, by the writer's own
     rules, so that a ValueError met later is about the specs."""
     try:
         options = _engine.output_options(
-            output, args.format, args.compression, args.level, default_format="json"
+            output, args.format, args.compression, args.level, default_format=default_format
         )
         _engine.check_range(args.scale, args.start, args.stop)
     except ValueError as error:
@@ -290,7 +291,7 @@ def _write_stream(
     except OSError as error:
         raise Failure(1, f"cannot write {output_name}: {_reason(error)}") from None
 
-    format, compression, level = _check_arguments(parser, args, output)
+    format, compression, level = _check_arguments(parser, args, output, "json")
     stop = args.scale if args.stop is None else args.stop
     _warn_before_long_write(specs_name, specs_json, stop - args.start)
     seed = _seed(args.seed)
@@ -344,7 +345,13 @@ def _write_partitioned(
     if args.level is not None or args.start != 0 or args.stop is not None:
         parser.error("--level, --start and --stop do not apply to a partitioned data set")
     url, specs_name = args.output, _specs_name(args.specs)
+    format, compression, _ = _check_arguments(parser, args, None, "jsonl")
     tessary_dask = _dask_extra("tessary.dask")
+    if args.partitions is not None:
+        try:
+            tessary_dask.plan_ranges(0, args.scale, "[]", partitions=args.partitions)
+        except ValueError as error:
+            parser.error(str(error))
     seed = _seed(args.seed)
     with _write_errors(specs_name, url):  # the specs and the first entity, before any Dask work
         tessary.Table(seed, args.scale, specs_json).check_first_entity()
@@ -353,10 +360,12 @@ def _write_partitioned(
     with _write_errors(specs_name, url), _dask_scheduler(args.scheduler):
         try:
             tessary_dask.write(
-                url, seed, args.scale, specs_json, format=args.format or "jsonl",
-                compression=args.compression, partitions=args.partitions, progress=progress,
+                url, seed, args.scale, specs_json, format=format,
+                compression=compression, partitions=args.partitions, progress=progress,
             )
-        except ValueError as error:  # the specs were read above: the folder holds another run
+        except ImportError as error:  # no filesystem for the URL's protocol
+            raise Failure(2, f"cannot write {url}: {error}") from None
+        except ValueError as error:  # arguments and specs were checked: the folder is in use
             raise Failure(1, f"cannot write {url}: {error}") from None
     return 0
 
@@ -367,6 +376,8 @@ def _write_partitioned(
 def _write_command(argv: list[str]) -> int:
     parser = _write_parser()
     args = parser.parse_args(argv)
+    if args.output == "":
+        parser.error("an empty output name names no file: give a path, '-' or a URL ending in '/'")
     specs_json = _read_specs(args.specs)
     partitioned = args.partitions is not None or (args.output or "").endswith("/")
     if partitioned:
@@ -392,7 +403,7 @@ def _verify_command(argv: list[str]) -> int:
     try:
         with _dask_scheduler(args.scheduler):
             problems = tessary_dask.verify(args.url, regenerate=args.regenerate)
-    except (OSError, ValueError) as error:
+    except (OSError, ValueError, ImportError) as error:
         raise Failure(2, f"cannot verify {args.url}: {_reason(error)}") from None
     for problem in problems:
         print(problem)

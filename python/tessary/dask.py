@@ -28,6 +28,8 @@ import operator
 import os
 import random
 import re
+import threading
+import time
 import uuid
 import zlib
 from collections.abc import Callable, Iterable, Iterator
@@ -47,7 +49,7 @@ except ImportError as error:
 
 import tessary
 from tessary import _engine
-from tessary.writing import Progress, _progress_reporter
+from tessary.writing import Progress, WriteResult, _progress_reporter, write_to_path
 
 __all__ = ["Problem", "WriteSummary", "dataframe", "plan_ranges", "verify", "write"]
 
@@ -66,6 +68,10 @@ SAMPLE_WINDOWS = 3
 # by the scheduler without counting here). Safe: an attempt leaves nothing under the part's name
 # until it is complete.
 RETRIES = 2
+
+# The most parts a data set may have: its manifest lists them all, and the caller plans and
+# schedules every one. The default partitioning makes larger parts rather than more.
+MAX_PARTITIONS = 100_000
 
 CHUNK = 1 << 20
 PART_NAME = re.compile(r"part-\d{20}-\d{20}")
@@ -94,8 +100,7 @@ class WriteSummary:
 
 def part_name(start: int, stop: int, format: str, compression: str | None) -> str:
     """The file name of the part holding the ids start to stop - 1."""
-    text_compression = None if format == "parquet" else compression  # Parquet's is inside
-    return f"part-{start:020d}-{stop:020d}{_engine.output_suffix(format, text_compression)}"
+    return f"part-{start:020d}-{stop:020d}{_engine.output_suffix(format, compression)}"
 
 
 def plan_ranges(
@@ -109,24 +114,32 @@ def plan_ranges(
     """The id ranges of the parts, in order, covering 0 to scale.
 
     ``partitions`` ranges whose sizes differ by at most one, or ranges of ``rows_per_partition``
-    ids (the last one shorter), or by default ranges of about 128 MB of text each. The default
-    depends only on the seed, the scale and the specs, never on the cluster. A scale of 0 has one
-    empty range.
+    ids (the last one shorter), or by default ranges of about 128 MB of text each (larger where
+    that would make more than MAX_PARTITIONS). The default depends only on the seed, the scale and
+    the specs, never on the cluster. A scale of 0 has one empty range. More than MAX_PARTITIONS
+    ranges are refused with ValueError.
     """
     if partitions is not None and rows_per_partition is not None:
         raise ValueError("give partitions or rows_per_partition, not both")
     scale = operator.index(scale)
     if partitions is not None:
         partitions = operator.index(partitions)
-        if not 1 <= partitions <= max(scale, 1):
+        if not 1 <= partitions <= min(max(scale, 1), MAX_PARTITIONS):
             raise ValueError(
-                f"partitions must be between 1 and the scale ({scale}), not {partitions}"
+                f"partitions must be between 1 and the scale ({scale}), at most "
+                f"{MAX_PARTITIONS}, not {partitions}"
             )
         return [(i * scale // partitions, (i + 1) * scale // partitions) for i in range(partitions)]
+    fewest_rows = -(-scale // MAX_PARTITIONS)
     if rows_per_partition is None:
-        rows_per_partition = default_rows_per_partition(seed, scale, specs_json)
+        rows_per_partition = max(default_rows_per_partition(seed, scale, specs_json), fewest_rows)
     elif operator.index(rows_per_partition) < 1:
         raise ValueError(f"rows_per_partition must be at least 1, not {rows_per_partition}")
+    elif rows_per_partition < fewest_rows:
+        raise ValueError(
+            f"rows_per_partition {rows_per_partition} makes more than {MAX_PARTITIONS} parts of "
+            f"{scale} ids: give at least {fewest_rows}"
+        )
     if scale == 0:
         return [(0, 0)]
     return [
@@ -141,11 +154,8 @@ def default_rows_per_partition(seed: int, scale: int, specs_json: str) -> int:
     if count == 0:
         return 1
     starts = sorted({w * (scale - count) // (SAMPLE_WINDOWS - 1) for w in range(SAMPLE_WINDOWS)})
-    text = sum(
-        len(chunk)
-        for start in starts
-        for chunk in tessary.iter_text(seed, scale, specs_json, start=start, stop=start + count)
-    )
+    table = tessary.Table(seed, scale, specs_json)
+    text = sum(len(table[start : start + count].text("jsonl").encode()) for start in starts)
     return max(1, PART_TEXT_BYTES * count * len(starts) // max(text, 1))
 
 
@@ -166,9 +176,9 @@ def write(
     """Write the entities of ids 0 to scale - 1 as a data set folder at ``url`` (any fsspec URL).
 
     ``format`` is ``"jsonl"``, ``"json"`` (one array per part) or ``"parquet"``; ``compression``
-    is ``"gzip"`` or ``"zstd"`` for the text formats (a suffix ``.gz``/``.zst`` on the parts),
-    the codec for Parquet. ``partitions`` or ``rows_per_partition`` choose the id ranges (see
-    :func:`plan_ranges`). ``storage_options`` go to fsspec.
+    is ``"gzip"`` or ``"zstd"`` for the text formats (a suffix ``.gz``/``.zst`` on the parts);
+    Parquet compresses its pages itself and takes none. ``partitions`` or ``rows_per_partition``
+    choose the id ranges (see :func:`plan_ranges`). ``storage_options`` go to fsspec.
 
     Over a folder whose intent file has the same parameters, only the missing parts are written
     (stale temporary files are removed), then the manifest. A folder with an intent file of other
@@ -176,8 +186,9 @@ def write(
     which removes the data set's files first. ``progress=True`` shows a bar of entities on
     standard error; a callable receives ``(done, total)``.
     """
-    # The format and a text compression by the writer's own rules; Parquet's codec is pyarrow's.
-    _engine.output_options(None, format, None if format == "parquet" else compression, None)
+    if not url:
+        raise ValueError("an empty URL names no folder")
+    _engine.output_options(None, format, compression, None)  # the writer's own rules
     if not (isinstance(progress, bool) or callable(progress)):
         raise TypeError("progress must be True, False or a callable taking (done, total)")
     # Arguments, specs and the first entity are checked before anything is created.
@@ -201,6 +212,7 @@ def write(
     present = _listing(fs, folder)
 
     records: dict[str, dict[str, Any]] = {}
+    run = _LocalRun.token()
     tasks, entities = [], []
     for start, stop in ranges:
         name = part_name(start, stop, format, compression)
@@ -214,12 +226,12 @@ def write(
             )
         else:
             task = delayed(_write_part, pure=False)(
-                fs, folder, name, start, stop, seed, scale, specs_json, format, compression
+                fs, folder, name, start, stop, seed, scale, specs_json, format, compression, run
             )
         tasks.append(task)
         entities.append(stop - start)
     written = []
-    for record in _compute(tasks, entities, progress):
+    for record in _compute(tasks, entities, progress, run):
         if record.pop("written"):
             written.append(record["name"])
         records[record["name"]] = record
@@ -289,7 +301,7 @@ def verify(
         )
         for record in checked
     ]
-    outcomes = _compute(tasks, [r["stop"] - r["start"] for r in checked], False)
+    outcomes = _compute(tasks, [r["stop"] - r["start"] for r in checked], False, None)
     for record, outcome in zip(checked, outcomes, strict=True):
         name = record["name"]
         if outcome["error"] is not None:
@@ -326,29 +338,76 @@ def _expected_parts(
     document = manifest if manifest is not None else intent
     assert document is not None
     name = MANIFEST if manifest is not None else INTENT
-    try:
-        if manifest is not None:
-            records = [dict(record) for record in manifest["parts"]]
-        else:
-            records = [
-                {
-                    "name": part_name(start, stop, document["format"], document["compression"]),
-                    "start": start,
-                    "stop": stop,
-                }
-                for start, stop in document["partitions"]
-            ]
-        complete = all(
-            key in document for key in ("seed", "scale", "specs", "format", "compression")
-        )
-        complete = complete and all(
-            {"name", "start", "stop"} <= record.keys() for record in records
-        )
-    except (KeyError, TypeError, ValueError, AttributeError):
-        complete = False
-    if not complete:
-        return None, [], problems + [Problem(name, "is not a data set document")]
+    reason = _malformation(document, manifest is not None)
+    if reason is not None:
+        return None, [], problems + [Problem(name, f"is not a data set document: {reason}")]
+    format, compression = document["format"], document["compression"]
+    if manifest is None:
+        records = [
+            {"name": part_name(start, stop, format, compression), "start": start, "stop": stop}
+            for start, stop in document["partitions"]
+        ]
+        return document, records, problems
+    records = [dict(record) for record in manifest["parts"]]
+    listed = {(record["start"], record["stop"]) for record in records}
+    for start, stop in document["partitions"]:
+        if (start, stop) not in listed:
+            problems.append(
+                Problem(part_name(start, stop, format, compression), "missing from the manifest")
+            )
     return document, records, problems
+
+
+def _is_u64(value: Any) -> bool:
+    return type(value) is int and 0 <= value < 1 << 64
+
+
+def _malformation(document: dict[str, Any], manifest: bool) -> str | None:
+    """What makes an intent file (or, with manifest, a manifest) unusable, or None: every field
+    that verify and write read, of the type and in the range they write it."""
+    if not _is_u64(document.get("seed")):
+        return "seed is not an integer from 0 to 2**64 - 1"
+    scale = document.get("scale")
+    if not _is_u64(scale):
+        return "scale is not an integer from 0 to 2**64 - 1"
+    if not isinstance(document.get("specs"), str):
+        return "specs is not a text"
+    format, compression = document.get("format"), document.get("compression")
+    if not isinstance(format, str) or not isinstance(compression, str | None):
+        return "format is not a text, or compression neither null nor a text"
+    try:
+        _engine.output_options(None, format, compression, None)
+    except ValueError as error:
+        return str(error)
+    partitions = document.get("partitions")
+    if not isinstance(partitions, list) or not all(
+        isinstance(bounds, list) and len(bounds) == 2 and all(map(_is_u64, bounds))
+        for bounds in partitions
+    ):
+        return "partitions is not a list of [start, stop] pairs of integers"
+    ranges = [tuple(bounds) for bounds in partitions]
+    starts = [0] + [stop for _, stop in ranges]
+    if not ranges or [start for start, _ in ranges] != starts[:-1] or starts[-1] != scale or any(
+        start > stop for start, stop in ranges
+    ):
+        return f"partitions do not cover the ids 0 to {scale} in order"
+    if not manifest:
+        return None
+    parts = document.get("parts")
+    if not isinstance(parts, list) or not all(isinstance(record, dict) for record in parts):
+        return "parts is not a list of objects"
+    for record in parts:
+        start, stop = record.get("start"), record.get("stop")
+        if not (_is_u64(start) and _is_u64(stop)) or (start, stop) not in ranges:
+            return f"a part's range {start!r} to {stop!r} is not one of its partitions"
+        if record.get("name") != part_name(start, stop, format, compression):
+            return f"the part of ids {start} to {stop} is not named as its range says"
+        if not _is_u64(record.get("bytes")) or not all(
+            record.get(key) is None or isinstance(record.get(key), str)
+            for key in ("sha256", "text_sha256")
+        ):
+            return f"the record of {record['name']} holds a size or digest of the wrong type"
+    return None
 
 
 def dataframe(seed: int, scale: int, specs_json: str, *, partitions: int | None = None) -> Any:
@@ -366,13 +425,32 @@ def dataframe(seed: int, scale: int, specs_json: str, *, partitions: int | None 
     )
 
 
-def _range_frame(id_range: tuple[int, int], seed: int, scale: int, specs_json: str) -> Any:
-    """The entities of one id range as a pandas frame indexed by id (the first column)."""
+def _pandas_dtype(arrow_type: Any) -> Any:
+    """The pandas dtype of a column of this Arrow type: the nullable dtypes for integers,
+    booleans and doubles, so that a partition holding a null keeps its column's type and every
+    value (NumPy's would make the integers doubles, rounding those above 2**53, and the booleans
+    objects). None leaves the type to pyarrow (the id, texts, dictionaries, nulls)."""
+    import pandas as pd  # type: ignore[import-untyped]
     import pyarrow as pa  # type: ignore[import-untyped]
+
+    if pa.types.is_int64(arrow_type):
+        return pd.Int64Dtype()
+    if pa.types.is_boolean(arrow_type):
+        return pd.BooleanDtype()
+    if pa.types.is_float64(arrow_type):
+        return pd.Float64Dtype()
+    return None
+
+
+def _range_frame(id_range: tuple[int, int], seed: int, scale: int, specs_json: str) -> Any:
+    """The entities of one id range as a pandas frame indexed by id (the first column), each
+    column of the dtype that every partition and the empty meta frame share."""
+    import pyarrow as pa
 
     start, stop = id_range
     stream = tessary.generate_batches(seed, scale, specs_json, start=start, stop=stop)
-    frame = pa.RecordBatchReader.from_stream(stream).read_all().to_pandas()
+    table = pa.RecordBatchReader.from_stream(stream).read_all()
+    frame = table.to_pandas(types_mapper=_pandas_dtype)
     ids = frame.iloc[:, 0].rename("id")
     frame = frame.iloc[:, 1:]
     frame.index = ids
@@ -384,13 +462,24 @@ def _range_frame(id_range: tuple[int, int], seed: int, scale: int, specs_json: s
 
 def _write_part(
     fs: Any, folder: str, name: str, start: int, stop: int, seed: int, scale: int, specs_json: str,
-    format: str, compression: str | None,
+    format: str, compression: str | None, run: tuple[int, str],
 ) -> dict[str, Any]:
     """Writes one part under a temporary name unique to this attempt and renames it when
-    complete."""
+    complete; in the caller's process, stops (leaving nothing) when the caller cancels the run."""
+    with _LocalRun.part(run) as cancelled:
+        return _write_part_file(
+            fs, folder, name, start, stop, seed, scale, specs_json, format, compression, cancelled
+        )
+
+
+def _write_part_file(
+    fs: Any, folder: str, name: str, start: int, stop: int, seed: int, scale: int, specs_json: str,
+    format: str, compression: str | None, cancelled: Progress,
+) -> dict[str, Any]:
     path = _join(folder, name)
     arguments: dict[str, Any] = {
-        "format": format, "compression": compression, "start": start, "stop": stop, "digest": True
+        "format": format, "compression": compression, "start": start, "stop": stop, "digest": True,
+        "progress": cancelled,
     }
     if isinstance(fs, LocalFileSystem):
         # A local path is written through a temporary file renamed over it on success.
@@ -607,7 +696,11 @@ def _prepare_folder(
     if existing is not None and _parameters(existing) == _parameters(intent):
         manifest, _ = _read_document(fs, folder, MANIFEST, present)
         _remove_temporaries(fs, folder, present)
-        if manifest is None or _parameters(manifest) != _parameters(intent):
+        if (
+            manifest is None
+            or _parameters(manifest) != _parameters(intent)
+            or _malformation(manifest, True) is not None
+        ):
             return {}
         return {record["name"]: record for record in manifest.get("parts", [])}
     if not overwrite:
@@ -632,10 +725,20 @@ def _prepare_folder(
 
 
 def _put_json(fs: Any, path: str, document: dict[str, Any]) -> None:
-    """Writes a JSON document whole or not at all: under a temporary name, then renamed."""
+    """Writes a JSON document whole or not at all: under a temporary name, then renamed (a local
+    file flushed to the disk first, as the parts are)."""
+    data = _dumps(document).encode()
+    if isinstance(fs, LocalFileSystem):
+
+        def write_all(fd: int) -> WriteResult:
+            _engine.write_bytes(fd, data)
+            return WriteResult(0, len(data), len(data))
+
+        write_to_path(path, write_all)
+        return
     folder, name = path.rsplit("/", 1)
     temporary = _join(folder, f".{name}.{uuid.uuid4().hex}.part")
-    fs.pipe_file(temporary, _dumps(document).encode())
+    fs.pipe_file(temporary, data)
     fs.mv(temporary, path)
 
 
@@ -662,9 +765,96 @@ def _active_client() -> Any:
     return owner if isinstance(owner, Client) else None
 
 
-def _compute(tasks: list[Any], entities: list[int], progress: Progress) -> list[dict[str, Any]]:
+class _PartCancelled(Exception):
+    """Raised in a part that stopped because its run was cancelled."""
+
+
+class _LocalRun:
+    """The parts of one call that run in the caller's process (on the sync and threaded
+    schedulers, or a cluster of threads), which the caller cancels when the call fails or is
+    interrupted: each part's write looks at the run's flag through its progress callable (about
+    ten times a second), stops and removes its temporary file. Parts in other processes never
+    find their run here and are not cancelled this way."""
+
+    _runs: dict[str, _LocalRun] = {}
+    _lock = threading.Lock()
+
+    def __init__(self) -> None:
+        self.cancelled = False
+        self.running = 0
+
+    @staticmethod
+    def token() -> tuple[int, str]:
+        """What the tasks of a new run carry: the caller's process and a key unique to the run."""
+        return os.getpid(), uuid.uuid4().hex
+
+    @classmethod
+    @contextlib.contextmanager
+    def part(cls, token: tuple[int, str]) -> Iterator[Progress]:
+        """For the length of a part: a progress callable that raises _PartCancelled once the run is
+        cancelled (False in another process). A part of this process that finds its run gone (the
+        call has returned) or cancelled does not start."""
+        pid, key = token
+        if pid != os.getpid():
+            yield False
+            return
+        with cls._lock:
+            run = cls._runs.get(key)
+            if run is None or run.cancelled:
+                raise _PartCancelled("the call that scheduled this part has ended")
+            run.running += 1
+
+        def look(_done: int, _total: int) -> None:
+            if run.cancelled:
+                raise _PartCancelled("the call that scheduled this part was cancelled")
+
+        try:
+            yield look
+        finally:
+            with cls._lock:
+                run.running -= 1
+
+    @classmethod
+    @contextlib.contextmanager
+    def running_in(cls, token: tuple[int, str] | None) -> Iterator[None]:
+        """Registers the run for the block's length. When the block fails (an error of a part, or
+        KeyboardInterrupt), cancels the parts of this process and waits until none is running."""
+        if token is None:
+            yield
+            return
+        run = _LocalRun()
+        with cls._lock:
+            cls._runs[token[1]] = run
+        try:
+            yield
+        except BaseException:
+            with cls._lock:
+                run.cancelled = True
+            while run.running:
+                try:
+                    time.sleep(0.01)
+                except KeyboardInterrupt:  # a second Ctrl-C: the parts stop within moments anyway
+                    continue
+            raise
+        finally:
+            with cls._lock:
+                del cls._runs[token[1]]
+
+
+def _compute(
+    tasks: list[Any], entities: list[int], progress: Progress, run: tuple[int, str] | None
+) -> list[dict[str, Any]]:
     """The results of the tasks, in order, computed on the current scheduler; progress counts
-    the entities of the finished tasks."""
+    the entities of the finished tasks. When the computation fails or is interrupted, the parts
+    of `run` in this process are cancelled before the error propagates; a cluster's are
+    cancelled as futures (a worker may still finish one that is running)."""
+    with _LocalRun.running_in(run):
+        return _compute_tasks(tasks, entities, progress)
+
+
+def _compute_tasks(
+    tasks: list[Any], entities: list[int], progress: Progress
+) -> list[dict[str, Any]]:
     reporter, close = _progress_reporter(progress, sum(entities))
     if not tasks:
         close()

@@ -7,6 +7,7 @@ released while the worker threads build, so other Python threads keep running.
 from __future__ import annotations
 
 import contextlib
+import errno
 import hashlib
 import io
 import itertools
@@ -23,8 +24,10 @@ from tessary._engine import TextChunks
 from tessary.table import Table
 
 # Parquet files are written a row group per this many rows (or a little more): large enough for
-# good compression and fast scans, small enough to bound the memory a group holds.
+# good compression and fast scans, small enough to bound the memory a group holds. Rows of long
+# texts close a group at this many bytes of batches instead (or one batch more).
 PARQUET_GROUP_ROWS = 1 << 20
+PARQUET_GROUP_BYTES = 128 << 20
 
 Target = Union[str, "os.PathLike[str]", IO[bytes]]
 Progress = bool | Callable[[int, int], object]
@@ -126,8 +129,9 @@ def _own_descriptor_behind(path: str) -> int | None:
 
 def write_to_path(path: str, write: Callable[[int], WriteResult]) -> WriteResult:
     """Runs write(fd) for the file at path. A regular file, or a name with nothing behind it yet,
-    is written to a temporary file beside it and renamed over it only when everything succeeded;
-    on any failure the temporary file is removed and an existing target is left untouched.
+    is written to a temporary file beside it, flushed to the disk and renamed over it only when
+    everything succeeded, and the folder is flushed after the rename; on any failure the temporary
+    file is removed and an existing target is left untouched.
     Devices, FIFOs and other files that are not regular are written in place, and a name of one of
     the process's descriptors (/dev/stdout) through that descriptor."""
     descriptor = _own_descriptor_behind(path)
@@ -157,6 +161,9 @@ def write_to_path(path: str, write: Callable[[int], WriteResult]) -> WriteResult
     try:
         try:
             result = _named_errors(write, fd, path)
+            # The data reaches the disk before the name does: otherwise, after a power loss, the
+            # renamed file can be empty or hold a part of the data.
+            _named_errors(_sync, fd, path)
         finally:
             os.close(fd)
         os.replace(temporary, real)
@@ -164,10 +171,29 @@ def write_to_path(path: str, write: Callable[[int], WriteResult]) -> WriteResult
         with contextlib.suppress(FileNotFoundError):
             os.unlink(temporary)
         raise
+    _sync_folder(os.path.dirname(real), path)
     return result
 
 
-def _named_errors(write: Callable[[int], WriteResult], fd: int, path: str) -> WriteResult:
+def _sync(fd: int) -> None:
+    os.fsync(fd)
+
+
+def _sync_folder(folder: str, path: str) -> None:
+    """Flushes a folder's entries (a rename into it) to the disk. Filesystems that cannot sync a
+    folder say so with EINVAL; any other failure is the path's OSError."""
+    try:
+        fd = os.open(folder or ".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+        try:
+            os.fsync(fd)
+        finally:
+            os.close(fd)
+    except OSError as error:
+        if error.errno != errno.EINVAL:
+            raise _with_name(error, path) from None
+
+
+def _named_errors[Result](write: Callable[[int], Result], fd: int, path: str) -> Result:
     try:
         return write(fd)
     except OSError as error:
@@ -217,7 +243,10 @@ def _target_name(target: Target) -> str | None:
     """The path of a path target, None for a file object; TypeError for anything else."""
     if isinstance(target, (str, os.PathLike)):
         path = os.fspath(target)
-        return os.fsdecode(path) if isinstance(path, bytes) else path
+        path = os.fsdecode(path) if isinstance(path, bytes) else path
+        if not path:
+            raise ValueError("an empty path names no file")
+        return path
     if isinstance(target, io.TextIOBase):
         raise TypeError("target is a text file: open it in binary mode ('wb')")
     if callable(getattr(target, "write", None)):
@@ -262,11 +291,12 @@ def write_table(
 
 
 class _CountingFile(io.RawIOBase):
-    """A binary file that passes what it is given on to another, counting and hashing it."""
+    """A binary file that passes what it is given on to a descriptor or a file object, counting
+    and hashing it. The bytes go through the routine that writes the text formats: it goes on
+    after short writes and refuses a write() that returns nonsense."""
 
     def __init__(self, target: Any, digest: bool) -> None:
-        self._write = target.write if not isinstance(target, int) else None
-        self._fd = target if isinstance(target, int) else None
+        self._target = target
         self._hash = hashlib.sha256() if digest else None
         self.count = 0
 
@@ -275,15 +305,9 @@ class _CountingFile(io.RawIOBase):
 
     def write(self, data: Any) -> int:
         view = memoryview(data).cast("B")
+        _engine.write_bytes(self._target, view)
         if self._hash is not None:
             self._hash.update(view)
-        if self._fd is not None:
-            written = 0
-            while written < len(view):
-                written += os.write(self._fd, view[written:])
-        else:
-            assert self._write is not None
-            self._write(bytes(view))
         self.count += len(view)
         return len(view)
 
@@ -342,14 +366,15 @@ def _write_parquet(
     done = 0
     with pq.ParquetWriter(sink, reader.schema, use_dictionary=repeating_columns(first)) as writer:
         group: list[pa.RecordBatch] = []
-        rows = 0
+        rows = size = 0
         for batch in itertools.chain([first], sampled):
             group.append(batch)
             rows += batch.num_rows
-            if rows >= PARQUET_GROUP_ROWS:
+            size += batch.nbytes
+            if rows >= PARQUET_GROUP_ROWS or size >= PARQUET_GROUP_BYTES:
                 writer.write_table(pa.Table.from_batches(group), row_group_size=rows)
                 done += rows
-                group, rows = [], 0
+                group, rows, size = [], 0, 0
                 if reporter is not None:
                     reporter(done, total, sink.count)
         if group or done == 0:

@@ -278,6 +278,33 @@ std::uint64_t max_batch_rows(const ColumnSchema& schema) {
   return MAX_COLUMN_TEXT / std::max<std::uint64_t>(1, schema.max_cell_text_bytes);
 }
 
+std::uint64_t longest_row_bytes(const ColumnSchema& schema) {
+  std::uint64_t bytes = sizeof(std::uint64_t);  // the id
+  for (const Column& column : schema.columns) {
+    switch (column.kind) {
+      case ColumnKind::Int64:
+      case ColumnKind::Float64:
+      case ColumnKind::ChoiceInt64:
+      case ColumnKind::ChoiceFloat64:
+        bytes += 8;
+        break;
+      case ColumnKind::ChoiceNull:
+        break;
+      case ColumnKind::ChoiceBool:
+        bytes += 1;
+        break;
+      case ColumnKind::ChoiceDictionary:  // the dictionary is the batch's, not the row's
+        bytes += sizeof(std::int32_t);
+        break;
+      case ColumnKind::ChoiceJson:
+        bytes += sizeof(std::int32_t) + longest_entry(column.choice);
+        break;
+    }
+    bytes += column.nullable ? 1 : 0;
+  }
+  return bytes;
+}
+
 void export_arrow_schema(const ColumnSchema& schema, ArrowSchema* out) {
   nanoarrow::UniqueSchema result;
   ArrowSchemaInit(result.get());

@@ -97,6 +97,11 @@ std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrS
 // outgrow int32 offsets (at least 1, since plan_columns refuses larger texts).
 std::uint64_t max_batch_rows(const ColumnSchema& schema);
 
+// The most bytes one row of this schema's batches can take, whatever the values drawn: the id,
+// every column's cell at its widest (a JSON text column's longest text and its offset; a bit
+// counted as a byte), and a validity byte for each nullable column.
+std::uint64_t longest_row_bytes(const ColumnSchema& schema);
+
 // The Arrow storage type of a column kind: int64, double, null, bool, int32 (the dictionary
 // indices; the dictionary is utf8) and utf8.
 ArrowType column_storage_type(ColumnKind kind);

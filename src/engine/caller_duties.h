@@ -29,6 +29,8 @@ class CallerDuties {
   bool due(std::uint64_t done, std::uint64_t bytes);
   // The same, at once, whether due or not (for a write interrupted by a signal, or at the end).
   bool now(std::uint64_t done, std::uint64_t bytes, bool report_progress);
+  // Looks for signals at once, with the counts last seen (for a write that must wait).
+  bool signals() { return now(done_, bytes_, false); }
 
   // For waiting on blocks: polls for signals (and progress, with the count last seen).
   CollectControl control();

@@ -11,6 +11,7 @@
 #include "engine/output_options.h"
 #include "engine/table.h"
 #include "engine/text_chunks.h"
+#include "engine/write_text.h"
 #include "binding/panic_exception.h"
 
 namespace tessary::engine {
@@ -32,6 +33,7 @@ int exec_module(PyObject* module) {
       output_options_def,
       output_suffix_def,
       check_range_def,
+      write_bytes_def,
       check_specs_def,
       PANIC_EXCEPTION_DEF,
       {nullptr, nullptr, 0, nullptr},

@@ -20,4 +20,15 @@ namespace tessary::engine {
 binding::CallResult write_stream(PyObject* target, std::unique_ptr<TextStream> stream,
                                  PyObject* digest, PyObject* progress);
 
+// write_bytes(target, data) -> None
+//
+// Writes all of `data` (a bytes-like object) to `target` as write_stream writes a chunk, by the
+// same routine: a file descriptor with the GIL released, a file object going on after short
+// writes. A
+// raw file (io.RawIOBase) whose write() returns None took nothing: the call waits until its
+// descriptor can take bytes, or raises BlockingIOError when it has none. A count outside 1 to the
+// bytes offered, or a return that is not an int, is an OSError showing it. For the writers that
+// produce their bytes in Python (Parquet).
+extern PyMethodDef write_bytes_def;
+
 }  // namespace tessary::engine

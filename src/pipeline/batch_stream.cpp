@@ -14,6 +14,7 @@ std::uint64_t default_batch_rows(std::span<const AttrSpec> specs, const ColumnSc
   // batches of 2^18 + 17% rows took 2.8 times the system time of batches of 2^18 rows, the
   // partly used huge pages being faulted in 4 KiB pages.
   std::uint64_t rows = 8 * MAX_BLOCK_WORK / entity_work(specs);
+  rows = std::min(rows, MAX_BATCH_BYTES / longest_row_bytes(schema));
   if (rows > HUGE_PAGE_ROWS) rows -= rows % HUGE_PAGE_ROWS;
   return std::clamp<std::uint64_t>(rows, 1, max_batch_rows(schema));
 }

@@ -19,9 +19,14 @@
 
 namespace tessary {
 
+// The cells of a default batch never take more than this, whatever the values drawn: a batch of
+// scalar columns takes up to about half of it, and a batch of long JSON texts is cut to it.
+inline constexpr std::uint64_t MAX_BATCH_BYTES = std::uint64_t{64} << 20;
+
 // The rows of a batch when the caller does not choose: bounded work per batch (so that releasing
-// a stream waits milliseconds), about a few hundred thousand rows of scalar specs, within what one
-// batch of the schema can hold.
+// a stream waits milliseconds), about a few hundred thousand rows of scalar specs, and no more
+// rows than MAX_BATCH_BYTES of the schema's longest row, within what one batch of the schema can
+// hold.
 std::uint64_t default_batch_rows(std::span<const AttrSpec> specs, const ColumnSchema& schema);
 
 class BatchStream {

@@ -28,26 +28,6 @@ std::uint64_t saturate(Uint128 value) {
              : static_cast<std::uint64_t>(value);
 }
 
-// The exact text length of a value, measured by writing it once.
-std::size_t text_length_of(const JsonValue& value) {
-  OutputBuffer scratch;
-  write_value(value, scratch);
-  return scratch.size();
-}
-
-// The fewest bytes any value of an attribute spec can take as text.
-std::size_t shortest_value_text(const AttrSpec& spec) {
-  if (const Choice* choice = std::get_if<Choice>(&spec.kind)) {
-    if (choice->values.empty()) return 4;  // null
-    std::size_t shortest = std::numeric_limits<std::size_t>::max();
-    for (const JsonValue& value : choice->values)
-      shortest = std::min(shortest, text_length_of(value));
-    return shortest;
-  }
-  if (std::holds_alternative<UniformInt>(spec.kind)) return 1;  // one digit
-  return 3;                                                     // "0.0" is the shortest double
-}
-
 // The total count of decimal digits in the ids 0 .. end - 1.
 Uint128 id_digits(std::uint64_t end) {
   Uint128 digits = 0;
@@ -61,21 +41,11 @@ Uint128 id_digits(std::uint64_t end) {
   return digits;
 }
 
-// A lower bound of the text's length: every entity needs at least {"id":N} and, per member,
-// ,"name": (as the prepared keys hold it) and the shortest value text its last spec can give.
+// A lower bound of the text's length: every entity needs at least the shortest text of an
+// entity object (entity_text_bounds) and its id's digits.
 std::uint64_t shortest_output(std::uint64_t start, std::uint64_t stop, TextFormat format,
                               const PreparedSpecs& prepared) {
-  const EntityLayout& layout = prepared.layout;
-  const EntityKeys& keys = prepared.keys;
-  std::vector<std::size_t> member_bytes(layout.member_names.size(), 0);
-  for (std::size_t k = 0; k < prepared.specs.size(); ++k) {
-    member_bytes[layout.member_of_spec[k]] = shortest_value_text(prepared.specs[k]);  // last wins
-  }
-  Uint128 per_entity = 7;  // {"id": and }
-  for (std::size_t m = 0; m < member_bytes.size(); ++m) {
-    const std::size_t key_start = m == 0 ? 0 : keys.ends[m - 1];
-    per_entity += (keys.ends[m] - key_start) + member_bytes[m];
-  }
+  const Uint128 per_entity = prepared.text_bounds.shortest;
   const std::uint64_t count = stop - start;
   // A newline after every line; or [ ] and the commas between entities.
   const Uint128 separators =
@@ -191,7 +161,7 @@ GenerateResult generate_blocks(const PreparedSpecs& prepared, std::uint64_t seed
 
   // Entity `start` is built first, on this thread: if it fails, that failure is the one to report.
   EntityRecord first = make_entity_record(prepared.layout);
-  RangePlan plan = plan_range(seed, start, stop, prepared.specs, prepared.keys, first,
+  RangePlan plan = plan_range(seed, start, stop, prepared, first,
                               pool.thread_count() * BLOCKS_PER_THREAD, TARGET_BLOCK_BYTES);
   GeneratedText text;
   const std::uint64_t ids = stop - start;

@@ -1,5 +1,5 @@
 // A specs document read once and made ready for building entities: the attribute specs, the
-// layout of their members and the members' keys as JSON text.
+// layout of their members, the members' keys as JSON text and the bounds of an entity's text.
 //
 // The layout and keys point into the specs, so the three live together at one address (a
 // PreparedSpecs is neither copied nor moved). Immutable once made: any number of threads may build
@@ -7,7 +7,9 @@
 // shares it, the last owner freeing it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -19,6 +21,19 @@
 
 namespace tessary {
 
+// The fewest and the most bytes that the text of one entity object can take, whatever the values
+// drawn, not counting the digits of its id: `{"id":` and `}`, every member's key, and the shortest
+// or longest text of the value its last spec can give (a choice's shortest and longest value text;
+// an integer 1 to 20 bytes; a double 3 to 24 bytes, the longest shortest-round-trip text, or
+// "null"). A new kind of spec states its own.
+struct EntityTextBounds {
+  std::uint64_t shortest = 0;
+  std::uint64_t longest = 0;
+};
+
+EntityTextBounds entity_text_bounds(std::span<const AttrSpec> specs, const EntityLayout& layout,
+                                    const EntityKeys& keys);
+
 struct PreparedSpecs {
   explicit PreparedSpecs(std::vector<AttrSpec> read);
   PreparedSpecs(const PreparedSpecs&) = delete;
@@ -27,6 +42,7 @@ struct PreparedSpecs {
   const std::vector<AttrSpec> specs;
   const EntityLayout layout;
   const EntityKeys keys;
+  const EntityTextBounds text_bounds;
 };
 
 // Reads the document (UTF-8); its error is returned as a value. Running out of memory throws

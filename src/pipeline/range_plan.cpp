@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "output/json_writer.h"
+#include "output/number_text.h"
 #include "sampling/build_entity.h"
 #include "output/output_buffer.h"
 
@@ -20,23 +22,25 @@ std::uint64_t entity_work(std::span<const AttrSpec> specs) {
 }
 
 RangePlan plan_range(std::uint64_t seed, std::uint64_t start, std::uint64_t stop,
-                     std::span<const AttrSpec> specs, const EntityKeys& keys,
-                     EntityRecord& record, std::uint64_t min_blocks, std::size_t block_bytes) {
+                     const PreparedSpecs& prepared, EntityRecord& record, std::uint64_t min_blocks,
+                     std::size_t block_bytes) {
   RangePlan plan;
   plan.start = start;
   plan.stop = stop;
   const std::uint64_t ids = stop - start;
   if (ids == 0) return plan;
-  build_entity(seed, start, specs, record);
+  build_entity(seed, start, prepared.specs, record);
   OutputBuffer first;
-  write_entity(record, keys, first);
+  write_entity(record, prepared.keys, first);
   plan.entity_bytes = first.size();
   // Later ids may carry more digits than entity `start`'s: allow for the widest id (20 digits)
   // and the separator.
-  const std::size_t widest_entity = first.size() + 1 + 20;
+  const std::size_t widest_entity = first.size() + 1 + U64_TEXT_CAPACITY;
+  const std::uint64_t longest_entity = prepared.text_bounds.longest + 1 + U64_TEXT_CAPACITY;
 
   std::uint64_t per_block = std::max<std::size_t>(1, block_bytes / widest_entity);
-  per_block = std::min(per_block, std::max<std::uint64_t>(1, MAX_BLOCK_WORK / entity_work(specs)));
+  per_block = std::min(per_block, std::max<std::uint64_t>(1, MAX_BLOCK_TEXT_BYTES / longest_entity));
+  per_block = std::min(per_block, std::max<std::uint64_t>(1, MAX_BLOCK_WORK / entity_work(prepared.specs)));
   const std::uint64_t wanted = std::max<std::uint64_t>(1, min_blocks);
   per_block = std::max<std::uint64_t>(1, std::min(per_block, ids / wanted + (ids % wanted != 0)));
   plan.per_block = per_block;

@@ -9,8 +9,8 @@ TextStream::TextStream(std::shared_ptr<const PreparedSpecs> specs, std::uint64_t
     : specs_(std::move(specs)), seed_(seed), options_(options) {
   QuietPanics quiet;
   EntityRecord first = make_entity_record(specs_->layout);
-  plan_ = plan_range(seed_, options_.start, options_.stop, specs_->specs, specs_->keys, first,
-                     STREAM_MIN_BLOCKS, TARGET_STREAM_BLOCK_BYTES);
+  plan_ = plan_range(seed_, options_.start, options_.stop, *specs_, first, STREAM_MIN_BLOCKS,
+                     TARGET_STREAM_BLOCK_BYTES);
   const std::size_t capacity = window_capacity(pool);
   slots_.resize(capacity);
   for (Slot& slot : slots_) {

@@ -309,3 +309,34 @@ def test_partitioned_output_and_verify(tmp_path, age_specs):
     assert result.returncode == 1
     lines = result.stdout.splitlines()
     assert lines and all(line.startswith(parts[1].name) for line in lines)
+
+
+@pytest.mark.parametrize(
+    "arguments",
+    [
+        ["SPECS", "--scale", "10", "-o", ""],
+        ["SPECS", "--scale", "10", "-o", "s3://bucket/people/"],
+        ["verify", "s3://bucket/people/"],
+        ["SPECS", "--scale", "10", "-o", "DIR/", "--format", "parquet", "--compression", "gzip"],
+        ["SPECS", "--scale", "5", "-o", "DIR/", "--partitions", "6"],
+        ["SPECS", "--scale", str(10**9), "-o", "DIR/", "--partitions", str(10**7)],
+    ],
+)
+def test_bad_arguments_of_partitioned_output_exit_2_with_one_line(tmp_path, age_specs, arguments):
+    pytest.importorskip("tessary.dask")
+    if any(argument.startswith("s3://") for argument in arguments):
+        try:
+            import s3fs  # noqa: F401
+        except ImportError:
+            pass
+        else:
+            pytest.skip("s3fs is installed: the URL has a filesystem")
+    arguments = [
+        str(age_specs) if a == "SPECS" else a.replace("DIR", str(tmp_path / "set"))
+        for a in arguments
+    ]
+    result = run_cli(*arguments)
+    assert result.returncode == 2, result.stderr
+    assert "Traceback" not in result.stderr
+    assert result.stderr.splitlines()[-1].startswith("tessary"), result.stderr
+    assert os.listdir(tmp_path) == [age_specs.name]

@@ -10,8 +10,10 @@ import os
 import pathlib
 import signal
 import threading
+import time
 
 import dask
+import pandas as pd
 import pytest
 import zstandard
 
@@ -209,6 +211,18 @@ def remove(path: pathlib.Path) -> None:
     path.unlink()
 
 
+def edit(path: pathlib.Path, change) -> None:
+    """Rewrites a JSON document as change(document) leaves it."""
+    document = json.loads(path.read_text())
+    change(document)
+    path.write_text(json.dumps(document))
+
+
+def drop_second_part(folder: pathlib.Path, parts: list[pathlib.Path]) -> None:
+    edit(folder / tdask.MANIFEST, lambda manifest: manifest["parts"].pop(1))
+    remove(parts[1])
+
+
 @pytest.mark.parametrize(
     "damage, named",
     [
@@ -230,6 +244,27 @@ def remove(path: pathlib.Path) -> None:
             lambda folder, parts: parts[2].write_bytes(b"\0" * parts[2].stat().st_size),
             lambda parts: [parts[2].name],
         ),
+        # Documents with fields of the wrong type, and a manifest that leaves a range out.
+        (
+            lambda folder, parts: edit(
+                folder / tdask.MANIFEST, lambda manifest: manifest["parts"][0].update(start="0")
+            ),
+            lambda parts: [tdask.MANIFEST],
+        ),
+        (
+            lambda folder, parts: edit(
+                folder / tdask.MANIFEST, lambda manifest: manifest["parts"][0].update(name=["x"])
+            ),
+            lambda parts: [tdask.MANIFEST],
+        ),
+        (
+            lambda folder, parts: (
+                remove(folder / tdask.MANIFEST),
+                edit(folder / tdask.INTENT, lambda intent: intent.update(seed="7")),
+            ),
+            lambda parts: [tdask.MANIFEST, tdask.INTENT],
+        ),
+        (drop_second_part, lambda parts: [parts[1].name]),
     ],
 )
 def test_verify_names_each_kind_of_damage(damage, named, tmp_path):
@@ -289,6 +324,16 @@ def test_the_default_partitioning_depends_on_the_data_only():
     assert tdask.plan_ranges(7, 0, SPECS) == [(0, 0)]
 
 
+def test_no_partitioning_makes_more_than_the_stated_limit():
+    most = tdask.MAX_PARTITIONS
+    for arguments in ({"partitions": most + 1}, {"rows_per_partition": 10**9 // most - 1}):
+        with pytest.raises(ValueError, match=str(most)):
+            tdask.plan_ranges(7, 10**9, SPECS, **arguments)
+    assert len(tdask.plan_ranges(7, 10**9, SPECS, partitions=most)) == most
+    ranges = tdask.plan_ranges(7, 2**64 - 1, SPECS)
+    assert len(ranges) <= most and ranges[-1][1] == 2**64 - 1
+
+
 needs_batches = pytest.mark.skipif(
     not hasattr(tessary, "generate_batches"),
     reason="the columnar batches are not in this build yet",
@@ -308,7 +353,7 @@ def test_the_dataframe_holds_the_batches_with_known_divisions(client):
     frame = tdask.dataframe(7, 50_000, SPECS, partitions=3)
     assert frame.divisions == (0, 16_666, 33_333, 49_999)
     computed = frame.compute()
-    expected = batches_table(50_000, 0, 50_000).to_pandas()
+    expected = batches_table(50_000, 0, 50_000).to_pandas(types_mapper=tdask._pandas_dtype)
     assert list(computed.index) == list(expected.iloc[:, 0])
     assert computed.reset_index(drop=True).equals(expected.iloc[:, 1:].reset_index(drop=True))
     second = frame.get_partition(1).compute()
@@ -331,3 +376,95 @@ def test_parquet_parts_hold_the_batches(client, tmp_path):
         start += table.num_rows
     assert start == 30_000
     assert tdask.verify(str(folder), regenerate=1) == []
+
+
+@needs_batches
+def test_partitions_with_nulls_keep_the_column_types_and_the_values_of_the_text():
+    specs = json.dumps(
+        [
+            {"name": "b", "type": "choice", "values": [True, False, None]},
+            {"name": "n", "type": "choice", "values": [9007199254740993, -3, None]},
+            {"name": "x", "type": "choice", "values": [0.1, None]},
+        ]
+    )
+    frame = tdask.dataframe(7, 600, specs, partitions=3)
+    with dask.config.set(scheduler="sync"):
+        computed = frame.compute()
+    assert dict(computed.dtypes) == dict(frame.dtypes)
+    rows = [json.loads(line) for line in b"".join(tessary.iter_text(7, 600, specs)).splitlines()]
+    assert computed["b"].isna().any() and computed["n"].isna().any()
+    for name in ("b", "n", "x"):
+        cells = [None if cell is pd.NA else cell for cell in computed[name]]
+        assert cells == [row[name] for row in rows], name
+    assert (computed["b"] == True).sum() == sum(row["b"] is True for row in rows)  # noqa: E712
+
+
+# A part that takes seconds: a weighted pick among 2000 values scans about a thousand weights.
+SLOW_SPECS = json.dumps(
+    [{"name": "k", "type": "choice", "values": list(range(2000)), "weights": [1] * 2000}]
+)
+
+CTRL_C_CHILD = """
+import json, os, signal, sys, time
+import dask
+import tessary.dask as tdask
+signal.signal(signal.SIGINT, signal.default_int_handler)  # a background job starts with it ignored
+folder, specs = sys.argv[1], sys.argv[2]
+print("ready", flush=True)
+with dask.config.set(scheduler="threads", num_workers=2):
+    try:
+        tdask.write(folder, 1, 4 * 10**6, specs, partitions=4)
+        print("finished", flush=True)
+    except KeyboardInterrupt:
+        print(sorted(os.listdir(folder)), flush=True)
+        time.sleep(4)  # longer than a part takes
+        print(sorted(os.listdir(folder)), flush=True)
+"""
+
+
+@pytest.mark.slow
+def test_ctrl_c_cancels_the_parts_being_written_before_the_call_returns(tmp_path):
+    from helpers import in_child, interrupt
+
+    folder = tmp_path / "set"
+
+    def settle() -> None:  # until parts are being written
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            if folder.is_dir() and any(n.startswith(".part-") for n in os.listdir(folder)):
+                return
+            time.sleep(0.01)
+        raise AssertionError("no part was being written")
+
+    out, err, elapsed = interrupt(in_child(CTRL_C_CHILD, folder, SLOW_SPECS), settle)
+    assert out.splitlines() == [repr([tdask.INTENT])] * 2, err
+    assert elapsed < 3
+
+
+def test_every_renamed_file_is_flushed_before_its_rename_and_its_folder_after(
+    tmp_path, monkeypatch
+):
+    events: list[tuple[str, str]] = []
+    sync, replace = os.fsync, os.replace
+
+    def recording_sync(fd: int) -> None:
+        events.append(("sync", os.readlink(f"/proc/self/fd/{fd}")))
+        sync(fd)
+
+    def recording_replace(source, target) -> None:
+        events.append(("replace", f"{source} {target}"))
+        replace(source, target)
+
+    monkeypatch.setattr(os, "fsync", recording_sync)
+    monkeypatch.setattr(os, "replace", recording_replace)
+    folder = tmp_path / "set"
+    with dask.config.set(scheduler="sync"):
+        tdask.write(str(folder), 7, 3_000, SPECS, partitions=2)
+    tessary.write(tmp_path / "one.parquet", 7, 100, SPECS)
+    renamed = [index for index, (kind, _) in enumerate(events) if kind == "replace"]
+    # The intent, two parts, the manifest and the Parquet file.
+    assert len(renamed) == 5
+    for index in renamed:
+        source, target = events[index][1].split(" ")
+        assert events[index - 1] == ("sync", source)
+        assert events[index + 1] == ("sync", os.path.dirname(target))

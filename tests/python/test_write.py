@@ -32,7 +32,6 @@ from helpers import (
     run_python,
     written,
 )
-from tessary import _engine
 
 U64_MAX = 2**64 - 1
 
@@ -211,6 +210,8 @@ class Raising:
         (FIVE_SPECS, {"compression": "lz4"}, ValueError, "the accepted ones are gzip, zstd"),
         (FIVE_SPECS, {"level": 3}, ValueError, "needs a compression"),
         (FIVE_SPECS, {"compression": "gzip", "level": 10}, ValueError, "gzip levels are 0 to 9"),
+        (FIVE_SPECS, {"compression": "gzip", "level": 2**70}, ValueError, f"not {2**70}"),
+        (FIVE_SPECS, {"compression": "zstd", "level": -(2**40)}, ValueError, f"not {-(2**40)}"),
         (LATE_FAILING, {}, BaseException, "index out of bounds: the len is 1 but the index is 6"),
         (FIVE_SPECS, {"progress": Raising()}, RuntimeError, "stopped by the progress callable"),
     ],
@@ -239,6 +240,7 @@ def test_a_failed_write_leaves_nothing_and_an_existing_target_untouched(
         (io.StringIO(), {"format": "json"}, TypeError, "binary mode"),
         (io.BytesIO(), {}, ValueError, "no format given and a file object"),
         ("out.txt", {}, ValueError, "does not say it: the accepted ones are json, jsonl"),
+        ("", {"format": "json"}, ValueError, "an empty path names no file"),
         (42, {"format": "json"}, TypeError, "path or a writable binary file object"),
     ],
 )
@@ -430,20 +432,6 @@ def test_iter_text_streams_in_order_and_can_be_closed_or_dropped():
     )
 
 
-def test_write_text_writes_only_an_unread_text_iterator(tmp_path):
-    # write() hands over the iterator that checked its arguments: one that was read from would
-    # write a text without its first blocks.
-    read = tessary.iter_text(5, 400_000, FIVE_SPECS)
-    next(read)
-    closed = tessary.iter_text(5, 10, FIVE_SPECS)
-    closed.close()
-    out = tmp_path / "out"
-    for chunks, error in ((read, ValueError), (closed, ValueError), (object(), TypeError)):
-        with open(out, "wb") as file, pytest.raises(error):
-            _engine.write_text(file.fileno(), chunks, False, None)
-        assert out.read_bytes() == b""
-
-
 SIGINT_CHILD = """
 import os, signal, sys, tessary
 from helpers import FIVE_SPECS
@@ -509,3 +497,104 @@ def test_other_threads_run_during_a_long_write(tmp_path, target):
         thread.join()
     assert len(stalls) > 100  # the ticker ran throughout
     assert max(stalls) < 0.1
+
+
+class TakingAHundred(io.RawIOBase):
+    """A raw file that takes at most 100 bytes a call."""
+
+    def __init__(self) -> None:
+        self.data = bytearray()
+
+    def writable(self) -> bool:
+        return True
+
+    def write(self, data) -> int:
+        piece = bytes(memoryview(data)[:100])
+        self.data += piece
+        return len(piece)
+
+
+def through_non_blocking_pipe(write) -> bytes:
+    """What a reader of a non-blocking pipe receives while write(raw file of its end) runs."""
+    read_end, write_end = os.pipe()
+    os.set_blocking(write_end, False)
+    received = bytearray()
+
+    def read() -> None:
+        while chunk := os.read(read_end, 1 << 16):
+            received.extend(chunk)
+            time.sleep(0.0005)  # slower than the writer: the pipe fills
+
+    reader = threading.Thread(target=read)
+    reader.start()
+    try:
+        with open(write_end, "wb", buffering=0) as raw:
+            write(raw)
+    finally:
+        reader.join()
+        os.close(read_end)
+    return bytes(received)
+
+
+@pytest.mark.parametrize("format", ["jsonl", "parquet"])
+@pytest.mark.parametrize("target", ["non-blocking pipe", "100 bytes a call"])
+def test_a_file_object_that_takes_part_of_each_write_gets_everything(format, target):
+    options = {"seed": 3, "scale": 200_000, "specs_json": FIVE_SPECS, "format": format}
+    expected = written(**options)
+    results = []
+    if target == "non-blocking pipe":
+        received = through_non_blocking_pipe(
+            lambda raw: results.append(tessary.write(raw, **options))
+        )
+    else:
+        file = TakingAHundred()
+        results.append(tessary.write(file, **options))
+        received = bytes(file.data)
+    assert received == expected
+    assert results[0].bytes_written == len(expected)
+
+
+@pytest.mark.parametrize("format", ["jsonl", "parquet"])
+@pytest.mark.parametrize("returned", [-1, 0, "x", 1.5, None, 10**30])
+def test_a_write_method_returning_nonsense_is_an_error_naming_what_it_returned(format, returned):
+    class Answering(io.RawIOBase):
+        def writable(self) -> bool:
+            return True
+
+        def write(self, data):
+            return returned
+
+    with pytest.raises(OSError, match=rf"write\(\) returned {returned!r} for \d+ bytes"):
+        tessary.write(Answering(), 1, 1000, FIVE_SPECS, format=format)
+
+
+# A choice between a one-byte text and a long one: entity 0 of seed 2 draws the short one, so
+# sizing by entity 0 alone would put thousands of long texts in one block.
+SHORT_OR_LONG = json.dumps([{"name": "v", "type": "choice", "values": ["a", "x" * 4000]}])
+# A choice between an integer and a text is a column of JSON texts, up to 102 bytes a cell.
+NUMBER_OR_TEXT = json.dumps([{"name": "v", "type": "choice", "values": [1, "y" * 100]}])
+
+
+def test_blocks_and_batches_stay_bounded_whatever_is_drawn():
+    import pyarrow as pa
+
+    assert next(tessary.iter_text(2, 10**7, SHORT_OR_LONG, stop=1)) == b'{"id":0,"v":"a"}\n'
+    block = next(tessary.iter_text(2, 10**7, SHORT_OR_LONG))
+    assert b"x" * 4000 in block and len(block) <= 4 << 20  # docs/streaming.md: 4 MiB
+    reader = pa.RecordBatchReader.from_stream(tessary.generate_batches(2, 10**7, NUMBER_OR_TEXT))
+    assert reader.read_next_batch().nbytes <= 64 << 20  # docs/columns.md: 64 MiB
+
+
+def test_a_parquet_row_group_closes_at_its_byte_bound(tmp_path, monkeypatch):
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    from tessary import writing
+
+    monkeypatch.setattr(writing, "PARQUET_GROUP_BYTES", 1)  # every batch closes its group
+    specs = json.dumps([{"name": "v", "type": "choice", "values": [1, "z" * (1 << 16)]}])
+    batches = pa.RecordBatchReader.from_stream(tessary.generate_batches(1, 10**6, specs))
+    rows_per_batch = batches.read_next_batch().num_rows
+    tessary.write(tmp_path / "long.parquet", 1, 2 * rows_per_batch + 1, specs)
+    groups = pq.ParquetFile(tmp_path / "long.parquet").metadata.num_row_groups
+    assert groups == 3

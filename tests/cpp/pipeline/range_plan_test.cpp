@@ -23,8 +23,7 @@ std::shared_ptr<const PreparedSpecs> specs_of(const char* json) {
 RangePlan plan_of(const PreparedSpecs& specs, std::uint64_t start, std::uint64_t stop,
                   std::uint64_t min_blocks) {
   EntityRecord record = make_entity_record(specs.layout);
-  return plan_range(7, start, stop, specs.specs, specs.keys, record, min_blocks,
-                    TARGET_STREAM_BLOCK_BYTES);
+  return plan_range(7, start, stop, specs, record, min_blocks, TARGET_STREAM_BLOCK_BYTES);
 }
 
 // The blocks tile [start, stop): the first begins at start, each ends where the next begins, the
