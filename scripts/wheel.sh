@@ -21,7 +21,10 @@ export PATH="$venv/bin:$PATH"
 unrepaired=build/wheel-unrepaired
 rm -rf "$unrepaired" dist/*.whl
 say "building the wheel"
-"$python" -m pip wheel -q --no-deps --no-build-isolation --wheel-dir "$unrepaired" .
+# Its own build folder, kept apart from that of pip install . (make demo), which an isolated
+# build would start afresh each time.
+"$python" -m pip wheel -q --no-deps --no-build-isolation --config-settings=build-dir=build/wheel \
+  --wheel-dir "$unrepaired" .
 say "bundling its libraries with auditwheel"
 "$python" -m auditwheel repair --wheel-dir dist "$unrepaired"/tessary-*.whl
 "$python" -m auditwheel show dist/tessary-*.whl
