@@ -1,11 +1,14 @@
 # The two entry points of the quick start; the work is done by the scripts.
-.PHONY: demo test bench bench-peers
+.PHONY: demo test wheel bench bench-peers
 
 demo:
 	./scripts/demo.sh
 
 test:
 	./scripts/test.sh
+
+wheel:
+	./scripts/wheel.sh
 
 bench:
 	./scripts/bench.sh

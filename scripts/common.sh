@@ -63,11 +63,12 @@ ensure_foreign_architecture() {
   fi
 }
 
-# Runs a command and says how long it took.
+# Runs a command and says how long it took, to a tenth of a second.
 timed() {
-  local start=$SECONDS
+  local start=${EPOCHREALTIME/[^0-9]/} tenths  # microseconds, whatever the locale's decimal mark
   "$@"
-  say "took $((SECONDS - start)) s: $*"
+  tenths=$(((${EPOCHREALTIME/[^0-9]/} - start) / 100000))
+  say "took $((tenths / 10)).$((tenths % 10)) s: $*"
 }
 
 # The clang runtime package carries the major version of the clang that is installed.
@@ -77,9 +78,10 @@ clang_runtime_package() {
   echo "libclang-rt-${major:-14}-dev"
 }
 
-# The compilers and the C libraries the core links: zlib and libzstd (compressed output) and
-# libcrypto (SHA-256 digests).
-BUILD_TOOLS=(g++ cmake ninja-build zlib1g-dev libzstd-dev libssl-dev)
+# The compilers and the C libraries the core links: zlib, libzstd and libdeflate (compressed
+# output), libcrypto (SHA-256 digests) and libxxhash (hashing); cmake/dependencies.cmake lists the
+# same libraries.
+BUILD_TOOLS=(g++ cmake ninja-build zlib1g-dev libzstd-dev libssl-dev libdeflate-dev libxxhash-dev)
 
 # Creates the virtual environment (.venv unless a directory is given) with the given Python
 # unless it is there already, and echoes its interpreter.

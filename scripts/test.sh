@@ -2,8 +2,9 @@
 # Runs every test: the C++ unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, then
 # built with -march=native and with clang (both must pass the stream vectors bit for bit), the
 # stream vectors program cross-built for aarch64 and run under qemu-user, the fuzz harnesses over
-# their corpus, and the Python tests against the installed package (also once against a sanitizer
-# build of the extension).
+# their corpus, the Python tests against the installed package (also once against a sanitizer
+# build of the extension), and the two ways users install: a source build missing the system
+# libraries, and the wheel.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$ROOT"
 
@@ -55,10 +56,11 @@ timed build_and_run_tests build/clang clang clang++ ""
 say "stream vectors on aarch64: cross-built, run under qemu-user"
 ensure_foreign_architecture arm64
 ensure_debian_packages g++-aarch64-linux-gnu qemu-user libssl-dev:arm64 zlib1g-dev:arm64 \
-  libzstd-dev:arm64
+  libzstd-dev:arm64 libdeflate-dev:arm64 libxxhash-dev:arm64
 timed run_vectors_on_aarch64
 
 "$ROOT/scripts/fuzz.sh" 60
 
 "$ROOT/scripts/test-python.sh"
+"$ROOT/scripts/test-install.sh"
 say "all tests passed"
