@@ -53,34 +53,6 @@ std::uint64_t shortest_output(std::uint64_t start, std::uint64_t stop, TextForma
   return saturate(separators + per_entity * count + id_digits(stop) - id_digits(start));
 }
 
-bool is_ascii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-bool is_ascii(const JsonValue& value) {
-  if (const auto* text = std::get_if<std::string>(&value.data)) return is_ascii(*text);
-  if (const auto* array = std::get_if<JsonArray>(&value.data)) {
-    return std::all_of(array->begin(), array->end(),
-                       [](const JsonValue& v) { return is_ascii(v); });
-  }
-  if (const auto* object = std::get_if<JsonObject>(&value.data)) {
-    return std::all_of(object->begin(), object->end(),
-                       [](const JsonMember& m) { return is_ascii(m.key) && is_ascii(m.value); });
-  }
-  return true;
-}
-
-// Every byte of the output is ASCII unless a name or a text inside a choice is not.
-bool output_is_ascii(std::span<const AttrSpec> specs) {
-  return std::all_of(specs.begin(), specs.end(), [](const AttrSpec& spec) {
-    if (!is_ascii(spec.name)) return false;
-    const Choice* choice = std::get_if<Choice>(&spec.kind);
-    return choice == nullptr || std::all_of(choice->values.begin(), choice->values.end(),
-                                            [](const JsonValue& v) { return is_ascii(v); });
-  });
-}
-
 // Builds the text of block b into its own buffer, reusing one record per block.
 OutputBuffer build_block(const RangePlan& plan, std::uint64_t b, std::uint64_t seed,
                          TextFormat format, const PreparedSpecs& prepared) {
@@ -182,7 +154,7 @@ GenerateResult generate_blocks(const PreparedSpecs& prepared, std::uint64_t seed
             std::to_string(written));
     }
   }
-  text.ascii = output_is_ascii(prepared.specs);
+  text.ascii = prepared.text_is_ascii;
   for (const std::optional<OutputBuffer>& block : text.blocks) text.length += block->size();
   return text;
 }

@@ -34,6 +34,34 @@ ValueTextBounds value_text_bounds(const AttrSpec& spec, OutputBuffer& scratch) {
   return {3, F64_TEXT_CAPACITY};
 }
 
+bool is_ascii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool is_ascii(const JsonValue& value) {
+  if (const auto* text = std::get_if<std::string>(&value.data)) return is_ascii(*text);
+  if (const auto* array = std::get_if<JsonArray>(&value.data)) {
+    return std::all_of(array->begin(), array->end(),
+                       [](const JsonValue& v) { return is_ascii(v); });
+  }
+  if (const auto* object = std::get_if<JsonObject>(&value.data)) {
+    return std::all_of(object->begin(), object->end(),
+                       [](const JsonMember& m) { return is_ascii(m.key) && is_ascii(m.value); });
+  }
+  return true;
+}
+
+// Every byte of an entity's text is ASCII unless a name or a text inside a choice is not.
+bool output_is_ascii(std::span<const AttrSpec> specs) {
+  return std::all_of(specs.begin(), specs.end(), [](const AttrSpec& spec) {
+    if (!is_ascii(spec.name)) return false;
+    const Choice* choice = std::get_if<Choice>(&spec.kind);
+    return choice == nullptr || std::all_of(choice->values.begin(), choice->values.end(),
+                                            [](const JsonValue& v) { return is_ascii(v); });
+  });
+}
+
 }  // namespace
 
 EntityTextBounds entity_text_bounds(std::span<const AttrSpec> specs, const EntityLayout& layout,
@@ -56,7 +84,8 @@ PreparedSpecs::PreparedSpecs(std::vector<AttrSpec> read)
     : specs(std::move(read)),
       layout(layout_entities(specs)),
       keys(prepare_entity_keys(layout)),
-      text_bounds(entity_text_bounds(specs, layout, keys)) {}
+      text_bounds(entity_text_bounds(specs, layout, keys)),
+      text_is_ascii(output_is_ascii(specs)) {}
 
 std::variant<std::shared_ptr<const PreparedSpecs>, ReadError> prepare_specs(
     std::string_view specs_json) {

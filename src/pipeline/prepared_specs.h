@@ -43,6 +43,7 @@ struct PreparedSpecs {
   const EntityLayout layout;
   const EntityKeys keys;
   const EntityTextBounds text_bounds;
+  const bool text_is_ascii;  // every byte of every entity's text is below 0x80
 };
 
 // Reads the document (UTF-8); its error is returned as a value. Running out of memory throws
