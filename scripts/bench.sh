@@ -22,6 +22,7 @@ if [ "$what" = all ] || [ "$what" = python ]; then
   "$python" -m pip install -q ".[arrow]" numpy polars
   "$python" bench/generate_bench.py
   "$python" bench/stream_bench.py
+  "$python" bench/table_bench.py
   say "columnar output"
   "$python" bench/columns_bench.py
 fi
