@@ -157,12 +157,6 @@ void write_value(const JsonValue& value, OutputBuffer& out) {
   std::visit(ValueWriter{out}, value.data);
 }
 
-void write_attribute_value(const AttributeValue& value, OutputBuffer& out) {
-  out.reserve(SCALAR_ROOM);
-  char* end = put_attribute_value(value, out.tail(), out, SCALAR_ROOM);
-  out.advance(static_cast<std::size_t>(end - out.tail()));
-}
-
 EntityKeys prepare_entity_keys(const EntityLayout& layout) {
   EntityKeys keys;
   keys.layout = &layout;

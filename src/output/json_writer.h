@@ -26,10 +26,6 @@ void write_json_string(std::string_view text, OutputBuffer& out);
 // depth).
 void write_value(const JsonValue& value, OutputBuffer& out);
 
-// Appends the text of one attribute value of a record; a borrowed value is written as write_value
-// writes it.
-void write_attribute_value(const AttributeValue& value, OutputBuffer& out);
-
 // The member keys of a layout as JSON text, escaped once for every entity of a call: for member m
 // the bytes `,"name":` from text.data() + (m == 0 ? 0 : ends[m - 1]) to text.data() + ends[m].
 // Immutable once made; may be shared by threads.

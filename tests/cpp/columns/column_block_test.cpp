@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "attribute_text.h"
 #include "columns/column_test_helpers.h"
 #include "sampling/build_entity.h"
 #include "sampling/stream_helpers.h"
@@ -54,9 +55,7 @@ struct BatchView {
 
 // The JSON text of a record's value, as the JSON output writes it.
 std::string json_of(const AttributeValue& value) {
-  OutputBuffer out;
-  write_attribute_value(value, out);
-  return std::string(out.view());
+  return attribute_text(value);
 }
 
 // What a column holds for a record's value, as JSON text: the value's own text, except that a

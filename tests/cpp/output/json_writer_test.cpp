@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "attribute_text.h"
 #include "output/json_writer_helpers.h"
 #include "output/number_text.h"
 #include "records/attr_spec.h"
@@ -29,12 +30,6 @@ std::string string_text(std::string_view text) {
 std::string value_text(const JsonValue& value) {
   OutputBuffer out;
   write_value(value, out);
-  return std::string(out.view());
-}
-
-std::string attribute_text(const AttributeValue& value) {
-  OutputBuffer out;
-  write_attribute_value(value, out);
   return std::string(out.view());
 }
 
@@ -139,7 +134,13 @@ TEST(WriteValue, EveryKind) {
   for (const auto& c : cases) EXPECT_EQ(value_text(c.value), c.json);
 }
 
-TEST(WriteAttributeValue, ScalarsInlineAndBorrowedValuesThroughWriteValue) {
+std::vector<AttrSpec> specs_named(const std::vector<std::string>& names) {
+  std::vector<AttrSpec> specs;
+  for (const std::string& name : names) specs.push_back({name, UniformInt{0, 1}});
+  return specs;
+}
+
+TEST(WriteEntity, ScalarsInlineAndBorrowedValuesThroughWriteValue) {
   const JsonValue nested = JsonArray{JsonNumber::from_f64(2.5), object_of({{"x", JsonValue()}})};
   AttributeValue raw_infinity;  // a Double holding infinity, built without from_f64's check
   raw_infinity.kind = AttributeValue::Kind::Double;
@@ -159,14 +160,18 @@ TEST(WriteAttributeValue, ScalarsInlineAndBorrowedValuesThroughWriteValue) {
       {raw_infinity, "null"},
       {AttributeValue::borrow(nested), R"([2.5,{"x":null}])"},
   };
-  for (const auto& c : cases) EXPECT_EQ(attribute_text(c.value), c.json);
+  const std::vector<AttrSpec> specs = specs_named({"v"});
+  const EntityLayout layout = layout_entities(specs);
+  const EntityKeys keys = prepare_entity_keys(layout);
+  EntityRecord record = make_entity_record(layout);
+  for (const auto& c : cases) {
+    record.values[0] = c.value;
+    OutputBuffer out;
+    write_entity(record, keys, out);
+    EXPECT_EQ(out.view(), std::string(R"({"id":0,"v":)") + c.json + "}");
+  }
 }
 
-std::vector<AttrSpec> specs_named(const std::vector<std::string>& names) {
-  std::vector<AttrSpec> specs;
-  for (const std::string& name : names) specs.push_back({name, UniformInt{0, 1}});
-  return specs;
-}
 
 std::string entities_text(std::span<const EntityRecord> records) {
   return std::string(testing::write_entities(records).view());
@@ -232,7 +237,7 @@ void write_entity_piece_by_piece(const EntityRecord& record, OutputBuffer& out) 
     out.push_back(',');
     write_json_string(record.layout->member_names[m], out);
     out.push_back(':');
-    write_attribute_value(record.values[m], out);
+    out.append(attribute_text(record.values[m]));
   }
   out.push_back('}');
 }
