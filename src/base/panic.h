@@ -1,9 +1,10 @@
 // Panics: unrecoverable failures of the current call.
 //
 // A panic carries a message. It is thrown as `Panic` from wherever it happens (a sampler, the
-// worker pool, the pipeline), travels across worker threads as a value, and is caught only at the
-// two places that own a call: the pool's piece runner, which hands it to the waiting caller, and
-// the Python entry point, which raises it as PanicException. Nothing else in the core throws, apart
+// worker pool, the pipeline), travels across worker threads as a value, and is caught only where
+// a call's failure is handed on: the pool's piece runner and the ordered window, which hand it to
+// the waiting caller; the Arrow stream export, which turns it into the stream's error; and the
+// Python entry points (binding/run_entry.h), which raise it as PanicException. Nothing else in the core throws, apart
 // from std::bad_alloc, and all code holds its resources in RAII owners, so unwinding releases them.
 #pragma once
 

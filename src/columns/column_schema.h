@@ -52,8 +52,8 @@ struct ChoiceCells {
   std::size_t count = 0;              // number of values
   std::vector<std::uint8_t> valid;    // 0 where the value is JSON null, else 1
   // One word per value: ChoiceInt64 the integer, ChoiceFloat64 the double's bits, ChoiceBool 0 or
-  // 1, ChoiceDictionary the index of the string in `texts`; ChoiceJson leaves it 0 (the value's
-  // text is entry `index` of `texts`). Null values hold 0.
+  // 1, ChoiceDictionary the index of the string in `text`; ChoiceJson leaves it 0 (the value's
+  // text is entry `index` of `text`). Null values hold 0.
   std::vector<std::uint64_t> words;
   // ChoiceDictionary: the distinct strings, first-seen order. ChoiceJson: the JSON text of every
   // value, null ones as empty texts. Entry e is text[offsets[e], offsets[e + 1]); as Arrow utf8

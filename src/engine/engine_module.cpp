@@ -1,5 +1,5 @@
-// The extension module tessary._engine: streaming output beside the original functions of
-// tessary._core, on the same core library, worker pool and PanicException type.
+// The extension module tessary._engine: the Table and every output made from it, beside the two
+// functions of tessary._core, on the same core library, worker pool and PanicException type.
 //
 // Multi-phase initialisation. The worker pool and the exception type are per process, not per
 // interpreter, so the module declares that it cannot be loaded in other interpreters.

@@ -86,7 +86,7 @@ std::optional<PendingError> write_to_fd(int fd, std::string_view bytes, GilRelea
                                         CallerDuties& duties) {
   for (;;) {
     std::size_t count = 0;
-    int failure = write_all(fd, bytes, count);
+    int failure = write_until_interrupted(fd, bytes, count);
     bytes.remove_prefix(count);
     if (failure == 0) return std::nullopt;
     if (failure == EAGAIN || failure == EWOULDBLOCK) failure = poll_writable(fd);

@@ -40,8 +40,7 @@ struct SpecProblem {
   std::optional<std::size_t> index;  // position in the attribute list; none for a reading error
   std::optional<std::string> name;   // the attribute's name; none for a reading error
   // Where the attribute's "{" is: its 1-based line and the bytes of that line up to and including
-  // the
-  // "{". For a reading error its own position, 0 and 0 when it has none.
+  // the "{". For a reading error its own position, 0 and 0 when it has none.
   std::size_t line = 0;
   std::size_t column = 0;
 };

@@ -7,7 +7,7 @@
 
 namespace tessary {
 
-int write_all(int fd, std::string_view bytes, std::size_t& written) noexcept {
+int write_until_interrupted(int fd, std::string_view bytes, std::size_t& written) noexcept {
   written = 0;
   while (written < bytes.size()) {
     // Linux writes at most about 2 GiB in one call; ask for no more than 1 GiB.

@@ -12,6 +12,6 @@ namespace tessary {
 // signal interrupts after some bytes returns their count): the caller then looks at its signals (a
 // blocked pipe must not keep Ctrl-C waiting) before it writes the rest. `written` is set to the
 // count of bytes written. Blocking.
-int write_all(int fd, std::string_view bytes, std::size_t& written) noexcept;
+int write_until_interrupted(int fd, std::string_view bytes, std::size_t& written) noexcept;
 
 }  // namespace tessary
