@@ -77,9 +77,9 @@ clang_runtime_package() {
   echo "libclang-rt-${major:-14}-dev"
 }
 
-# The compilers and the C libraries the core links: zlib and libzstd (compressed output) and
-# libcrypto (SHA-256 digests).
-BUILD_TOOLS=(g++ cmake ninja-build zlib1g-dev libzstd-dev libssl-dev)
+# The compilers and the C libraries the core links: libdeflate and libzstd (compressed output),
+# libcrypto and libxxhash (SHA-256 and XXH3-128 digests), and zlib (the tests read gzip with it).
+BUILD_TOOLS=(g++ cmake ninja-build zlib1g-dev libzstd-dev libdeflate-dev libssl-dev libxxhash-dev)
 
 # Creates the virtual environment (.venv unless a directory is given) with the given Python
 # unless it is there already, and echoes its interpreter.

@@ -1,4 +1,4 @@
-from collections.abc import Callable, Iterator
+from collections.abc import Buffer, Callable, Iterator
 from typing import IO, Literal
 
 _Severity = Literal["error", "may fail", "warning"]
@@ -10,7 +10,7 @@ class TextChunks(Iterator[bytes]):
 def write_text(
     target: int | IO[bytes],
     chunks: TextChunks,
-    digest: bool,
+    digest: str | None,
     progress: Callable[[int, int, int], object] | None,
 ) -> tuple[int, int, int, str | None, str | None]: ...
 
@@ -26,6 +26,13 @@ def iter_text(
 ) -> TextChunks: ...
 
 def panic_exception() -> type[BaseException]: ...
+
+class Hasher:
+    def __init__(self, algorithm: str) -> None: ...
+    @property
+    def name(self) -> str: ...
+    def update(self, data: Buffer, /) -> None: ...
+    def hexdigest(self) -> str: ...
 
 class Batches:
     def __arrow_c_schema__(self) -> object: ...

@@ -7,7 +7,6 @@ released while the worker threads build, so other Python threads keep running.
 from __future__ import annotations
 
 import contextlib
-import hashlib
 import io
 import itertools
 import os
@@ -32,6 +31,11 @@ FORMAT_SUFFIXES = {".json": "json", ".jsonl": "jsonl", ".ndjson": "jsonl", ".par
 PARQUET_GROUP_ROWS = 1 << 20
 COMPRESSION_SUFFIXES = {".gz": "gzip", ".zst": "zstd"}
 
+# Digest algorithms, by the names the API and data set manifests use. SHA-256 is the default:
+# it is what a user compares with other tools. XXH3-128 detects accidental corruption only, at
+# several times the speed.
+DIGESTS = ("sha256", "xxh128")
+
 Target = Union[str, "os.PathLike[str]", IO[bytes]]
 Progress = bool | Callable[[int, int], object]
 
@@ -41,9 +45,11 @@ class WriteResult:
     """What a call of :func:`write` wrote.
 
     ``entities`` and ``text_bytes`` count the entities and the bytes of their uncompressed text;
-    ``bytes_written`` counts what reached the target. With ``digest=True``, ``sha256`` is the
-    SHA-256 (hex) of the bytes written and ``text_sha256`` that of the uncompressed text (the
-    same when nothing is compressed); otherwise both are None.
+    ``bytes_written`` counts what reached the target. With a digest, ``digest`` is the digest
+    (lower-case hex) of the bytes written and ``text_digest`` that of the uncompressed text (the
+    same when nothing is compressed), by ``digest_algorithm`` (``"sha256"`` or ``"xxh128"``,
+    XXH3-128 in the canonical big-endian form that ``xxh128sum`` prints); ``sha256`` and
+    ``text_sha256`` repeat them for SHA-256 only. Without a digest all five are None.
     """
 
     entities: int
@@ -51,6 +57,45 @@ class WriteResult:
     bytes_written: int
     sha256: str | None = None
     text_sha256: str | None = None
+    digest: str | None = None
+    text_digest: str | None = None
+    digest_algorithm: str | None = None
+
+    @classmethod
+    def of(
+        cls,
+        entities: int,
+        text_bytes: int,
+        bytes_written: int,
+        digest: str | None,
+        text_digest: str | None,
+        algorithm: str | None,
+    ) -> WriteResult:
+        """The result of a write with these digests by that algorithm (None: no digest)."""
+        sha256 = algorithm == "sha256"
+        return cls(
+            entities, text_bytes, bytes_written,
+            digest if sha256 else None, text_digest if sha256 else None,
+            digest, text_digest, algorithm,
+        )
+
+
+def digest_algorithm(digest: bool | str | None) -> str | None:
+    """The algorithm a ``digest`` argument asks for: None for False (or None), ``"sha256"`` for
+    True, else the name itself, which must be one of DIGESTS (ValueError; TypeError for another
+    type)."""
+    if digest is None or digest is False:
+        return None
+    if digest is True:
+        return "sha256"
+    if not isinstance(digest, str):
+        raise TypeError(
+            f"digest must be True, False or one of {', '.join(map(repr, DIGESTS))}, "
+            f"not {type(digest).__name__}"
+        )
+    if digest not in DIGESTS:
+        raise ValueError(f"unknown digest {digest!r}: the accepted ones are {', '.join(DIGESTS)}")
+    return digest
 
 
 def formats_from_name(name: str) -> tuple[str | None, str | None]:
@@ -236,7 +281,7 @@ def write(
     level: int | None = None,
     start: int = 0,
     stop: int | None = None,
-    digest: bool = False,
+    digest: bool | str = False,
     progress: Progress = False,
 ) -> WriteResult:
     """Write the entities with ids ``start`` to ``stop - 1`` (``stop`` defaults to ``scale``).
@@ -246,8 +291,10 @@ def write(
     object per line) and ``"parquet"`` (the columns of ``generate_batches``, written by pyarrow,
     which must be installed); a path's suffix (``.json``, ``.jsonl``, ``.ndjson``, ``.parquet``,
     then ``.gz`` or ``.zst`` for text) gives the format and compression unless they are given.
-    ``compression`` is ``"gzip"`` (default level 6) or ``"zstd"`` (default level 3), one member or
-    frame per block; Parquet compresses its pages itself. For Parquet, ``text_bytes`` is 0.
+    ``compression`` is ``"gzip"`` (libdeflate, levels 0 to 12, default 5) or ``"zstd"`` (default
+    level 3), one member or frame per block; Parquet compresses its pages itself. For Parquet,
+    ``text_bytes`` is 0. ``digest`` is False, True or ``"sha256"`` (SHA-256), or ``"xxh128"``
+    (XXH3-128): see :class:`WriteResult`.
 
     A path is written through a temporary file renamed over it when everything succeeded: on any
     failure nothing is left and an existing file is untouched. A file object keeps what was
@@ -255,6 +302,7 @@ def write(
     receives ``(done, total)``, entities written since ``start``.
     """
     stop = check_range(scale, start, stop)
+    algorithm = digest_algorithm(digest)
     if isinstance(target, (str, os.PathLike)):
         path = os.fspath(target)
         if isinstance(path, bytes):
@@ -283,9 +331,9 @@ def write(
 
     def write_fd_or_file(fd_or_file: Any) -> WriteResult:
         if chunks is None:
-            return _write_parquet(fd_or_file, batches, stop - start, digest, reporter)
-        counts = _engine.write_text(fd_or_file, chunks, digest, reporter)
-        return WriteResult(*counts)
+            return _write_parquet(fd_or_file, batches, stop - start, algorithm, reporter)
+        counts = _engine.write_text(fd_or_file, chunks, algorithm, reporter)
+        return WriteResult.of(*counts, algorithm)
 
     try:
         if name is None:
@@ -300,10 +348,10 @@ def write(
 class _CountingFile(io.RawIOBase):
     """A binary file that passes what it is given on to another, counting and hashing it."""
 
-    def __init__(self, target: Any, digest: bool) -> None:
+    def __init__(self, target: Any, algorithm: str | None) -> None:
         self._write = target.write if not isinstance(target, int) else None
         self._fd = target if isinstance(target, int) else None
-        self._hash = hashlib.sha256() if digest else None
+        self._hash = _engine.Hasher(algorithm) if algorithm is not None else None
         self.count = 0
 
     def writable(self) -> bool:
@@ -365,7 +413,7 @@ def repeating_columns(batch: Any) -> list[str]:
 
 
 def _write_parquet(
-    target: Any, batches: Any, total: int, digest: bool, reporter: Any
+    target: Any, batches: Any, total: int, algorithm: str | None, reporter: Any
 ) -> WriteResult:
     """Writes the batches as one Parquet file, a row group per group of batches."""
     import pyarrow as pa
@@ -374,7 +422,7 @@ def _write_parquet(
     reader = pa.RecordBatchReader.from_stream(batches)
     sampled = _sampled_batches(reader)
     first = next(sampled)  # an empty range has one empty batch
-    sink = _CountingFile(target, digest)
+    sink = _CountingFile(target, algorithm)
     done = 0
     with pq.ParquetWriter(sink, reader.schema, use_dictionary=repeating_columns(first)) as writer:
         group: list[pa.RecordBatch] = []
@@ -393,7 +441,7 @@ def _write_parquet(
             done += rows
     if reporter is not None:
         reporter(done, total, sink.count)
-    return WriteResult(done, 0, sink.count, sink.hexdigest(), None)
+    return WriteResult.of(done, 0, sink.count, sink.hexdigest(), None, algorithm)
 
 
 def iter_text(

@@ -8,6 +8,7 @@
 #include "engine/batches.h"
 #include "engine/check_specs_binding.h"
 #include "engine/engine_state.h"
+#include "engine/hasher.h"
 #include "engine/text_chunks.h"
 #include "engine/write_text.h"
 #include "module/panic_exception.h"
@@ -40,7 +41,13 @@ int exec_module(PyObject* module) {
   state.text_chunks_type = make_text_chunks_type(module);
   if (state.text_chunks_type == nullptr) return -1;
   state.batches_type = make_batches_type(module);
-  return state.batches_type == nullptr ? -1 : 0;
+  if (state.batches_type == nullptr) return -1;
+  // Looked up by name only: the module's attribute keeps the type alive.
+  PyObject* hasher_type = make_hasher_type(module);
+  if (hasher_type == nullptr) return -1;
+  const int added = PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(hasher_type));
+  Py_DECREF(hasher_type);
+  return added;
 }
 
 int traverse_module(PyObject* module, visitproc visit, void* arg) {

@@ -5,10 +5,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
-#include "digest/sha256.h"
+#include "digest/digest.h"
 #include "engine/caller_duties.h"
 #include "engine/gil.h"
+#include "engine/hasher.h"
 #include "engine/text_chunks.h"
 #include "module/arguments.h"
 #include "module/run_entry.h"
@@ -70,21 +72,22 @@ struct Written {
   std::uint64_t entities = 0;
   std::uint64_t text_bytes = 0;
   std::uint64_t bytes = 0;
-  std::optional<Sha256Digest> digest;
-  std::optional<Sha256Digest> text_digest;
+  std::optional<DigestValue> digest;
+  std::optional<DigestValue> text_digest;
 };
 
 // The loop of one call, run with the GIL released. Returns an error to raise, or nothing.
 std::optional<PendingError> stream_to_target(TextStream& stream, const Target& target,
-                                             bool digest, PyObject* progress, GilRelease& gil,
+                                             std::optional<DigestAlgorithm> digest,
+                                             PyObject* progress, GilRelease& gil,
                                              Written& written) {
   const TextStreamOptions& options = stream.options();
   const bool compressed = options.compression != Compression::None;
   CallerDuties duties(gil, progress, options.stop - options.start);
-  std::optional<Sha256> bytes_digest, text_digest;
+  std::unique_ptr<Digest> bytes_digest, text_digest;
   if (digest) {
-    bytes_digest.emplace();
-    if (compressed) text_digest.emplace();
+    bytes_digest = make_digest(*digest);
+    if (compressed) text_digest = make_digest(*digest);
   }
   const CollectControl control = duties.control();
   for (;;) {
@@ -124,14 +127,14 @@ std::optional<PendingError> stream_to_target(TextStream& stream, const Target& t
   return std::nullopt;
 }
 
-PyObject* hex_or_none(const std::optional<Sha256Digest>& digest) {
+PyObject* hex_or_none(const std::optional<DigestValue>& digest) {
   if (!digest) return Py_NewRef(Py_None);
   const std::string hex = to_hex(*digest);
   return PyUnicode_FromStringAndSize(hex.data(), static_cast<Py_ssize_t>(hex.size()));
 }
 
-CallResult write_text_impl(const Target& target, std::unique_ptr<TextStream> stream, bool digest,
-                           PyObject* progress) {
+CallResult write_text_impl(const Target& target, std::unique_ptr<TextStream> stream,
+                           std::optional<DigestAlgorithm> digest, PyObject* progress) {
   Written written;
   std::optional<PendingError> failure;
   {
@@ -173,15 +176,19 @@ PyObject* write_text_entry(PyObject* module, PyObject* const* args, Py_ssize_t n
     } else {
       target.file = bound[0];
     }
-    const int digest = PyObject_IsTrue(bound[2]);
-    if (digest < 0) return PendingError::fetch();
+    std::optional<DigestAlgorithm> digest;
+    if (bound[2] != Py_None) {
+      auto algorithm = read_digest_algorithm(bound[2], "digest");
+      if (auto* error = std::get_if<PendingError>(&algorithm)) return std::move(*error);
+      digest = std::get<DigestAlgorithm>(algorithm);
+    }
     PyObject* progress = bound[3] == Py_None ? nullptr : bound[3];
     if (progress != nullptr && !PyCallable_Check(progress)) {
       return PendingError(PyExc_TypeError, "progress must be a callable or None");
     }
     std::unique_ptr<TextStream> stream = take_unstarted_stream(module, bound[1]);
     if (stream == nullptr) return PendingError::fetch();
-    return write_text_impl(target, std::move(stream), digest != 0, progress);
+    return write_text_impl(target, std::move(stream), digest, progress);
   });
 }
 
