@@ -7,9 +7,9 @@
 // compressed bytes are the same for any thread count. gzip members carry mtime 0 and no file name.
 //
 // gzip is written by libdeflate, whose whole-buffer interface fits one member per block and which
-// compresses several times faster than zlib for the same ratio. Its levels run from 0 (stored) to
-// 12 and do not match zlib's one for one: the default is the fastest level whose output on our
-// JSON Lines is no larger than zlib's level 6 (bench/gzip_bench.py measures both).
+// compresses faster than zlib at a better ratio. Its levels run from 0 (stored) to 12 and do not
+// match zlib's one for one: the default is the fastest level whose output on the example spec
+// files' JSON Lines is no larger than zlib's level 6 (bench/gzip_bench.py measures every level).
 #pragma once
 
 #include <cstdint>
@@ -26,7 +26,7 @@ namespace tessary {
 
 enum class Compression : std::uint8_t { None, Gzip, Zstd };
 
-// gzip (libdeflate) 5, see above, and zstd 3, the tool's usual default.
+// gzip 5 (libdeflate's scale, see above) and zstd 3, that tool's usual default.
 int default_level(Compression compression);
 
 // Why `level` cannot be used with `compression` ("gzip levels are 0 to 12", ...), or nullopt.
