@@ -1,5 +1,5 @@
-# The system libraries the core links: zlib and libzstd (gzip members and zstd frames), libcrypto
-# (SHA-256 digests), libdeflate (fast DEFLATE) and libxxhash (fast hashing).
+# The system libraries the core links: libdeflate and libzstd (gzip members and zstd frames),
+# libcrypto and libxxhash (SHA-256 and XXH3-128 digests).
 #
 # All of them are looked for, none required, so that the caller can stop the configuration with
 # one message naming every missing Debian package rather than with the trace of the first failed
@@ -8,12 +8,11 @@
 #
 # Defines the INTERFACE target tessary_system_libraries (their headers and libraries) and
 # TESSARY_MISSING_PACKAGES (the Debian packages of the missing ones, empty if none). The usual
-# cache variables (ZLIB_LIBRARY, ZSTD_INCLUDE_DIR, ...) select other copies. A cross toolchain
+# cache variables (ZSTD_LIBRARY, DEFLATE_INCLUDE_DIR, ...) select other copies. A cross toolchain
 # file sets TESSARY_DEBIAN_ARCH (arm64, say) so that the message names the target's packages.
 
 # Each entry: variable prefix | Debian package | header | library name.
 set(TESSARY_SYSTEM_LIBRARIES
-    "ZLIB|zlib1g-dev|zlib.h|z"
     "ZSTD|libzstd-dev|zstd.h|zstd"
     "OPENSSL_CRYPTO|libssl-dev|openssl/evp.h|crypto"
     "DEFLATE|libdeflate-dev|libdeflate.h|deflate"

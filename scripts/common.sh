@@ -78,10 +78,10 @@ clang_runtime_package() {
   echo "libclang-rt-${major:-14}-dev"
 }
 
-# The compilers and the C libraries the core links: zlib, libzstd and libdeflate (compressed
-# output), libcrypto (SHA-256 digests) and libxxhash (hashing); cmake/dependencies.cmake lists the
-# same libraries.
-BUILD_TOOLS=(g++ cmake ninja-build zlib1g-dev libzstd-dev libssl-dev libdeflate-dev libxxhash-dev)
+# The compilers and the C libraries the core links: libdeflate and libzstd (compressed output),
+# libcrypto and libxxhash (SHA-256 and XXH3-128 digests), and zlib (the tests read gzip with it);
+# cmake/dependencies.cmake looks for the core's.
+BUILD_TOOLS=(g++ cmake ninja-build zlib1g-dev libzstd-dev libdeflate-dev libssl-dev libxxhash-dev)
 
 # Creates the virtual environment (.venv unless a directory is given) with the given Python
 # unless it is there already, and echoes its interpreter.

@@ -1,8 +1,10 @@
 """Command line: write the entities described by a spec file, streamed as they are built.
 
     tessary SPECS --scale N [--seed S] [-o FILE] [--format json|jsonl] [--compression gzip|zstd]
-            [--level L] [--start A] [--stop B] [--progress | --no-progress]
-    tessary SPECS --scale N -o URL/ [--partitions K] [--scheduler ADDRESS]
+            [--level L] [--start A] [--stop B] [--digest sha256|xxh128]
+            [--progress | --no-progress]
+    tessary SPECS --scale N -o URL/ [--partitions K] [--digest sha256|xxh128]
+            [--scheduler ADDRESS]
     tessary check SPECS
     tessary verify URL [--regenerate K] [--scheduler ADDRESS]
 
@@ -27,6 +29,7 @@ from typing import IO, Any
 
 import tessary
 from tessary import _engine
+from tessary.writing import DIGESTS
 
 U64_MAX = 2**64 - 1
 
@@ -107,6 +110,11 @@ def _write_parser() -> argparse.ArgumentParser:
     parser.add_argument("--level", type=int, help="compression level")
     parser.add_argument("--start", type=_u64, default=0, help="first id to write (default: 0)")
     parser.add_argument("--stop", type=_u64, help="id after the last to write (default: scale)")
+    parser.add_argument(
+        "--digest", choices=DIGESTS,
+        help="for a file, print this digest of the bytes written on standard error; for a "
+        "partitioned data set, the manifest's digest (default: sha256)",
+    )
     parser.add_argument(
         "--progress", action=argparse.BooleanOptionalAction,
         help="show a progress bar on standard error (default: when it is a terminal that is not "
@@ -297,17 +305,22 @@ def _write_stream(
     seed = _seed(args.seed)
     progress = _progress(args.progress, to_stdout=output is None)
 
+    results: list[tessary.WriteResult] = []
+
     def write(target: str | IO[bytes]) -> None:
-        tessary.write(
+        results.append(tessary.write(
             target, seed, args.scale, specs_json, format=format, compression=compression,
-            level=level, start=args.start, stop=args.stop, progress=progress,
-        )
+            level=level, start=args.start, stop=args.stop, digest=args.digest or False,
+            progress=progress,
+        ))
 
     with _write_errors(specs_name, output_name):
         if output is not None:
             write(output)
         else:  # a JSON array ends its line there, as print() would; a file holds just the array
             _to_standard_output(write, newline=format == "json" and compression is None)
+    if args.digest is not None:  # as the algorithm's own tool prints it, on standard error
+        _say(f"{args.digest} {results[0].digest}  {output_name}")
     return 0
 
 
@@ -362,6 +375,7 @@ def _write_partitioned(
             tessary_dask.write(
                 url, seed, args.scale, specs_json, format=format,
                 compression=compression, partitions=args.partitions, progress=progress,
+                digest=args.digest or "sha256",
             )
         except ImportError as error:  # no filesystem for the URL's protocol
             raise Failure(2, f"cannot write {url}: {error}") from None

@@ -12,8 +12,10 @@ A data set folder holds, in the order they are written:
 - the parts, ``part-{start:020d}-{stop:020d}`` plus the format's suffix (names sort in id order),
   each written under a temporary name unique to the attempt and renamed when complete, so a part
   under its final name is whole;
-- ``_manifest.json``, the intent plus each part's byte count and the SHA-256 of its bytes and of
-  its uncompressed text: its presence says the data set is complete.
+- ``_manifest.json``, the intent plus the digest algorithm (``"digest"``: ``"sha256"``, the
+  default, or ``"xxh128"``) and each part's byte count and the digest of its bytes and of its
+  uncompressed text, under the algorithm's name (``"sha256"`` and ``"text_sha256"``, or
+  ``"xxh128"`` and ``"text_xxh128"``): its presence says the data set is complete.
 
 Writers must not share a folder: one call (with its retries) writes a data set at a time. On a
 cluster of several machines a local path must be a filesystem that every worker sees.
@@ -49,7 +51,14 @@ except ImportError as error:
 
 import tessary
 from tessary import _engine
-from tessary.writing import Progress, WriteResult, _progress_reporter, write_to_path
+from tessary.writing import (
+    DIGESTS,
+    Progress,
+    WriteResult,
+    _progress_reporter,
+    digest_algorithm,
+    write_to_path,
+)
 
 __all__ = ["Problem", "WriteSummary", "dataframe", "plan_ranges", "verify", "write"]
 
@@ -74,6 +83,10 @@ RETRIES = 2
 MAX_PARTITIONS = 100_000
 
 CHUNK = 1 << 20
+
+# A manifest without a "digest" member was written before XXH3-128 could be chosen.
+MANIFEST_DEFAULT_DIGEST = "sha256"
+DIGEST_TITLES = {"sha256": "SHA-256", "xxh128": "XXH3-128"}
 PART_NAME = re.compile(r"part-\d{20}-\d{20}")
 
 
@@ -172,6 +185,7 @@ def write(
     storage_options: dict[str, Any] | None = None,
     overwrite: bool = False,
     progress: Progress = False,
+    digest: str = "sha256",
 ) -> WriteSummary:
     """Write the entities of ids 0 to scale - 1 as a data set folder at ``url`` (any fsspec URL).
 
@@ -184,10 +198,18 @@ def write(
     (stale temporary files are removed), then the manifest. A folder with an intent file of other
     parameters, or with files but no data set, is refused with ValueError unless ``overwrite``,
     which removes the data set's files first. ``progress=True`` shows a bar of entities on
-    standard error; a callable receives ``(done, total)``.
+    standard error; a callable receives ``(done, total)``. ``digest`` is the manifest's digest
+    algorithm: ``"sha256"`` (what ``sha256sum`` compares) or ``"xxh128"`` (XXH3-128, several
+    times faster, against accidental corruption only); parts already there with digests of
+    another algorithm are hashed again.
     """
     if not url:
         raise ValueError("an empty URL names no folder")
+    algorithm = digest_algorithm(digest)
+    if algorithm is None:
+        raise ValueError(
+            f"a data set's manifest holds digests: digest is one of {', '.join(DIGESTS)}"
+        )
     _engine.output_options(None, format, compression, None)  # the writer's own rules
     if not (isinstance(progress, bool) or callable(progress)):
         raise TypeError("progress must be True, False or a callable taking (done, total)")
@@ -217,16 +239,22 @@ def write(
     for start, stop in ranges:
         name = part_name(start, stop, format, compression)
         record = known.get(name)
-        if name in present and record is not None and record["bytes"] == present[name]:
+        if (
+            name in present
+            and record is not None
+            and record["bytes"] == present[name]
+            and algorithm in record
+        ):
             records[name] = record
             continue
         if name in present:  # complete (it has its final name) but not in a manifest yet
             task = delayed(_digest_part, pure=False)(
-                fs, _join(folder, name), start, stop, format, compression
+                fs, _join(folder, name), start, stop, format, compression, algorithm
             )
         else:
             task = delayed(_write_part, pure=False)(
-                fs, folder, name, start, stop, seed, scale, specs_json, format, compression, run
+                fs, folder, name, start, stop, seed, scale, specs_json, format, compression,
+                algorithm, run,
             )
         tasks.append(task)
         entities.append(stop - start)
@@ -238,7 +266,7 @@ def write(
 
     _remove_temporaries(fs, folder, _listing(fs, folder))
     parts = [records[part_name(start, stop, format, compression)] for start, stop in ranges]
-    _put_json(fs, _join(folder, MANIFEST), {**intent, "parts": parts})
+    _put_json(fs, _join(folder, MANIFEST), {**intent, "digest": algorithm, "parts": parts})
     return WriteSummary(url, parts, written)
 
 
@@ -248,7 +276,8 @@ def verify(
     """The problems of the data set at ``url``: an empty list when it is sound.
 
     Reads nothing but the folder and changes no file. Reports missing parts, extra files and parts
-    whose size or SHA-256 differs from the manifest, each by name; with ``regenerate=k``, also
+    whose size or digest (by the manifest's algorithm) differs from the manifest, each by name;
+    with ``regenerate=k``, also
     regenerates k parts chosen at random from the intent file's parameters and compares the
     digest of their uncompressed text with the file's. The digests are computed on the workers.
     """
@@ -292,12 +321,16 @@ def verify(
                 record["name"] for record in random.sample(checked, min(regenerate, len(checked)))
             }
     # Without a manifest there are no digests to compare, only regenerations.
-    checked = [record for record in checked if "sha256" in record or record["name"] in regenerating]
+    algorithm = document.get("digest", MANIFEST_DEFAULT_DIGEST)
+    checked = [
+        record for record in checked if algorithm in record or record["name"] in regenerating
+    ]
     generate = (document["seed"], document["scale"], document["specs"])
     tasks = [
         delayed(_check_part, pure=False)(
             fs, _join(folder, record["name"]), record["start"], record["stop"], document["format"],
-            document["compression"], generate if record["name"] in regenerating else None,
+            document["compression"], algorithm,
+            generate if record["name"] in regenerating else None,
         )
         for record in checked
     ]
@@ -307,8 +340,10 @@ def verify(
         if outcome["error"] is not None:
             problems.append(Problem(name, outcome["error"]))
             continue
-        if "sha256" in record and outcome["sha256"] != record["sha256"]:
-            problems.append(Problem(name, "its SHA-256 differs from the manifest's"))
+        if algorithm in record and outcome["digest"] != record[algorithm]:
+            problems.append(
+                Problem(name, f"its {DIGEST_TITLES[algorithm]} differs from the manifest's")
+            )
         if outcome["regenerated"] is not None and outcome["regenerated"] != outcome["compared"]:
             problems.append(Problem(name, "its text differs from the same part regenerated"))
     return problems
@@ -393,6 +428,9 @@ def _malformation(document: dict[str, Any], manifest: bool) -> str | None:
         return f"partitions do not cover the ids 0 to {scale} in order"
     if not manifest:
         return None
+    algorithm = document.get("digest", MANIFEST_DEFAULT_DIGEST)
+    if algorithm not in DIGESTS:
+        return f"digest is not one of {', '.join(DIGESTS)}"
     parts = document.get("parts")
     if not isinstance(parts, list) or not all(isinstance(record, dict) for record in parts):
         return "parts is not a list of objects"
@@ -404,7 +442,7 @@ def _malformation(document: dict[str, Any], manifest: bool) -> str | None:
             return f"the part of ids {start} to {stop} is not named as its range says"
         if not _is_u64(record.get("bytes")) or not all(
             record.get(key) is None or isinstance(record.get(key), str)
-            for key in ("sha256", "text_sha256")
+            for key in (algorithm, f"text_{algorithm}")
         ):
             return f"the record of {record['name']} holds a size or digest of the wrong type"
     return None
@@ -462,24 +500,25 @@ def _range_frame(id_range: tuple[int, int], seed: int, scale: int, specs_json: s
 
 def _write_part(
     fs: Any, folder: str, name: str, start: int, stop: int, seed: int, scale: int, specs_json: str,
-    format: str, compression: str | None, run: tuple[int, str],
+    format: str, compression: str | None, algorithm: str, run: tuple[int, str],
 ) -> dict[str, Any]:
     """Writes one part under a temporary name unique to this attempt and renames it when
     complete; in the caller's process, stops (leaving nothing) when the caller cancels the run."""
     with _LocalRun.part(run) as cancelled:
         return _write_part_file(
-            fs, folder, name, start, stop, seed, scale, specs_json, format, compression, cancelled
+            fs, folder, name, start, stop, seed, scale, specs_json, format, compression, algorithm,
+            cancelled,
         )
 
 
 def _write_part_file(
     fs: Any, folder: str, name: str, start: int, stop: int, seed: int, scale: int, specs_json: str,
-    format: str, compression: str | None, cancelled: Progress,
+    format: str, compression: str | None, algorithm: str, cancelled: Progress,
 ) -> dict[str, Any]:
     path = _join(folder, name)
     arguments: dict[str, Any] = {
-        "format": format, "compression": compression, "start": start, "stop": stop, "digest": True,
-        "progress": cancelled,
+        "format": format, "compression": compression, "start": start, "stop": stop,
+        "digest": algorithm, "progress": cancelled,
     }
     if isinstance(fs, LocalFileSystem):
         # A local path is written through a temporary file renamed over it on success.
@@ -495,32 +534,33 @@ def _write_part_file(
             with contextlib.suppress(Exception):
                 fs.rm(temporary)
             raise
-    text_sha256 = None if format == "parquet" else result.text_sha256
-    return _record(name, start, stop, result.bytes_written, result.sha256, text_sha256) | {
-        "written": True
-    }
+    text_digest = None if format == "parquet" else result.text_digest
+    return _record(
+        name, start, stop, result.bytes_written, algorithm, result.digest, text_digest
+    ) | {"written": True}
 
 
 def _digest_part(
-    fs: Any, path: str, start: int, stop: int, format: str, compression: str | None
+    fs: Any, path: str, start: int, stop: int, format: str, compression: str | None,
+    algorithm: str,
 ) -> dict[str, Any]:
     """The record of a part already there, from its bytes."""
-    size, sha256, text_sha256 = _file_digests(fs, path, format, compression, text=True)
-    return _record(path.rsplit("/", 1)[-1], start, stop, size, sha256, text_sha256) | {
-        "written": False
-    }
+    size, digest, text_digest = _file_digests(fs, path, format, compression, algorithm, text=True)
+    return _record(
+        path.rsplit("/", 1)[-1], start, stop, size, algorithm, digest, text_digest
+    ) | {"written": False}
 
 
 def _check_part(
     fs: Any, path: str, start: int, stop: int, format: str, compression: str | None,
-    generate: tuple[int, int, str] | None,
+    algorithm: str, generate: tuple[int, int, str] | None,
 ) -> dict[str, Any]:
-    """The SHA-256 of a part's bytes and, when generate holds (seed, scale, specs), the digest
+    """The digest of a part's bytes and, when generate holds (seed, scale, specs), the digest
     of its text (its bytes for Parquet) beside that of the same range regenerated."""
-    outcome: dict[str, Any] = {"error": None, "sha256": None, "compared": None, "regenerated": None}
+    outcome: dict[str, Any] = {"error": None, "digest": None, "compared": None, "regenerated": None}
     try:
-        _, outcome["sha256"], text_sha256 = _file_digests(
-            fs, path, format, compression, text=generate is not None
+        _, outcome["digest"], text_digest = _file_digests(
+            fs, path, format, compression, algorithm, text=generate is not None
         )
     except (OSError, EOFError, zlib.error, ValueError) as error:
         outcome["error"] = f"cannot be read: {error}"
@@ -530,37 +570,40 @@ def _check_part(
         if format == "parquet":
             result = tessary.write(
                 os.devnull, seed, scale, specs_json, format=format, compression=compression,
-                start=start, stop=stop, digest=True,
+                start=start, stop=stop, digest=algorithm,
             )
-            outcome["compared"], outcome["regenerated"] = outcome["sha256"], result.sha256
+            outcome["compared"], outcome["regenerated"] = outcome["digest"], result.digest
         else:
             result = tessary.write(
                 os.devnull, seed, scale, specs_json, format=format, start=start, stop=stop,
-                digest=True,
+                digest=algorithm,
             )
-            outcome["compared"], outcome["regenerated"] = text_sha256, result.text_sha256
+            outcome["compared"], outcome["regenerated"] = text_digest, result.text_digest
     return outcome
 
 
 def _record(
-    name: str, start: int, stop: int, size: int, sha256: str | None, text_sha256: str | None
+    name: str, start: int, stop: int, size: int, algorithm: str, digest: str | None,
+    text_digest: str | None,
 ) -> dict[str, Any]:
+    """A part's manifest record: its digests under the algorithm's name ("sha256" and
+    "text_sha256", or "xxh128" and "text_xxh128")."""
     return {
         "name": name,
         "start": start,
         "stop": stop,
         "bytes": size,
-        "sha256": sha256,
-        "text_sha256": text_sha256,
+        algorithm: digest,
+        f"text_{algorithm}": text_digest,
     }
 
 
 def _file_digests(
-    fs: Any, path: str, format: str, compression: str | None, *, text: bool
+    fs: Any, path: str, format: str, compression: str | None, algorithm: str, *, text: bool
 ) -> tuple[int, str, str | None]:
-    """The size and SHA-256 of a file's bytes and, when text is asked for, of its uncompressed
+    """The size and digest of a file's bytes and, when text is asked for, of its uncompressed
     text (None for Parquet, which has none), read once."""
-    raw = hashlib.sha256()
+    raw = _engine.Hasher(algorithm)
     size = 0
     with fs.open(path, "rb") as file:
 
@@ -574,13 +617,13 @@ def _file_digests(
         if not text or format == "parquet" or compression is None:
             for _ in chunks():
                 pass
-            text_sha256 = None if format == "parquet" else raw.hexdigest()
+            text_digest = None if format == "parquet" else raw.hexdigest()
         else:
-            digest = hashlib.sha256()
+            digest = _engine.Hasher(algorithm)
             for piece in _decompressed(chunks(), compression):
                 digest.update(piece)
-            text_sha256 = digest.hexdigest()
-    return size, raw.hexdigest(), text_sha256 if text else None
+            text_digest = digest.hexdigest()
+    return size, raw.hexdigest(), text_digest if text else None
 
 
 def _decompressed(chunks: Iterable[bytes], compression: str) -> Iterator[bytes]:
@@ -636,8 +679,11 @@ def _listing(fs: Any, folder: str) -> dict[str, int]:
 
 def _parameters(document: dict[str, Any]) -> dict[str, Any]:
     """What must be equal for two calls to write the same data set: all but the package version
-    (the stream version says whether the bytes are the same) and the manifest's records."""
-    return {key: value for key, value in document.items() if key not in ("tessary", "parts")}
+    (the stream version says whether the bytes are the same) and the manifest's digest algorithm
+    and records."""
+    return {
+        key: value for key, value in document.items() if key not in ("tessary", "digest", "parts")
+    }
 
 
 def _read_document(

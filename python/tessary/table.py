@@ -101,7 +101,7 @@ class Table(_engine.Table):
         format: str | None = None,
         compression: str | None = None,
         level: int | None = None,
-        digest: bool = False,
+        digest: bool | str = False,
         progress: Progress = False,
     ) -> WriteResult:
         """Write the range to a path or a binary file object; see :func:`tessary.write`."""

@@ -8,7 +8,6 @@ from __future__ import annotations
 
 import contextlib
 import errno
-import hashlib
 import io
 import itertools
 import os
@@ -29,6 +28,11 @@ from tessary.table import Table
 PARQUET_GROUP_ROWS = 1 << 20
 PARQUET_GROUP_BYTES = 128 << 20
 
+# Digest algorithms, by the names the API and data set manifests use. SHA-256 is the default:
+# it is what a user compares with other tools. XXH3-128 detects accidental corruption only, at
+# several times the speed.
+DIGESTS = ("sha256", "xxh128")
+
 Target = Union[str, "os.PathLike[str]", IO[bytes]]
 Progress = bool | Callable[[int, int], object]
 
@@ -38,9 +42,11 @@ class WriteResult:
     """What a call of :func:`write` wrote.
 
     ``entities`` and ``text_bytes`` count the entities and the bytes of their uncompressed text;
-    ``bytes_written`` counts what reached the target. With ``digest=True``, ``sha256`` is the
-    SHA-256 (hex) of the bytes written and ``text_sha256`` that of the uncompressed text (the
-    same when nothing is compressed); otherwise both are None.
+    ``bytes_written`` counts what reached the target. With a digest, ``digest`` is the digest
+    (lower-case hex) of the bytes written and ``text_digest`` that of the uncompressed text (the
+    same when nothing is compressed), by ``digest_algorithm`` (``"sha256"`` or ``"xxh128"``,
+    XXH3-128 in the canonical big-endian form that ``xxh128sum`` prints); ``sha256`` and
+    ``text_sha256`` repeat them for SHA-256 only. Without a digest all five are None.
     """
 
     entities: int
@@ -48,6 +54,45 @@ class WriteResult:
     bytes_written: int
     sha256: str | None = None
     text_sha256: str | None = None
+    digest: str | None = None
+    text_digest: str | None = None
+    digest_algorithm: str | None = None
+
+    @classmethod
+    def of(
+        cls,
+        entities: int,
+        text_bytes: int,
+        bytes_written: int,
+        digest: str | None,
+        text_digest: str | None,
+        algorithm: str | None,
+    ) -> WriteResult:
+        """The result of a write with these digests by that algorithm (None: no digest)."""
+        sha256 = algorithm == "sha256"
+        return cls(
+            entities, text_bytes, bytes_written,
+            digest if sha256 else None, text_digest if sha256 else None,
+            digest, text_digest, algorithm,
+        )
+
+
+def digest_algorithm(digest: bool | str | None) -> str | None:
+    """The algorithm a ``digest`` argument asks for: None for False (or None), ``"sha256"`` for
+    True, else the name itself, which must be one of DIGESTS (ValueError; TypeError for another
+    type)."""
+    if digest is None or digest is False:
+        return None
+    if digest is True:
+        return "sha256"
+    if not isinstance(digest, str):
+        raise TypeError(
+            f"digest must be True, False or one of {', '.join(map(repr, DIGESTS))}, "
+            f"not {type(digest).__name__}"
+        )
+    if digest not in DIGESTS:
+        raise ValueError(f"unknown digest {digest!r}: the accepted ones are {', '.join(DIGESTS)}")
+    return digest
 
 
 def _progress_reporter(progress: Progress, total: int) -> tuple[Any, Callable[[], None]]:
@@ -214,7 +259,7 @@ def write(
     level: int | None = None,
     start: int = 0,
     stop: int | None = None,
-    digest: bool = False,
+    digest: bool | str = False,
     progress: Progress = False,
 ) -> WriteResult:
     """Write the entities with ids ``start`` to ``stop - 1`` (``stop`` defaults to ``scale``).
@@ -224,8 +269,10 @@ def write(
     object per line) and ``"parquet"`` (the columns of ``generate_batches``, written by pyarrow,
     which must be installed); a path's suffix (``.json``, ``.jsonl``, ``.ndjson``, ``.parquet``,
     then ``.gz`` or ``.zst`` for text) gives the format and compression unless they are given.
-    ``compression`` is ``"gzip"`` (default level 6) or ``"zstd"`` (default level 3), one member or
-    frame per block; Parquet compresses its pages itself. For Parquet, ``text_bytes`` is 0.
+    ``compression`` is ``"gzip"`` (libdeflate, levels 0 to 12, default 5) or ``"zstd"`` (default
+    level 3), one member or frame per block; Parquet compresses its pages itself. For Parquet,
+    ``text_bytes`` is 0. ``digest`` is False, True or ``"sha256"`` (SHA-256), or ``"xxh128"``
+    (XXH3-128): see :class:`WriteResult`.
 
     A path is written through a temporary file renamed over it when everything succeeded: on any
     failure nothing is left and an existing file is untouched. A file object keeps what was
@@ -263,22 +310,23 @@ def write_table(
     format: str | None,
     compression: str | None,
     level: int | None,
-    digest: bool,
+    digest: bool | str,
     progress: Progress,
 ) -> WriteResult:
     """What :meth:`Table.write` and :func:`write` do: the output's options are resolved and the
     table's entity ``start`` built before any file is created."""
     name = _target_name(target)
     format, compression, level = _engine.output_options(name, format, compression, level)
+    algorithm = digest_algorithm(digest)
     batches = table.batches() if format == "parquet" else None  # refuses columns it cannot make
     table.check_first_entity()
     reporter, close_reporter = _progress_reporter(progress, table.count)
 
     def write_fd_or_file(fd_or_file: Any) -> WriteResult:
         if batches is not None:
-            return _write_parquet(fd_or_file, batches, table.count, digest, reporter)
-        counts = table._write(fd_or_file, format, compression, level, digest, reporter)
-        return WriteResult(*counts)
+            return _write_parquet(fd_or_file, batches, table.count, algorithm, reporter)
+        counts = table._write(fd_or_file, format, compression, level, algorithm, reporter)
+        return WriteResult.of(*counts, algorithm)
 
     try:
         if name is None:
@@ -295,9 +343,9 @@ class _CountingFile(io.RawIOBase):
     and hashing it. The bytes go through the routine that writes the text formats: it goes on
     after short writes and refuses a write() that returns nonsense."""
 
-    def __init__(self, target: Any, digest: bool) -> None:
+    def __init__(self, target: Any, algorithm: str | None) -> None:
         self._target = target
-        self._hash = hashlib.sha256() if digest else None
+        self._hash = _engine.Hasher(algorithm) if algorithm is not None else None
         self.count = 0
 
     def writable(self) -> bool:
@@ -353,7 +401,7 @@ def repeating_columns(batch: Any) -> list[str]:
 
 
 def _write_parquet(
-    target: Any, batches: Any, total: int, digest: bool, reporter: Any
+    target: Any, batches: Any, total: int, algorithm: str | None, reporter: Any
 ) -> WriteResult:
     """Writes the batches as one Parquet file, a row group per group of batches."""
     import pyarrow as pa
@@ -362,7 +410,7 @@ def _write_parquet(
     reader = pa.RecordBatchReader.from_stream(batches)
     sampled = _sampled_batches(reader)
     first = next(sampled)  # an empty range has one empty batch
-    sink = _CountingFile(target, digest)
+    sink = _CountingFile(target, algorithm)
     done = 0
     with pq.ParquetWriter(sink, reader.schema, use_dictionary=repeating_columns(first)) as writer:
         group: list[pa.RecordBatch] = []
@@ -382,7 +430,7 @@ def _write_parquet(
             done += rows
     if reporter is not None:
         reporter(done, total, sink.count)
-    return WriteResult(done, 0, sink.count, sink.hexdigest(), None)
+    return WriteResult.of(done, 0, sink.count, sink.hexdigest(), None, algorithm)
 
 
 def iter_text(

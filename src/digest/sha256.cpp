@@ -26,23 +26,14 @@ void Sha256::update(std::string_view bytes) {
   }
 }
 
-Sha256Digest Sha256::finish() {
-  Sha256Digest digest{};
+DigestValue Sha256::finish() {
+  DigestValue value;
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context_, digest.data(), &length) != 1 || length != digest.size()) {
+  if (EVP_DigestFinal_ex(context_, value.bytes.data(), &length) != 1 || length != 32) {
     panic("libcrypto could not finish a SHA-256 digest");
   }
-  return digest;
-}
-
-std::string to_hex(const Sha256Digest& digest) {
-  static constexpr char DIGITS[] = "0123456789abcdef";
-  std::string text(2 * digest.size(), '0');
-  for (std::size_t i = 0; i < digest.size(); ++i) {
-    text[2 * i] = DIGITS[digest[i] >> 4];
-    text[2 * i + 1] = DIGITS[digest[i] & 15];
-  }
-  return text;
+  value.size = 32;
+  return value;
 }
 
 }  // namespace tessary

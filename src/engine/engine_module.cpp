@@ -8,6 +8,7 @@
 #include "engine/batches.h"
 #include "engine/check_specs_binding.h"
 #include "engine/engine_state.h"
+#include "engine/hasher.h"
 #include "engine/output_options.h"
 #include "engine/table.h"
 #include "engine/text_chunks.h"
@@ -54,7 +55,12 @@ int exec_module(PyObject* module) {
       PyModule_AddObjectRef(module, "Batches", state.batches_type) < 0) {
     return -1;
   }
-  return 0;
+  // Looked up by name only: the module's attribute keeps the type alive.
+  PyObject* hasher_type = make_hasher_type(module);
+  if (hasher_type == nullptr) return -1;
+  const int added = PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(hasher_type));
+  Py_DECREF(hasher_type);
+  return added;
 }
 
 int traverse_module(PyObject* module, visitproc visit, void* arg) {

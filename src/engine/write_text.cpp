@@ -9,9 +9,10 @@
 #include <string_view>
 #include <variant>
 
-#include "digest/sha256.h"
+#include "digest/digest.h"
 #include "engine/caller_duties.h"
 #include "binding/gil.h"
+#include "engine/hasher.h"
 #include "engine/text_chunks.h"
 #include "binding/arguments.h"
 #include "binding/run_entry.h"
@@ -183,21 +184,22 @@ struct Written {
   std::uint64_t entities = 0;
   std::uint64_t text_bytes = 0;
   std::uint64_t bytes = 0;
-  std::optional<Sha256Digest> digest;
-  std::optional<Sha256Digest> text_digest;
+  std::optional<DigestValue> digest;
+  std::optional<DigestValue> text_digest;
 };
 
 // The loop of one call, run with the GIL released. Returns an error to raise, or nothing.
 std::optional<PendingError> stream_to_target(TextStream& stream, const Target& target,
-                                             bool digest, PyObject* progress, GilRelease& gil,
+                                             std::optional<DigestAlgorithm> digest,
+                                             PyObject* progress, GilRelease& gil,
                                              Written& written) {
   const TextStreamOptions& options = stream.options();
   const bool compressed = options.compression != Compression::None;
   CallerDuties duties(gil, progress, options.stop - options.start);
-  std::optional<Sha256> bytes_digest, text_digest;
+  std::unique_ptr<Digest> bytes_digest, text_digest;
   if (digest) {
-    bytes_digest.emplace();
-    if (compressed) text_digest.emplace();
+    bytes_digest = make_digest(*digest);
+    if (compressed) text_digest = make_digest(*digest);
   }
   const CollectControl control = duties.control();
   for (;;) {
@@ -230,14 +232,14 @@ std::optional<PendingError> stream_to_target(TextStream& stream, const Target& t
   return std::nullopt;
 }
 
-PyObject* hex_or_none(const std::optional<Sha256Digest>& digest) {
+PyObject* hex_or_none(const std::optional<DigestValue>& digest) {
   if (!digest) return Py_NewRef(Py_None);
   const std::string hex = to_hex(*digest);
   return PyUnicode_FromStringAndSize(hex.data(), static_cast<Py_ssize_t>(hex.size()));
 }
 
-CallResult write_text_impl(const Target& target, std::unique_ptr<TextStream> stream, bool digest,
-                           PyObject* progress) {
+CallResult write_text_impl(const Target& target, std::unique_ptr<TextStream> stream,
+                           std::optional<DigestAlgorithm> digest, PyObject* progress) {
   Written written;
   std::optional<PendingError> failure;
   {
@@ -267,13 +269,19 @@ CallResult write_stream(PyObject* target, std::unique_ptr<TextStream> stream, Py
                         PyObject* progress) {
   auto where = read_target(target);
   if (auto* error = std::get_if<PendingError>(&where)) return std::move(*error);
-  const int digest_wanted = PyObject_IsTrue(digest);
-  if (digest_wanted < 0) return PendingError::fetch();
+  std::optional<DigestAlgorithm> algorithm;
+  if (digest != Py_None) {
+    DigestAlgorithm named{};
+    if (auto error = binding::take(read_digest_algorithm(digest, "digest"), named)) {
+      return std::move(*error);
+    }
+    algorithm = named;
+  }
   if (progress == Py_None) progress = nullptr;
   if (progress != nullptr && !PyCallable_Check(progress)) {
     return PendingError(PyExc_TypeError, "progress must be a callable or None");
   }
-  return write_text_impl(std::get<Target>(where), std::move(stream), digest_wanted != 0, progress);
+  return write_text_impl(std::get<Target>(where), std::move(stream), algorithm, progress);
 }
 
 namespace {
@@ -326,6 +334,5 @@ PyMethodDef write_bytes_def = {
     "write_bytes(target, data)\n--\n\n"
     "Write all of a bytes-like object to a file descriptor or a binary file object, as\n"
     "a table's text is written."};
-
 
 }  // namespace tessary::engine

@@ -16,6 +16,7 @@ import pytest
 
 import tessary
 from helpers import AGE_SPECS
+from tessary import _engine
 
 HUGE = str(10**15)  # a run that would never end if it generated before checking its output
 
@@ -72,14 +73,19 @@ def test_without_seed_prints_the_drawn_seed_so_the_run_can_be_repeated(age_specs
 def test_a_file_holds_the_array_or_the_lines_its_name_says(tmp_path, age_specs):
     whole_array = tessary.generate_entities(42, 10, AGE_SPECS).encode()
     range_lines = b"".join(tessary.iter_text(42, 10, AGE_SPECS, format="jsonl", start=2, stop=5))
+    gz_options = ["--start", "2", "--stop", "5", "--digest", "xxh128"]
     for name, options, expected in [("out.json", [], whole_array),
-                                    ("out.jsonl.gz", ["--start", "2", "--stop", "5"], range_lines)]:
+                                    ("out.jsonl.gz", gz_options, range_lines)]:
         output = tmp_path / name
         result = run_cli(
             str(age_specs), "--scale", "10", "--seed", "42", "-o", str(output), *options
         )
-        assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
         data = output.read_bytes()
+        # Asked for, the digest of the file's bytes, as xxh128sum prints it, on standard error.
+        digest = _engine.Hasher("xxh128")
+        digest.update(data)
+        shown = f"tessary: xxh128 {digest.hexdigest()}  {output}\n" if "--digest" in options else ""
+        assert (result.returncode, result.stdout, result.stderr) == (0, "", shown)
         assert (gzip.decompress(data) if name.endswith(".gz") else data) == expected
 
 
@@ -129,7 +135,8 @@ def test_missing_file_and_bad_arguments_exit_2(tmp_path, age_specs):
         == f"tessary: cannot read {tmp_path / 'nope.json'}: No such file or directory\n"
     )
     for arguments in (["--scale", "-1"], ["--scale", "10", "--start", "4", "--stop", "3"],
-                      ["--scale", "10", "--compression", "gzip", "--level", "10"]):
+                      ["--scale", "10", "--compression", "gzip", "--level", "13"],
+                      ["--scale", "10", "--digest", "md5"]):
         result = run_cli(str(age_specs), *arguments)
         assert result.returncode == 2, arguments
         assert result.stderr.startswith("usage: tessary"), arguments
@@ -293,9 +300,11 @@ def test_partitioned_output_and_verify(tmp_path, age_specs):
     pytest.importorskip("tessary.dask")
     folder = tmp_path / "data"
     written = run_cli(
-        str(age_specs), "--scale", "1000", "--seed", "42", "-o", f"{folder}/", "--partitions", "3"
+        str(age_specs), "--scale", "1000", "--seed", "42", "-o", f"{folder}/", "--partitions", "3",
+        "--digest", "xxh128",
     )
     assert written.returncode == 0, written.stderr
+    assert json.loads((folder / "_manifest.json").read_text())["digest"] == "xxh128"
     parts = sorted(folder.glob("part-*"))
     assert len(parts) == 3
     whole = b"".join(tessary.iter_text(42, 1000, AGE_SPECS, format="jsonl"))

@@ -276,6 +276,46 @@ def test_verify_names_each_kind_of_damage(damage, named, tmp_path):
         assert [problem.name for problem in tdask.verify(str(folder), regenerate=3)] == named(parts)
 
 
+def test_an_xxh128_manifest_verifies_catches_a_flipped_byte_and_resumes_as_sha256(tmp_path):
+    folder = tmp_path / "set"
+    with dask.config.set(scheduler="sync"):
+        tdask.write(
+            str(folder), 7, 30_000, SPECS, partitions=3, compression="gzip", digest="xxh128"
+        )
+        manifest = json.loads((folder / tdask.MANIFEST).read_text())
+        parts = parts_of(folder)
+        assert manifest["digest"] == "xxh128"
+        for record, path in zip(manifest["parts"], parts, strict=True):
+            data = path.read_bytes()
+            assert "sha256" not in record
+            assert record["xxh128"] == xxh128(data)
+            assert record["text_xxh128"] == xxh128(gzip.decompress(data))
+        assert tdask.verify(str(folder), regenerate=3) == []
+
+        # The same data set asked with SHA-256: nothing rewritten, every part hashed again.
+        summary = tdask.write(str(folder), 7, 30_000, SPECS, partitions=3, compression="gzip")
+        assert summary.written == []
+        assert [record["sha256"] for record in summary.parts] == [
+            hashlib.sha256(path.read_bytes()).hexdigest() for path in parts
+        ]
+        tdask.write(
+            str(folder), 7, 30_000, SPECS, partitions=3, compression="gzip", digest="xxh128"
+        )
+
+        data = bytearray(parts[1].read_bytes())
+        data[len(data) // 2] ^= 0x01
+        parts[1].write_bytes(bytes(data))
+        assert [str(problem) for problem in tdask.verify(str(folder))] == [
+            f"{parts[1].name}: its XXH3-128 differs from the manifest's"
+        ]
+
+
+def xxh128(data: bytes) -> str:
+    digest = tessary._engine.Hasher("xxh128")
+    digest.update(data)
+    return digest.hexdigest()
+
+
 def test_verify_where_there_is_no_data_set(tmp_path):
     (tmp_path / "file").write_text("")
     (tmp_path / "empty").mkdir()
@@ -299,6 +339,8 @@ def test_verify_where_there_is_no_data_set(tmp_path):
         ({"rows_per_partition": 0}, "at least 1"),
         ({"format": "csv"}, "unknown format 'csv'"),
         ({"compression": "lz4"}, "unknown compression 'lz4'"),
+        ({"digest": "md5"}, "unknown digest 'md5'"),
+        ({"digest": False}, "manifest holds digests"),
         ({"specs": "[{\"name\":\"x\",\"type\":\"nope\"}]"}, "nope"),
     ],
 )

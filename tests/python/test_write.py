@@ -32,6 +32,7 @@ from helpers import (
     run_python,
     written,
 )
+from tessary import _engine
 
 U64_MAX = 2**64 - 1
 
@@ -147,6 +148,16 @@ def test_an_empty_range_is_a_valid_stream(format, compression, text):
     )
 
 
+def hexdigest(algorithm: str, data: bytes) -> str:
+    """SHA-256 by hashlib; XXH3-128 by the engine's hasher, whose known values its C++ tests pin."""
+    if algorithm == "sha256":
+        return hashlib.sha256(data).hexdigest()
+    digest = _engine.Hasher(algorithm)
+    digest.update(data)
+    return digest.hexdigest()
+
+
+@pytest.mark.parametrize("digest", [True, "xxh128"])
 @pytest.mark.parametrize(
     "name, options, compression",
     [
@@ -157,19 +168,36 @@ def test_an_empty_range_is_a_valid_stream(format, compression, text):
     ],
 )
 def test_paths_get_format_and_compression_from_their_suffix_and_digests_match(
-    tmp_path, name, options, compression
+    tmp_path, name, options, compression, digest
 ):
-    result = tessary.write(tmp_path / name, 3, 5000, ALL_KINDS, digest=True, **options)
+    result = tessary.write(tmp_path / name, 3, 5000, ALL_KINDS, digest=digest, **options)
     data = (tmp_path / name).read_bytes()
     text = decompress(data, compression)
     array = text if text.startswith(b"[") else b"[" + b",".join(text.splitlines()) + b"]"
     assert array == tessary.generate_entities(3, 5000, ALL_KINDS).encode()
+    algorithm = "sha256" if digest is True else digest
+    sha256 = algorithm == "sha256"
     assert result == tessary.WriteResult(
         entities=5000, text_bytes=len(text), bytes_written=len(data),
-        sha256=hashlib.sha256(data).hexdigest(), text_sha256=hashlib.sha256(text).hexdigest(),
+        sha256=hexdigest(algorithm, data) if sha256 else None,
+        text_sha256=hexdigest(algorithm, text) if sha256 else None,
+        digest=hexdigest(algorithm, data), text_digest=hexdigest(algorithm, text),
+        digest_algorithm=algorithm,
     )
     assert sorted(os.listdir(tmp_path)) == [name]
     assert stat.S_IMODE(os.stat(tmp_path / name).st_mode) == 0o666 & ~current_umask()
+
+
+@pytest.mark.parametrize("level", [None, 0, 12])
+def test_gzip_output_is_read_by_pythons_gzip_and_the_gzip_command(tmp_path, level):
+    path = tmp_path / "out.jsonl.gz"
+    tessary.write(path, 4, 30_000, FIVE_SPECS, level=level)
+    plain = written(seed=4, scale=30_000, specs_json=FIVE_SPECS, format="jsonl")
+    data = path.read_bytes()
+    assert data.count(b"\x1f\x8b\x08\x00\x00\x00\x00\x00") > 2  # several members
+    assert gzip.decompress(data) == plain
+    command = subprocess.run(["gzip", "-dc", str(path)], capture_output=True, check=True)
+    assert command.stdout == plain
 
 
 def current_umask() -> int:
@@ -209,7 +237,7 @@ class Raising:
         (FIVE_SPECS, {"format": "csv"}, ValueError, "the accepted ones are json, jsonl"),
         (FIVE_SPECS, {"compression": "lz4"}, ValueError, "the accepted ones are gzip, zstd"),
         (FIVE_SPECS, {"level": 3}, ValueError, "needs a compression"),
-        (FIVE_SPECS, {"compression": "gzip", "level": 10}, ValueError, "gzip levels are 0 to 9"),
+        (FIVE_SPECS, {"compression": "gzip", "level": 13}, ValueError, "gzip levels are 0 to 12"),
         (FIVE_SPECS, {"compression": "gzip", "level": 2**70}, ValueError, f"not {2**70}"),
         (FIVE_SPECS, {"compression": "zstd", "level": -(2**40)}, ValueError, f"not {-(2**40)}"),
         (LATE_FAILING, {}, BaseException, "index out of bounds: the len is 1 but the index is 6"),
@@ -242,6 +270,8 @@ def test_a_failed_write_leaves_nothing_and_an_existing_target_untouched(
         ("out.txt", {}, ValueError, "does not say it: the accepted ones are json, jsonl"),
         ("", {"format": "json"}, ValueError, "an empty path names no file"),
         (42, {"format": "json"}, TypeError, "path or a writable binary file object"),
+        ("out.json", {"digest": "md5"}, ValueError, "the accepted ones are sha256, xxh128"),
+        ("out.json", {"digest": 1}, TypeError, "digest must be True, False or one of"),
     ],
 )
 def test_targets_that_cannot_be_used_are_refused_before_anything_happens(
@@ -324,6 +354,7 @@ def test_devices_fifos_and_symlinks(tmp_path):
 
 STDOUT_CHILD = """
 import tessary
+from tessary import _engine
 print("before", flush=True)
 tessary.write("/dev/stdout", 1, 2, "[]", format="jsonl")
 print("after")
