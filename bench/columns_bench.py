@@ -31,7 +31,7 @@ from generate_bench import FIVE_SPECS, alternating_medians
 from peers_report import COLUMNAR_HEADING, format_seconds, format_size, with_section
 
 import tessary
-from tessary.writing import repeating_columns
+from tessary.parquet import repeating_columns
 
 PERFORMANCE_DOC = pathlib.Path(__file__).resolve().parents[1] / "docs" / "performance.md"
 

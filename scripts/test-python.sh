@@ -22,8 +22,7 @@ cmake -S . -B build/sanitize-module -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/sanitize-module -j "$JOBS" --target _core _engine
 stage=build/sanitize-module/stage
 rm -rf "$stage" && mkdir -p "$stage/tessary"
-cp python/tessary/*.py python/tessary/*.pyi python/tessary/py.typed "$stage/tessary/"
-cp -R python/tessary/data "$stage/tessary/"  # the package data: the stream vectors
+cp -R python/tessary/. "$stage/tessary/"  # the package, its subpackages and its data
 cp build/sanitize-module/*.so "$stage/tessary/"
 # The interpreter itself is not instrumented: ASan must be loaded first, and its leak checker
 # would report the interpreter's own allocations kept until exit. The C++ runtime is preloaded

@@ -29,7 +29,7 @@ from typing import IO, Any
 
 import tessary
 from tessary import _engine
-from tessary.writing import DIGESTS
+from tessary.results import DIGESTS
 
 U64_MAX = 2**64 - 1
 

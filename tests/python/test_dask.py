@@ -395,7 +395,8 @@ def test_the_dataframe_holds_the_batches_with_known_divisions(client):
     frame = tdask.dataframe(7, 50_000, SPECS, partitions=3)
     assert frame.divisions == (0, 16_666, 33_333, 49_999)
     computed = frame.compute()
-    expected = batches_table(50_000, 0, 50_000).to_pandas(types_mapper=tdask._pandas_dtype)
+    dtypes = tessary.dask.frames._pandas_dtype
+    expected = batches_table(50_000, 0, 50_000).to_pandas(types_mapper=dtypes)
     assert list(computed.index) == list(expected.iloc[:, 0])
     assert computed.reset_index(drop=True).equals(expected.iloc[:, 1:].reset_index(drop=True))
     second = frame.get_partition(1).compute()

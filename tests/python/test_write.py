@@ -620,9 +620,9 @@ def test_a_parquet_row_group_closes_at_its_byte_bound(tmp_path, monkeypatch):
     import pyarrow as pa
     import pyarrow.parquet as pq
 
-    from tessary import writing
+    from tessary import parquet
 
-    monkeypatch.setattr(writing, "PARQUET_GROUP_BYTES", 1)  # every batch closes its group
+    monkeypatch.setattr(parquet, "PARQUET_GROUP_BYTES", 1)  # every batch closes its group
     specs = json.dumps([{"name": "v", "type": "choice", "values": [1, "z" * (1 << 16)]}])
     batches = pa.RecordBatchReader.from_stream(tessary.generate_batches(1, 10**6, specs))
     rows_per_batch = batches.read_next_batch().num_rows

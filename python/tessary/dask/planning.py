@@ -1,0 +1,82 @@
+"""The id ranges of a data set's parts, and their file names."""
+
+from __future__ import annotations
+
+import operator
+
+import tessary
+from tessary import _engine
+
+# About this much uncompressed text per part by default: large enough that scheduling costs
+# nothing beside the work, small enough that a lost part is cheap to redo.
+PART_TEXT_BYTES = 128 * 10**6
+
+# The default partitioning estimates the text per entity from this many entities at each of a
+# few places spread over the range (ids grow longer towards the end).
+SAMPLE_ENTITIES = 512
+SAMPLE_WINDOWS = 3
+
+# The most parts a data set may have: its manifest lists them all, and the caller plans and
+# schedules every one. The default partitioning makes larger parts rather than more.
+MAX_PARTITIONS = 100_000
+
+
+def part_name(start: int, stop: int, format: str, compression: str | None) -> str:
+    """The file name of the part holding the ids start to stop - 1."""
+    return f"part-{start:020d}-{stop:020d}{_engine.output_suffix(format, compression)}"
+
+
+def plan_ranges(
+    seed: int,
+    scale: int,
+    specs_json: str,
+    *,
+    partitions: int | None = None,
+    rows_per_partition: int | None = None,
+) -> list[tuple[int, int]]:
+    """The id ranges of the parts, in order, covering 0 to scale.
+
+    ``partitions`` ranges whose sizes differ by at most one, or ranges of ``rows_per_partition``
+    ids (the last one shorter), or by default ranges of about 128 MB of text each (larger where
+    that would make more than MAX_PARTITIONS). The default depends only on the seed, the scale and
+    the specs, never on the cluster. A scale of 0 has one empty range. More than MAX_PARTITIONS
+    ranges are refused with ValueError.
+    """
+    if partitions is not None and rows_per_partition is not None:
+        raise ValueError("give partitions or rows_per_partition, not both")
+    scale = operator.index(scale)
+    if partitions is not None:
+        partitions = operator.index(partitions)
+        if not 1 <= partitions <= min(max(scale, 1), MAX_PARTITIONS):
+            raise ValueError(
+                f"partitions must be between 1 and the scale ({scale}), at most "
+                f"{MAX_PARTITIONS}, not {partitions}"
+            )
+        return [(i * scale // partitions, (i + 1) * scale // partitions) for i in range(partitions)]
+    fewest_rows = -(-scale // MAX_PARTITIONS)
+    if rows_per_partition is None:
+        rows_per_partition = max(default_rows_per_partition(seed, scale, specs_json), fewest_rows)
+    elif operator.index(rows_per_partition) < 1:
+        raise ValueError(f"rows_per_partition must be at least 1, not {rows_per_partition}")
+    elif rows_per_partition < fewest_rows:
+        raise ValueError(
+            f"rows_per_partition {rows_per_partition} makes more than {MAX_PARTITIONS} parts of "
+            f"{scale} ids: give at least {fewest_rows}"
+        )
+    if scale == 0:
+        return [(0, 0)]
+    return [
+        (start, min(start + rows_per_partition, scale))
+        for start in range(0, scale, rows_per_partition)
+    ]
+
+
+def default_rows_per_partition(seed: int, scale: int, specs_json: str) -> int:
+    """The ids of about PART_TEXT_BYTES of JSON Lines text, from a sample of the range."""
+    count = min(SAMPLE_ENTITIES, scale)
+    if count == 0:
+        return 1
+    starts = sorted({w * (scale - count) // (SAMPLE_WINDOWS - 1) for w in range(SAMPLE_WINDOWS)})
+    table = tessary.Table(seed, scale, specs_json)
+    text = sum(len(table[start : start + count].text("jsonl").encode()) for start in starts)
+    return max(1, PART_TEXT_BYTES * count * len(starts) // max(text, 1))
