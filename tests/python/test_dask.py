@@ -351,6 +351,18 @@ def test_bad_arguments_create_nothing(arguments, message, tmp_path):
     assert not (tmp_path / "set").exists()
 
 
+def test_a_whole_table_stands_for_its_arguments_and_a_slice_is_refused(tmp_path):
+    table = tessary.Table(7, 1_000, SPECS)
+    given = tdask.write(str(tmp_path / "table"), table, partitions=3)
+    named = tdask.write(str(tmp_path / "arguments"), 7, 1_000, SPECS, partitions=3)
+    assert given.parts == named.parts
+    frame = tdask.dataframe(table, partitions=2).compute()
+    assert frame.equals(tdask.dataframe(7, 1_000, SPECS, partitions=2).compute())
+    with pytest.raises(ValueError, match="slice"):
+        tdask.write(str(tmp_path / "slice"), table[1:])
+    assert not (tmp_path / "slice").exists()
+
+
 def test_the_default_partitioning_depends_on_the_data_only():
     ranges = tdask.plan_ranges(7, 10**8, SPECS)
     sizes = {stop - start for start, stop in ranges[:-1]}

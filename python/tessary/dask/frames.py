@@ -5,15 +5,23 @@ from __future__ import annotations
 from typing import Any
 
 import tessary
-from tessary.dask.planning import plan_ranges
+from tessary.dask.planning import plan_ranges, table_arguments
 
 
-def dataframe(seed: int, scale: int, specs_json: str, *, partitions: int | None = None) -> Any:
-    """A ``dask.dataframe`` of the entities of ids 0 to scale - 1, indexed by ``id`` with known
+def dataframe(
+    seed: int | tessary.Table,
+    scale: int | None = None,
+    specs_json: str | None = None,
+    *,
+    partitions: int | None = None,
+) -> Any:
+    """A ``dask.dataframe`` of the entities of ids 0 to scale - 1 (of a whole ``Table`` given in
+    place of ``seed``, or of the arguments a Table takes), indexed by ``id`` with known
     divisions: one partition per id range (see :func:`plan_ranges`), built from the columnar
     batches where it is computed."""
     import dask.dataframe as dd
 
+    seed, scale, specs_json = table_arguments(seed, scale, specs_json)
     ranges = plan_ranges(seed, scale, specs_json, partitions=partitions)
     meta = _range_frame((0, 0), seed, scale, specs_json)
     divisions = [start for start, _ in ranges] + [max(ranges[-1][1] - 1, ranges[-1][0])]

@@ -21,6 +21,27 @@ SAMPLE_WINDOWS = 3
 MAX_PARTITIONS = 100_000
 
 
+def table_arguments(
+    seed: int | tessary.Table, scale: int | None, specs_json: str | None
+) -> tuple[int, int, str]:
+    """The seed, scale and specs of a data set given as a whole Table, or as those arguments.
+    ValueError for a slice (a data set holds ids 0 to scale - 1) or a Table with arguments;
+    TypeError for missing arguments."""
+    if isinstance(seed, tessary.Table):
+        table = seed
+        if scale is not None or specs_json is not None:
+            raise ValueError("give a Table, or seed, scale and specs_json, not both")
+        if (table.start, table.stop) != (0, table.scale):
+            raise ValueError(
+                f"a data set holds a whole table: ids {table.start} to {table.stop} are a slice "
+                f"of its 0 to {table.scale}"
+            )
+        return table.seed, table.scale, table.specs_json
+    if scale is None or specs_json is None:
+        raise TypeError("give a Table, or seed, scale and specs_json")
+    return seed, scale, specs_json
+
+
 def part_name(start: int, stop: int, format: str, compression: str | None) -> str:
     """The file name of the part holding the ids start to stop - 1."""
     return f"part-{start:020d}-{stop:020d}{_engine.output_suffix(format, compression)}"

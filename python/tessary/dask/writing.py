@@ -21,7 +21,7 @@ from tessary.dask.folder import (
     remove_temporaries,
 )
 from tessary.dask.parts import digest_part, write_part
-from tessary.dask.planning import part_name, plan_ranges
+from tessary.dask.planning import part_name, plan_ranges, table_arguments
 from tessary.dask.scheduling import LocalRun, run_part_tasks
 from tessary.progress import Progress
 from tessary.results import DIGESTS, digest_algorithm
@@ -39,9 +39,9 @@ class WriteSummary:
 
 def write(
     url: str,
-    seed: int,
-    scale: int,
-    specs_json: str,
+    seed: int | tessary.Table,
+    scale: int | None = None,
+    specs_json: str | None = None,
     *,
     format: str = "jsonl",
     compression: str | None = None,
@@ -52,7 +52,8 @@ def write(
     progress: Progress = False,
     digest: str = "sha256",
 ) -> WriteSummary:
-    """Write the entities of ids 0 to scale - 1 as a data set folder at ``url`` (any fsspec URL).
+    """Write the entities of ids 0 to scale - 1 as a data set folder at ``url`` (any fsspec URL):
+    those of a whole ``Table`` given in place of ``seed``, or of the arguments a Table takes.
 
     ``format`` is ``"jsonl"``, ``"json"`` (one array per part) or ``"parquet"``; ``compression``
     is ``"gzip"`` or ``"zstd"`` for the text formats (a suffix ``.gz``/``.zst`` on the parts);
@@ -68,6 +69,7 @@ def write(
     times faster, against accidental corruption only); parts already there with digests of
     another algorithm are hashed again.
     """
+    seed, scale, specs_json = table_arguments(seed, scale, specs_json)
     if not url:
         raise ValueError("an empty URL names no folder")
     algorithm = digest_algorithm(digest)
