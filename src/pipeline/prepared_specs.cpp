@@ -1,47 +1,18 @@
 #include "pipeline/prepared_specs.h"
 
-#include <algorithm>
-#include <limits>
+#include <variant>
 
-#include "output/number_text.h"
 #include "specs/read_specs.h"
 
 namespace tessary {
-namespace {
-
-struct ValueTextBounds {
-  std::size_t shortest = 0;
-  std::size_t longest = 0;
-};
-
-// The fewest and the most bytes of the text of any value the spec can give; `scratch` is a
-// buffer to write a choice's values into, one by one.
-ValueTextBounds value_text_bounds(const AttrSpec& spec, OutputBuffer& scratch) {
-  if (const Choice* choice = std::get_if<Choice>(&spec.kind)) {
-    if (choice->values.empty()) return {4, 4};  // null
-    ValueTextBounds bounds{std::numeric_limits<std::size_t>::max(), 0};
-    for (const JsonValue& value : choice->values) {
-      scratch.clear();
-      write_value(value, scratch);
-      bounds.shortest = std::min(bounds.shortest, scratch.size());
-      bounds.longest = std::max(bounds.longest, scratch.size());
-    }
-    return bounds;
-  }
-  // One digit, or the 20 bytes of -9223372036854775808.
-  if (std::holds_alternative<UniformInt>(spec.kind)) return {1, U64_TEXT_CAPACITY};
-  // "0.0", or the longest shortest-round-trip text (a value that is not finite is "null").
-  return {3, F64_TEXT_CAPACITY};
-}
-
-}  // namespace
-
 EntityTextBounds entity_text_bounds(std::span<const AttrSpec> specs, const EntityLayout& layout,
                                     const EntityKeys& keys) {
   std::vector<ValueTextBounds> members(layout.member_names.size());
   OutputBuffer scratch;
   for (std::size_t k = 0; k < specs.size(); ++k) {
-    members[layout.member_of_spec[k]] = value_text_bounds(specs[k], scratch);  // the last spec wins
+    // The last spec of a name wins.
+    members[layout.member_of_spec[k]] = std::visit(
+        [&]<class K>(const K& params) { return K::text_bounds(params, scratch); }, specs[k].kind);
   }
   EntityTextBounds bounds{7, 7};  // {"id": and }
   for (std::size_t m = 0; m < members.size(); ++m) {
@@ -58,11 +29,24 @@ PreparedSpecs::PreparedSpecs(std::vector<AttrSpec> read)
       keys(prepare_entity_keys(layout)),
       text_bounds(entity_text_bounds(specs, layout, keys)) {}
 
-std::variant<std::shared_ptr<const PreparedSpecs>, ReadError> prepare_specs(
-    std::string_view specs_json) {
-  auto read = read_specs(specs_json);
+namespace {
+
+std::variant<std::shared_ptr<const PreparedSpecs>, ReadError> prepare(
+    std::variant<std::vector<AttrSpec>, ReadError> read) {
   if (ReadError* error = std::get_if<ReadError>(&read)) return std::move(*error);
   return std::make_shared<const PreparedSpecs>(std::move(std::get<std::vector<AttrSpec>>(read)));
+}
+
+}  // namespace
+
+std::variant<std::shared_ptr<const PreparedSpecs>, ReadError> prepare_specs(
+    std::string_view specs_json) {
+  return prepare(read_specs(specs_json));
+}
+
+std::variant<std::shared_ptr<const PreparedSpecs>, ReadError> prepare_original_specs(
+    std::string_view specs_json) {
+  return prepare(read_original_specs(specs_json));
 }
 
 }  // namespace tessary
