@@ -28,6 +28,23 @@ enum class ColumnKind : std::uint8_t {
   ChoiceJson,        // any other choice: the values' JSON text
 };
 
+// Whether a column of this kind stores a choice's cells (ChoiceCells), one per value.
+inline bool holds_choice_cells(ColumnKind kind) {
+  switch (kind) {
+    case ColumnKind::ChoiceInt64:
+    case ColumnKind::ChoiceFloat64:
+    case ColumnKind::ChoiceBool:
+    case ColumnKind::ChoiceDictionary:
+    case ColumnKind::ChoiceJson:
+      return true;
+    case ColumnKind::Int64:
+    case ColumnKind::Float64:
+    case ColumnKind::ChoiceNull:
+      break;
+  }
+  return false;
+}
+
 // What a choice column holds for each of its spec's values, by value index.
 struct ChoiceCells {
   const JsonValue* values = nullptr;  // the choice's values: a borrowed value's index is its offset
@@ -53,7 +70,7 @@ struct Column {
 };
 
 // Attribute specs that cannot be laid out as columns; `message` says which one and why.
-struct ColumnSchemaError {
+struct [[nodiscard]] ColumnSchemaError {
   std::string message;
 };
 

@@ -51,8 +51,8 @@ struct ColumnSchema {
 //
 // Requires: layout == layout_entities(specs); the specs outlive the schema (names and the choice
 // tables point into them). The schema is immutable afterwards and may be shared by threads.
-std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrSpec> specs,
-                                                           const EntityLayout& layout);
+[[nodiscard]] std::variant<ColumnSchema, ColumnSchemaError> plan_columns(
+    std::span<const AttrSpec> specs, const EntityLayout& layout);
 
 // The most rows a batch of this schema may hold: 2^31 - 1, fewer when its JSON text columns would
 // outgrow int32 offsets (at least 1, since plan_columns refuses larger texts).

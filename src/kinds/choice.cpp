@@ -125,8 +125,8 @@ bool add_text(ChoiceCells& cells, std::string_view text) {
 }
 
 // Fills the cell tables of a choice column; an error when its texts are too large for a batch.
-std::optional<ColumnSchemaError> fill_choice_cells(const Choice& choice, std::size_t k,
-                                                   Column& column) {
+[[nodiscard]] std::optional<ColumnSchemaError> fill_choice_cells(const Choice& choice,
+                                                                 std::size_t k, Column& column) {
   ChoiceCells& cells = column.choice;
   cells.values = choice.values.data();
   cells.count = choice.values.size();

@@ -46,7 +46,14 @@ struct Choice {
   }
   static void finish(Choice& spec);
   [[nodiscard]] static ParamFault fault(const Choice&) { return ParamFault::None; }
-  // Null without a draw when there are no values; otherwise the value at draw_choice_index,
+  // The parameters themselves: make_choice worked out the pick's weights and total.
+  using Draw = const Choice*;
+  static Draw prepare(const Choice& params) { return &params; }
+  // The index of the pick: a uniform index (no weights) or the weighted pick. Panics with "index
+  // out of bounds: ..." when the weighted pick lands on a weight beyond the last value.
+  // Requires: at least one value.
+  static std::size_t draw(Draw params, Xoshiro256PlusPlus& rng);
+  // Null without a draw when there are no values; otherwise the value at the drawn index,
   // borrowed from the attribute spec (the attribute spec list outlives the records).
   static AttributeValue sample(const Choice& params, Xoshiro256PlusPlus& rng);
   // A weighted choice with values whose pick lands past them: an error when every pick does, else
@@ -60,6 +67,12 @@ struct Choice {
   // Refuses a choice whose distinct strings or JSON texts take 2^31 bytes or more together.
   [[nodiscard]] static std::optional<ColumnSchemaError> plan_column(const Choice& params,
                                                                     std::size_t k, Column& column);
+  // A column of the null type holds nothing; any other holds the cells of these very values.
+  static bool fits_column(const Choice& params, const Column& column) {
+    return column.kind == ColumnKind::ChoiceNull ||
+           (holds_choice_cells(column.kind) && column.choice.values == params.values.data() &&
+            column.choice.count == params.values.size());
+  }
 };
 
 // A choice between `values`, weighted by `weights` (empty for a uniform pick), with its pick
@@ -71,14 +84,11 @@ inline std::span<const double> pick_weights(const Choice& choice) {
   return choice.scaled_weights.empty() ? choice.weights : choice.scaled_weights;
 }
 
-// The index of a choice's pick: a uniform index (no weights) or the weighted pick. Panics with
-// "index out of bounds: ..." when the weighted pick lands on a weight beyond the last value.
-// Requires: at least one value.
-inline std::size_t draw_choice_index(const Choice& params, Xoshiro256PlusPlus& rng) {
-  const std::uint64_t n = params.values.size();
-  const std::uint64_t index = params.weights.empty()
+inline std::size_t Choice::draw(Draw params, Xoshiro256PlusPlus& rng) {
+  const std::uint64_t n = params->values.size();
+  const std::uint64_t index = params->weights.empty()
                                   ? uniform_index(n, rng)
-                                  : weighted_pick(pick_weights(params), params.weight_total, rng);
+                                  : weighted_pick(pick_weights(*params), params->weight_total, rng);
   if (index >= n) [[unlikely]] {
     sampler_failure::index_out_of_bounds(n, index);
   }
@@ -87,7 +97,7 @@ inline std::size_t draw_choice_index(const Choice& params, Xoshiro256PlusPlus& r
 
 inline AttributeValue Choice::sample(const Choice& params, Xoshiro256PlusPlus& rng) {
   if (params.values.empty()) return AttributeValue::null();
-  return AttributeValue::borrow(params.values[draw_choice_index(params, rng)]);
+  return AttributeValue::borrow(params.values[draw(prepare(params), rng)]);
 }
 
 }  // namespace tessary

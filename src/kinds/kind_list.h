@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <variant>
 
@@ -48,6 +49,16 @@ constexpr bool all_units(std::index_sequence<I...>) {
 
 static_assert(kind_list_detail::all_units(std::make_index_sequence<KIND_COUNT>()),
               "every kind states all of kind_unit.h");
+
+// The prepared draws of an attribute, one slot per kind (column_block.cpp keeps the slot of its
+// attribute's kind).
+template <class Variant>
+struct KindDrawsOf;
+template <class... K>
+struct KindDrawsOf<std::variant<K...>> {
+  using type = std::tuple<typename K::Draw...>;
+};
+using KindDraws = KindDrawsOf<AttrKind>::type;
 
 // The names of the kinds, in variant order: what "type" names them by.
 inline constexpr std::array<std::string_view, KIND_COUNT> KIND_NAMES =

@@ -11,13 +11,19 @@
 //   finish(spec)                  (optional) derives what the kind works out once, after reading
 //   fault(spec)                   why every draw would fail, before any draw (ParamFault::None if
 //                                 none); sampling panics with param_fault_message of it
-//   sample(spec, rng)             one value, taking the generator steps the unit documents
+//   Draw, prepare(spec)           what a draw needs, worked out once for usable parameters
+//   draw(prepared, rng)           one value, taking the generator steps the unit documents: an
+//                                 std::int64_t (an int64 column), a double (a float64 column,
+//                                 null where not finite) or a std::size_t (the index of a value
+//                                 in the column's ChoiceCells)
+//   sample(spec, rng)             fault() checked, then the value of draw() as a record holds it
 //   check(spec, problems)         check_specs' findings beyond fault(): errors and "may fail"
 //                                 first, then warnings
 //   text_bounds(spec, scratch)    the fewest and most bytes of the JSON text of any value
 //   work(spec)                    the estimated work of one value, in units of a scalar sample
 //   plan_column(spec, k, column)  the column kind of its values, with whatever the column needs
 //                                 worked out once (spec k of the list, for messages)
+//   fits_column(spec, column)     whether `column` could have been planned from `spec`
 //
 // kinds/kind_list.h lists the kinds and checks each against KindUnit.
 #pragma once
@@ -29,6 +35,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "columns/column.h"
@@ -78,6 +85,11 @@ inline ValueTextBounds float_text_bounds() {
   }
 }
 
+// What a kind's draw gives, and so which cells its column stores (see above).
+template <class T>
+concept CellValue =
+    std::same_as<T, std::int64_t> || std::same_as<T, double> || std::same_as<T, std::size_t>;
+
 template <class K>
 concept KindUnit = requires(K& spec, const K& params, BufferedValue& value,
                             Xoshiro256PlusPlus& rng, std::vector<KindProblem>& problems,
@@ -87,11 +99,16 @@ concept KindUnit = requires(K& spec, const K& params, BufferedValue& value,
   { K::REQUIRED } -> std::convertible_to<std::size_t>;
   { K::take(spec, std::size_t{}, value) } -> std::same_as<Problem>;
   { K::fault(params) } -> std::same_as<ParamFault>;
+  { K::prepare(params) } -> std::same_as<typename K::Draw>;
+  { K::draw(K::prepare(params), rng) } -> CellValue;
   { K::sample(params, rng) } -> std::same_as<AttributeValue>;
   { K::check(params, problems) } -> std::same_as<void>;
   { K::text_bounds(params, scratch) } -> std::same_as<ValueTextBounds>;
   { K::work(params) } -> std::same_as<std::uint64_t>;
-  { K::plan_column(params, std::size_t{}, column) } -> std::same_as<std::optional<ColumnSchemaError>>;
+  {
+    K::plan_column(params, std::size_t{}, column)
+  } -> std::same_as<std::optional<ColumnSchemaError>>;
+  { K::fits_column(params, std::as_const(column)) } -> std::same_as<bool>;
 };
 
 }  // namespace tessary

@@ -40,10 +40,25 @@ struct Normal {
   [[nodiscard]] static ParamFault fault(const Normal& params) {
     return std::isfinite(params.std_dev) ? ParamFault::None : ParamFault::BadVariance;
   }
-  // The value of draw_normal; a result that is not finite is null. Panics with BadVariance
-  // (before any draw) when std_dev is not finite; a negative or zero std_dev is accepted and
-  // still draws.
-  static AttributeValue sample(const Normal& params, Xoshiro256PlusPlus& rng);
+  // The parameters themselves: nothing is worked out ahead.
+  using Draw = const Normal*;
+  // Requires: fault(params) == None.
+  static Draw prepare(const Normal& params) { return &params; }
+  // mean + std_dev * standard_normal, then "min", then "max": a value below the bound (or NaN)
+  // becomes the bound, a value equal to it stays as it is (so -0.0 stays -0.0 under a min of
+  // 0.0). The result may be infinite or NaN.
+  static double draw(Draw params, Xoshiro256PlusPlus& rng) {
+    double value = params->mean + params->std_dev * standard_normal(rng);
+    if (params->min && (std::isnan(value) || value < *params->min)) value = *params->min;
+    if (params->max && (std::isnan(value) || value > *params->max)) value = *params->max;
+    return value;
+  }
+  // The value of draw; a result that is not finite is null. Panics with BadVariance (before any
+  // draw) when std_dev is not finite; a negative or zero std_dev is accepted and still draws.
+  static AttributeValue sample(const Normal& params, Xoshiro256PlusPlus& rng) {
+    require_usable(fault(params));
+    return AttributeValue::from_f64(draw(prepare(params), rng));
+  }
   static void check(const Normal& params, std::vector<KindProblem>& problems) {
     if (params.min && params.max && *params.min > *params.max) {
       problems.push_back({Severity::Warning, "min " + f64_string(*params.min) + " is above max " +
@@ -57,21 +72,9 @@ struct Normal {
                                                                     Column& column) {
     return plan_float_column(column);
   }
+  static bool fits_column(const Normal&, const Column& column) {
+    return column.kind == ColumnKind::Float64;
+  }
 };
-
-// mean + std_dev * standard_normal, then "min", then "max": a value below the bound (or NaN)
-// becomes the bound, a value equal to it stays as it is (so -0.0 stays -0.0 under a min of 0.0).
-// The result may be infinite or NaN. Requires: Normal::fault(params) == None.
-inline double draw_normal(const Normal& params, Xoshiro256PlusPlus& rng) {
-  double value = params.mean + params.std_dev * standard_normal(rng);
-  if (params.min && (std::isnan(value) || value < *params.min)) value = *params.min;
-  if (params.max && (std::isnan(value) || value > *params.max)) value = *params.max;
-  return value;
-}
-
-inline AttributeValue Normal::sample(const Normal& params, Xoshiro256PlusPlus& rng) {
-  require_usable(fault(params));
-  return AttributeValue::from_f64(draw_normal(params, rng));
-}
 
 }  // namespace tessary

@@ -38,9 +38,24 @@ struct UniformFloat {
     if (!std::isfinite(params.high - params.low)) return ParamFault::NonFinite;
     return ParamFault::None;
   }
-  // The value of draw_uniform_float. Panics (before any draw) with the EmptyRange message unless
-  // low < high, and with NonFinite when high - low overflows.
-  static AttributeValue sample(const UniformFloat& params, Xoshiro256PlusPlus& rng);
+  // low and scale = high - low shrunk until the largest possible sample is at most high.
+  struct Draw {
+    double low;
+    double scale;
+  };
+  // Requires: fault(params) == None.
+  static Draw prepare(const UniformFloat& params);
+  // u * scale + low, u in [0, 1) with 52 random bits: never above high, never below low.
+  static double draw(const Draw& draw, Xoshiro256PlusPlus& rng) {
+    const double u = mantissa_f64(rng) - 1.0;
+    return u * draw.scale + draw.low;
+  }
+  // The value of draw. Panics (before any draw) with the EmptyRange message unless low < high,
+  // and with NonFinite when high - low overflows.
+  static AttributeValue sample(const UniformFloat& params, Xoshiro256PlusPlus& rng) {
+    require_usable(fault(params));
+    return AttributeValue::from_f64(draw(prepare(params), rng));
+  }
   static void check(const UniformFloat&, std::vector<KindProblem>&) {}
   static ValueTextBounds text_bounds(const UniformFloat&, OutputBuffer&) {
     return float_text_bounds();
@@ -50,16 +65,12 @@ struct UniformFloat {
                                                                     std::size_t, Column& column) {
     return plan_float_column(column);
   }
-
+  static bool fits_column(const UniformFloat&, const Column& column) {
+    return column.kind == ColumnKind::Float64;
+  }
 };
 
-// A uniform_float's draw: low and scale = high - low shrunk until the largest possible sample is
-// at most high. Requires: UniformFloat::fault(params) == None.
-struct UniformFloatDraw {
-  double low;
-  double scale;
-};
-inline UniformFloatDraw prepare_uniform_float(const UniformFloat& params) {
+inline UniformFloat::Draw UniformFloat::prepare(const UniformFloat& params) {
   const double low = params.low;
   const double high = params.high;
   double scale = high - low;
@@ -72,17 +83,6 @@ inline UniformFloatDraw prepare_uniform_float(const UniformFloat& params) {
       scale = std::bit_cast<double>(std::bit_cast<std::uint64_t>(scale) - 1);
     }
   return {low, scale};
-}
-
-// u * scale + low, u in [0, 1) with 52 random bits: never above high, never below low.
-inline double draw_uniform_float(const UniformFloatDraw& draw, Xoshiro256PlusPlus& rng) {
-  const double u = mantissa_f64(rng) - 1.0;
-  return u * draw.scale + draw.low;
-}
-
-inline AttributeValue UniformFloat::sample(const UniformFloat& params, Xoshiro256PlusPlus& rng) {
-  require_usable(fault(params));
-  return AttributeValue::from_f64(draw_uniform_float(prepare_uniform_float(params), rng));
 }
 
 }  // namespace tessary

@@ -36,9 +36,29 @@ struct UniformInt {
   [[nodiscard]] static ParamFault fault(const UniformInt& params) {
     return params.high < params.low ? ParamFault::EmptyIntRange : ParamFault::None;
   }
-  // The value of draw_uniform_int. Panics with "cannot sample empty range" (before any draw) when
-  // high < low.
-  static AttributeValue sample(const UniformInt& params, Xoshiro256PlusPlus& rng);
+  // low and the count of values in low..high, wrapping to 0 for the full i64 range.
+  struct Draw {
+    std::int64_t low;
+    std::uint64_t range;
+  };
+  // Requires: fault(params) == None.
+  static Draw prepare(const UniformInt& params) {
+    return {params.low,
+            static_cast<std::uint64_t>(params.high) - static_cast<std::uint64_t>(params.low) + 1};
+  }
+  // low + an offset in 0..high-low by the widening multiply with one correction draw; the full
+  // i64 range returns one raw draw.
+  static std::int64_t draw(const Draw& draw, Xoshiro256PlusPlus& rng) {
+    if (draw.range == 0) return static_cast<std::int64_t>(rng.next_u64());
+    const std::uint64_t offset =
+        widening_pick<std::uint64_t>(draw.range, [&rng] { return rng.next_u64(); });
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(draw.low) + offset);
+  }
+  // The value of draw. Panics with "cannot sample empty range" (before any draw) when high < low.
+  static AttributeValue sample(const UniformInt& params, Xoshiro256PlusPlus& rng) {
+    require_usable(fault(params));
+    return AttributeValue::from_i64(draw(prepare(params), rng));
+  }
   static void check(const UniformInt&, std::vector<KindProblem>&) {}
   // One digit, or the 20 bytes of -9223372036854775808.
   static ValueTextBounds text_bounds(const UniformInt&, OutputBuffer&) {
@@ -50,31 +70,9 @@ struct UniformInt {
     column.kind = ColumnKind::Int64;
     return std::nullopt;
   }
+  static bool fits_column(const UniformInt&, const Column& column) {
+    return column.kind == ColumnKind::Int64;
+  }
 };
-
-// A uniform_int's draw: low and the count of values in low..high, wrapping to 0 for the full i64
-// range. Requires: UniformInt::fault(params) == None.
-struct UniformIntDraw {
-  std::int64_t low;
-  std::uint64_t range;
-};
-inline UniformIntDraw prepare_uniform_int(const UniformInt& params) {
-  return {params.low,
-          static_cast<std::uint64_t>(params.high) - static_cast<std::uint64_t>(params.low) + 1};
-}
-
-// low + an offset in 0..high-low by the widening multiply with one correction draw; the full i64
-// range returns one raw draw.
-inline std::int64_t draw_uniform_int(const UniformIntDraw& draw, Xoshiro256PlusPlus& rng) {
-  if (draw.range == 0) return static_cast<std::int64_t>(rng.next_u64());
-  const std::uint64_t offset =
-      widening_pick<std::uint64_t>(draw.range, [&rng] { return rng.next_u64(); });
-  return static_cast<std::int64_t>(static_cast<std::uint64_t>(draw.low) + offset);
-}
-
-inline AttributeValue UniformInt::sample(const UniformInt& params, Xoshiro256PlusPlus& rng) {
-  require_usable(fault(params));
-  return AttributeValue::from_i64(draw_uniform_int(prepare_uniform_int(params), rng));
-}
 
 }  // namespace tessary

@@ -31,7 +31,7 @@ PreparedSpecs::PreparedSpecs(std::vector<AttrSpec> read)
 
 namespace {
 
-std::variant<std::shared_ptr<const PreparedSpecs>, ReadError> prepare(
+[[nodiscard]] std::variant<std::shared_ptr<const PreparedSpecs>, ReadError> prepare(
     std::variant<std::vector<AttrSpec>, ReadError> read) {
   if (ReadError* error = std::get_if<ReadError>(&read)) return std::move(*error);
   return std::make_shared<const PreparedSpecs>(std::move(std::get<std::vector<AttrSpec>>(read)));

@@ -13,7 +13,13 @@ namespace tessary {
 
 // Why the parameters of a spec cannot be sampled. Each fault fails every entity alike, before any
 // draw.
-enum class ParamFault : std::uint8_t { None, EmptyIntRange, EmptyRange, NonFinite, BadVariance };
+enum class [[nodiscard]] ParamFault : std::uint8_t {
+  None,
+  EmptyIntRange,
+  EmptyRange,
+  NonFinite,
+  BadVariance
+};
 
 // The message with which sampling panics on `fault` (not None): "cannot sample empty range" for
 // EmptyIntRange, else "called `Result::unwrap()` on an `Err` value: " and the fault's name.

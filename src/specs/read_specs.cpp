@@ -33,8 +33,8 @@ std::string expected_kinds(const SpecLanguage& language) {
 }
 
 // The kind that "type" names, as its index in AttrKind, if the language accepts it.
-Problem kind_index_of(const BufferedValue& value, const SpecLanguage& language,
-                      std::size_t& index) {
+[[nodiscard]] Problem kind_index_of(const BufferedValue& value, const SpecLanguage& language,
+                                    std::size_t& index) {
   if (value.is_string()) {
     const std::string_view text = value.string();
     const auto at = std::find_if(language.kinds.begin(), language.kinds.end(),
@@ -58,8 +58,8 @@ Problem kind_index_of(const BufferedValue& value, const SpecLanguage& language,
 }
 
 // Finds the "type" member and judges its value, in document order.
-Problem select_kind(const BufferedObject& members, const SpecLanguage& language,
-                    std::size_t& index) {
+[[nodiscard]] Problem select_kind(const BufferedObject& members, const SpecLanguage& language,
+                                  std::size_t& index) {
   bool found = false;
   for (const BufferedMember& member : members) {
     if (member.key.string() != "type") continue;
@@ -75,7 +75,7 @@ Problem select_kind(const BufferedObject& members, const SpecLanguage& language,
 // missing ones are reported; K::take converts each value. Members with other keys ("type" among
 // them) are skipped.
 template <class K>
-Problem read_kind_as(BufferedObject& members, AttrKind& kind) {
+[[nodiscard]] Problem read_kind_as(BufferedObject& members, AttrKind& kind) {
   K& spec = kind.emplace<K>();
   std::array<bool, K::FIELDS.size()> taken{};
   for (BufferedMember& member : members) {
@@ -199,8 +199,8 @@ constexpr std::array<std::size_t, 4> ORIGINAL_KINDS = {
     kind_index<UniformInt>(), kind_index<UniformFloat>(), kind_index<Normal>(),
     kind_index<Choice>()};
 
-std::variant<std::vector<AttrSpec>, ReadError> read_in_language(std::string_view text,
-                                                                const SpecLanguage& language) {
+[[nodiscard]] std::variant<std::vector<AttrSpec>, ReadError> read_in_language(
+    std::string_view text, const SpecLanguage& language) {
   JsonReader reader(text);
   std::vector<AttrSpec> specs;
   if (!read_spec_list(reader, language, specs, nullptr)) return reader.take_error();
