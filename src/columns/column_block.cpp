@@ -131,7 +131,7 @@ class BatchBuilder {
     const AttrSpec* spec = nullptr;
     // The attribute's prepared draw, in the slot of its kind: its parameters were checked once
     // for the batch.
-    KindDraws draws{};
+    AnyDraw draw;
     std::uint8_t* validity = nullptr;  // null when the column has no nulls to mark
     void* cells = nullptr;             // int64, double or int32 cells, or the bits of a bool column
     std::int32_t* offsets = nullptr;   // JSON text: rows + 1 offsets into `text`
@@ -198,7 +198,7 @@ class BatchBuilder {
     } else {
       using Kind = std::variant_alternative_t<I, AttrKind>;
       if (target.kind == I) {
-        store(target, row, Kind::draw(std::get<I>(target.draws), rng));
+        store(target, row, Kind::draw(target.draw.get<Kind>(), rng));
         return;
       }
       sample_into<I + 1>(target, row, rng);
@@ -243,12 +243,9 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
     if (column.kind != ColumnKind::ChoiceNull) {  // a column of nulls stores nothing
       std::visit(
           [&target]<class K>(const K& params) {
-            constexpr std::uint8_t kind = kind_index<K>();
-            target.kind = kind;
+            target.kind = kind_index<K>();
             // Else the batch has no rows to sample.
-            if (K::fault(params) == ParamFault::None) {
-              std::get<kind>(target.draws) = K::prepare(params);
-            }
+            if (K::fault(params) == ParamFault::None) target.draw.set<K>(K::prepare(params));
           },
           target.spec->kind);
     }

@@ -5,10 +5,11 @@
 // the alternatives.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <string_view>
-#include <tuple>
 #include <utility>
 #include <variant>
 
@@ -50,15 +51,34 @@ constexpr bool all_units(std::index_sequence<I...>) {
 static_assert(kind_list_detail::all_units(std::make_index_sequence<KIND_COUNT>()),
               "every kind states all of kind_unit.h");
 
-// The prepared draws of an attribute, one slot per kind (column_block.cpp keeps the slot of its
-// attribute's kind).
+namespace kind_list_detail {
 template <class Variant>
-struct KindDrawsOf;
+struct LargestDraw;
 template <class... K>
-struct KindDrawsOf<std::variant<K...>> {
-  using type = std::tuple<typename K::Draw...>;
+struct LargestDraw<std::variant<K...>> {
+  static constexpr std::size_t bytes = std::max({sizeof(typename K::Draw)...});
 };
-using KindDraws = KindDrawsOf<AttrKind>::type;
+}  // namespace kind_list_detail
+
+// The prepared draw (K::Draw) of an attribute of any kind, in storage the size of the largest:
+// what the column builder keeps for each attribute, so that its per-attribute state stays small
+// however many kinds there are. Holds the draw of the kind last set; get<K> requires that K.
+class AnyDraw {
+ public:
+  template <class K>
+  void set(const typename K::Draw& draw) {
+    std::memcpy(bytes_, &draw, sizeof draw);
+  }
+  template <class K>
+  typename K::Draw get() const {
+    typename K::Draw draw;
+    std::memcpy(&draw, bytes_, sizeof draw);
+    return draw;
+  }
+
+ private:
+  alignas(8) unsigned char bytes_[kind_list_detail::LargestDraw<AttrKind>::bytes] = {};
+};
 
 // The names of the kinds, in variant order: what "type" names them by.
 inline constexpr std::array<std::string_view, KIND_COUNT> KIND_NAMES =

@@ -35,6 +35,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -99,6 +100,7 @@ concept KindUnit = requires(K& spec, const K& params, BufferedValue& value,
   { K::REQUIRED } -> std::convertible_to<std::size_t>;
   { K::take(spec, std::size_t{}, value) } -> std::same_as<Problem>;
   { K::fault(params) } -> std::same_as<ParamFault>;
+  requires std::is_trivially_copyable_v<typename K::Draw> && alignof(typename K::Draw) <= 8;
   { K::prepare(params) } -> std::same_as<typename K::Draw>;
   { K::draw(K::prepare(params), rng) } -> CellValue;
   { K::sample(params, rng) } -> std::same_as<AttributeValue>;

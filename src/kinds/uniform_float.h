@@ -46,9 +46,9 @@ struct UniformFloat {
   // Requires: fault(params) == None.
   static Draw prepare(const UniformFloat& params);
   // u * scale + low, u in [0, 1) with 52 random bits: never above high, never below low.
-  static double draw(const Draw& draw, Xoshiro256PlusPlus& rng) {
+  static double draw(const Draw& prepared, Xoshiro256PlusPlus& rng) {
     const double u = mantissa_f64(rng) - 1.0;
-    return u * draw.scale + draw.low;
+    return u * prepared.scale + prepared.low;
   }
   // The value of draw. Panics (before any draw) with the EmptyRange message unless low < high,
   // and with NonFinite when high - low overflows.

@@ -48,11 +48,11 @@ struct UniformInt {
   }
   // low + an offset in 0..high-low by the widening multiply with one correction draw; the full
   // i64 range returns one raw draw.
-  static std::int64_t draw(const Draw& draw, Xoshiro256PlusPlus& rng) {
-    if (draw.range == 0) return static_cast<std::int64_t>(rng.next_u64());
+  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng) {
+    if (prepared.range == 0) return static_cast<std::int64_t>(rng.next_u64());
     const std::uint64_t offset =
-        widening_pick<std::uint64_t>(draw.range, [&rng] { return rng.next_u64(); });
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(draw.low) + offset);
+        widening_pick<std::uint64_t>(prepared.range, [&rng] { return rng.next_u64(); });
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(prepared.low) + offset);
   }
   // The value of draw. Panics with "cannot sample empty range" (before any draw) when high < low.
   static AttributeValue sample(const UniformInt& params, Xoshiro256PlusPlus& rng) {
