@@ -26,9 +26,10 @@ struct Signature {
 // Binds a vectorcall argument list (args, nargsf, kwnames) to the signature's parameters:
 // bound[k] receives a borrowed reference to the argument of parameter k, or nullptr when it was
 // not passed (only possible for optional parameters). `bound` has one entry per parameter.
-std::optional<PendingError> bind_arguments(const Signature& signature, PyObject* const* args,
-                                           Py_ssize_t nargsf, PyObject* kwnames,
-                                           std::span<PyObject*> bound);
+[[nodiscard]] std::optional<PendingError> bind_arguments(const Signature& signature,
+                                                         PyObject* const* args, Py_ssize_t nargsf,
+                                                         PyObject* kwnames,
+                                                         std::span<PyObject*> bound);
 
 // Converts an int (or an object with __index__) to an unsigned 64-bit value. Negative or too large
 // values give the interpreter's OverflowError; other types its TypeError, re-raised as

@@ -14,7 +14,7 @@
 
 namespace tessary::binding {
 
-struct PendingError {
+struct [[nodiscard]] PendingError {
   PyObject* type = nullptr;     // borrowed: a built-in exception type or the PanicException type
   std::string message;          // used when `fetched` is empty
   PyObject* fetched = nullptr;  // owned: an exception object taken from the interpreter

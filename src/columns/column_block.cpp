@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/assert.h"
 #include "base/panic.h"
 #include "columns/arrow_status.h"
 #include "sampling/build_entity.h"
@@ -90,23 +91,11 @@ void fill_dictionary(ArrowArray* column, const ChoiceCells& cells) {
 }
 
 
-// Which attribute kinds a column kind holds: a schema planned from other specs would send values
-// to cells of another type, or index a choice table out of bounds.
+// Whether the column holds the values of this spec: a schema planned from other specs would send
+// values to cells of another type, or index a choice table out of bounds.
 bool column_fits_spec(const Column& column, const AttrSpec& spec) {
-  switch (column.kind) {
-    case ColumnKind::Int64:
-      return std::holds_alternative<UniformInt>(spec.kind);
-    case ColumnKind::Float64:
-      return std::holds_alternative<UniformFloat>(spec.kind) ||
-             std::holds_alternative<Normal>(spec.kind);
-    case ColumnKind::ChoiceNull:  // nothing is stored
-      return std::holds_alternative<Choice>(spec.kind);
-    default: {
-      const auto* choice = std::get_if<Choice>(&spec.kind);
-      return choice != nullptr && choice->values.data() == column.choice.values &&
-             choice->values.size() == column.choice.count;
-    }
-  }
+  return std::visit([&]<class K>(const K& params) { return K::fits_column(params, column); },
+                    spec.kind);
 }
 
 // One batch being filled, row after row in id order.
@@ -116,6 +105,7 @@ class BatchBuilder {
 
   // Samples entity `id` into the next row. Requires: fewer than `rows` rows added so far.
   void add(std::uint64_t seed, std::uint64_t id) {
+    TESSARY_ASSERT(added_ < rows_);
     const std::size_t row = added_++;
     ids_[row] = id;
     sample_entity(seed, id, targets_.size(), [this, row](std::size_t k, Xoshiro256PlusPlus& rng) {
@@ -127,22 +117,21 @@ class BatchBuilder {
   nanoarrow::UniqueArray finish();
 
  private:
-  // How an attribute's value is drawn and where it goes. One dispatch per attribute and row picks
-  // the sampler and the cell together: the value is dropped when its name's column holds a later
-  // attribute's values or is of the null type (the attribute still draws), else it goes to its
-  // column as an int64, a double with its validity bit, or a choice's cell.
-  enum class Step : std::uint8_t {
-    Drop, UniformInt, UniformFloat, Normal, ChoiceWord, ChoiceBool, Dictionary, Json
-  };
+  // How an attribute's value is drawn and where it goes. One dispatch per attribute and row, on
+  // its kind, picks the draw; the type of the value it gives picks the cell (an int64, a double
+  // with its validity bit, or a choice's cell by the column's kind). A value is dropped when its
+  // name's column holds a later attribute's values or is of the null type (the attribute still
+  // draws, through its sampler).
+  static constexpr std::uint8_t DROP = KIND_COUNT;
 
   // Everything an attribute's value needs on its way into its cell, at hand in one place.
   struct Target {
-    Step step = Step::Drop;
+    std::uint8_t kind = DROP;  // the attribute's kind (its index in AttrKind), or DROP
+    ColumnKind column = ColumnKind::ChoiceNull;
     const AttrSpec* spec = nullptr;
-    UniformIntDraw int_draw{};      // the attribute's draw, for the steps of its kind: its
-    UniformFloatDraw float_draw{};  // parameters were checked once for the batch
-    const Normal* normal = nullptr;
-    const Choice* pick = nullptr;
+    // The attribute's prepared draw, in the slot of its kind: its parameters were checked once
+    // for the batch.
+    AnyDraw draw;
     std::uint8_t* validity = nullptr;  // null when the column has no nulls to mark
     void* cells = nullptr;             // int64, double or int32 cells, or the bits of a bool column
     std::int32_t* offsets = nullptr;   // JSON text: rows + 1 offsets into `text`
@@ -158,47 +147,30 @@ class BatchBuilder {
     set_bit(target.validity, row, valid);
   }
 
+  [[gnu::always_inline]] static void store(Target& target, std::size_t row, std::int64_t value) {
+    static_cast<std::int64_t*>(target.cells)[row] = value;
+  }
+
   // A float64 column is always nullable: a value that is not finite is null (and its cell 0, as
   // the null value of a record holds).
-  static void store_double(Target& target, std::size_t row, double value) {
+  [[gnu::always_inline]] static void store(Target& target, std::size_t row, double value) {
     const bool finite = std::isfinite(value);
     static_cast<double*>(target.cells)[row] = finite ? value : 0.0;
     mark_validity(target, row, finite);
   }
 
-  // Draws the target's attribute from `rng` into row `row`, with the draws the samplers are made
-  // of: every attribute's parameters were found usable when the builder was made.
-  static void sample_into(Target& target, std::size_t row, Xoshiro256PlusPlus& rng) {
-    switch (target.step) {
-      case Step::Drop:
-        sample_attribute(*target.spec, rng);
-        return;
-      case Step::UniformInt:
-        static_cast<std::int64_t*>(target.cells)[row] = draw_uniform_int(target.int_draw, rng);
-        return;
-      case Step::UniformFloat:
-        store_double(target, row, draw_uniform_float(target.float_draw, rng));
-        return;
-      case Step::Normal:
-        store_double(target, row, draw_normal(*target.normal, rng));
-        return;
-      default:
-        break;
-    }
-    // The column's table lists the choice's values in order (checked when the builder was made).
-    const std::size_t index = draw_choice_index(*target.pick, rng);
-    switch (target.step) {
-      case Step::ChoiceWord:
-        static_cast<std::uint64_t*>(target.cells)[row] = target.words[index];
-        break;
-      case Step::ChoiceBool:
+  // The cell of value `index` of the column's table (checked to list the attribute's values when
+  // the builder was made).
+  [[gnu::always_inline]] static void store(Target& target, std::size_t row, std::size_t index) {
+    switch (target.column) {
+      case ColumnKind::ChoiceBool:
         set_bit(static_cast<std::uint8_t*>(target.cells), row, target.words[index] != 0);
         break;
-      case Step::Dictionary:
+      case ColumnKind::ChoiceDictionary:
         static_cast<std::int32_t*>(target.cells)[row] =
             static_cast<std::int32_t>(target.words[index]);
         break;
-      default: {  // Json
+      case ColumnKind::ChoiceJson: {
         const ChoiceCells& cells = *target.choice;
         const std::int32_t start = cells.offsets[index];
         check_arrow(ArrowBufferAppend(target.text, cells.text.data() + start,
@@ -208,8 +180,29 @@ class BatchBuilder {
         target.offsets[row + 1] = static_cast<std::int32_t>(target.text->size_bytes);
         break;
       }
+      default:  // ChoiceInt64, ChoiceFloat64
+        static_cast<std::uint64_t*>(target.cells)[row] = target.words[index];
+        break;
     }
     if (target.validity != nullptr) mark_validity(target, row, target.valid[index] != 0);
+  }
+
+  // Draws the target's attribute from `rng` into row `row`, with the draws the samplers are made
+  // of: every attribute's parameters were found usable when the builder was made. One test of
+  // the kind per kind in list order (as sample_attribute), the dropped values last.
+  template <std::size_t I = 0>
+  [[gnu::always_inline]] static void sample_into(Target& target, std::size_t row,
+                                                 Xoshiro256PlusPlus& rng) {
+    if constexpr (I == DROP) {
+      sample_attribute(*target.spec, rng);
+    } else {
+      using Kind = std::variant_alternative_t<I, AttrKind>;
+      if (target.kind == I) {
+        store(target, row, Kind::draw(target.draw.get<Kind>(), rng));
+        return;
+      }
+      sample_into<I + 1>(target, row, rng);
+    }
   }
 
   const ColumnSchema& schema_;
@@ -246,46 +239,40 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
     check_arrow(ArrowArrayInitFromType(array, column_storage_type(column.kind)),
                 "ArrowArrayInitFromType");
     Target& target = targets_[column.spec];
-    const AttrKind& kind = target.spec->kind;
-    target.normal = std::get_if<Normal>(&kind);
-    target.pick = std::get_if<Choice>(&kind);
-    if (param_fault(kind) == ParamFault::None) {  // else the batch has no rows to sample
-      if (const auto* uniform_int = std::get_if<UniformInt>(&kind)) {
-        target.int_draw = prepare_uniform_int(*uniform_int);
-      } else if (const auto* uniform_float = std::get_if<UniformFloat>(&kind)) {
-        target.float_draw = prepare_uniform_float(*uniform_float);
-      }
+    target.column = column.kind;
+    if (column.kind != ColumnKind::ChoiceNull) {  // a column of nulls stores nothing
+      std::visit(
+          [&target]<class K>(const K& params) {
+            target.kind = kind_index<K>();
+            // Else the batch has no rows to sample.
+            if (K::fault(params) == ParamFault::None) target.draw.set<K>(K::prepare(params));
+          },
+          target.spec->kind);
     }
     target.words = column.choice.words.data();
     target.valid = column.choice.valid.data();
     target.choice = &column.choice;
     switch (column.kind) {
       case ColumnKind::Int64:
-        target.step = Step::UniformInt;
         target.cells = allocate_cells<std::int64_t>(array, rows);
         break;
       case ColumnKind::Float64:
-        target.step = target.normal != nullptr ? Step::Normal : Step::UniformFloat;
         target.cells = allocate_cells<double>(array, rows);
         break;
       case ColumnKind::ChoiceInt64:
       case ColumnKind::ChoiceFloat64:
-        target.step = Step::ChoiceWord;
         target.cells = allocate_cells<std::uint64_t>(array, rows);
         break;
       case ColumnKind::ChoiceNull:
         break;
       case ColumnKind::ChoiceBool:
-        target.step = Step::ChoiceBool;
         target.cells = allocate_bitmap(ArrowArrayBuffer(array, 1), rows);
         break;
       case ColumnKind::ChoiceDictionary:
-        target.step = Step::Dictionary;
         target.cells = allocate_cells<std::int32_t>(array, rows);
         fill_dictionary(array, column.choice);
         break;
       case ColumnKind::ChoiceJson: {
-        target.step = Step::Json;
         target.offsets = allocate_cells<std::int32_t>(array, rows + 1);
         target.offsets[0] = 0;
         target.text = ArrowArrayBuffer(array, 2);

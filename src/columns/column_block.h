@@ -5,7 +5,7 @@
 // is one store, a choice cell one load from the column's table in column_schema.h, a JSON text
 // cell one copy of the value's prepared text, a validity flag one bit), and the values of
 // attributes whose name a later attribute takes over are dropped. The attributes' parameters are
-// checked once per batch and the draws take them as they are (samplers.h). Only the JSON text
+// checked once per batch and the draws take them as they are (kinds/). Only the JSON text
 // grows while rows are added (amortised doubling); nothing else allocates per row.
 #pragma once
 

@@ -29,46 +29,12 @@
 #include <variant>
 #include <vector>
 
+#include "columns/column.h"
 #include "nanoarrow/nanoarrow.h"
 #include "records/attr_spec.h"
 #include "records/entity_record.h"
 
 namespace tessary {
-
-enum class ColumnKind : std::uint8_t {
-  Int64,             // uniform_int
-  Float64,           // uniform_float and normal
-  ChoiceNull,        // choice with no values, or only null ones
-  ChoiceInt64,       // choice of integers that fit int64
-  ChoiceFloat64,     // choice of numbers that are all exact as doubles
-  ChoiceBool,        // choice of booleans
-  ChoiceDictionary,  // choice of strings
-  ChoiceJson,        // any other choice: the values' JSON text
-};
-
-// What a choice column holds for each of its spec's values, by value index.
-struct ChoiceCells {
-  const JsonValue* values = nullptr;  // the choice's values: a borrowed value's index is its offset
-  std::size_t count = 0;              // number of values
-  std::vector<std::uint8_t> valid;    // 0 where the value is JSON null, else 1
-  // One word per value: ChoiceInt64 the integer, ChoiceFloat64 the double's bits, ChoiceBool 0 or
-  // 1, ChoiceDictionary the index of the string in `text`; ChoiceJson leaves it 0 (the value's
-  // text is entry `index` of `text`). Null values hold 0.
-  std::vector<std::uint64_t> words;
-  // ChoiceDictionary: the distinct strings, first-seen order. ChoiceJson: the JSON text of every
-  // value, null ones as empty texts. Entry e is text[offsets[e], offsets[e + 1]); as Arrow utf8
-  // offsets, they are copied into a batch as they are.
-  std::string text;
-  std::vector<std::int32_t> offsets{0};
-};
-
-struct Column {
-  std::string_view name;  // the attribute name (points into the specs)
-  std::size_t spec = 0;   // the index of the name's last spec, whose values the column holds
-  ColumnKind kind = ColumnKind::Int64;
-  bool nullable = false;
-  ChoiceCells choice;  // for the Choice kinds
-};
 
 struct ColumnSchema {
   // columns[m] holds member m of the layout (layout.member_names[m]); the id column comes before
@@ -79,19 +45,14 @@ struct ColumnSchema {
   std::uint64_t max_cell_text_bytes = 0;
 };
 
-// Attribute specs that cannot be laid out as columns; `message` says which one and why.
-struct ColumnSchemaError {
-  std::string message;
-};
-
 // Plans the columns of a list of attribute specs. Refuses an attribute named "id" (the id column
 // has that name), a name holding U+0000 (an Arrow field name is a C string), and a choice whose
 // distinct strings or JSON texts take 2^31 bytes or more together (too large for a batch column).
 //
 // Requires: layout == layout_entities(specs); the specs outlive the schema (names and the choice
 // tables point into them). The schema is immutable afterwards and may be shared by threads.
-std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrSpec> specs,
-                                                           const EntityLayout& layout);
+[[nodiscard]] std::variant<ColumnSchema, ColumnSchemaError> plan_columns(
+    std::span<const AttrSpec> specs, const EntityLayout& layout);
 
 // The most rows a batch of this schema may hold: 2^31 - 1, fewer when its JSON text columns would
 // outgrow int32 offsets (at least 1, since plan_columns refuses larger texts).

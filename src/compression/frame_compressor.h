@@ -33,7 +33,7 @@ int default_level(Compression compression);
 std::string level_range_text(Compression compression);
 
 // Why `level` cannot be used with `compression` ("gzip levels are 0 to 12, not 13"), or nullopt.
-std::optional<std::string> level_error(Compression compression, int level);
+[[nodiscard]] std::optional<std::string> level_error(Compression compression, int level);
 
 // One compressor per thread of work, reused for block after block. Not thread-safe.
 class FrameCompressor {

@@ -5,13 +5,13 @@
 
 #include <array>
 #include <bit>
-#include <cassert>
 #include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "base/assert.h"
 #include "base/uint128.h"
 #include "output/integer_text.h"
 #include "output/number_tables.h"
@@ -72,7 +72,7 @@ static_assert(digit_divisions_exact());
 // of two leaves x / 10^3, x / 10^2, x / 10 and x (floored; exact for x < 10^4); less ten times the
 // lane before, these are the four digits.
 inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
-  assert(upper < 100000000 && lower < 100000000);
+  TESSARY_ASSERT(upper < 100000000 && lower < 100000000);
   const __m128i both = _mm_set_epi64x(lower, upper);
   const __m128i high =
       _mm_srli_epi64(_mm_mul_epu32(both, _mm_set1_epi32(static_cast<int>(DIV_10000))), 45);
@@ -118,7 +118,7 @@ inline std::uint64_t eight_digits(std::uint32_t value) {
 }
 
 inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
-  assert(upper < 100000000 && lower < 100000000);
+  TESSARY_ASSERT(upper < 100000000 && lower < 100000000);
   const std::uint64_t upper_digits = eight_digits(upper);
   const std::uint64_t lower_digits = eight_digits(lower);
   // Trailing zero digits are zero bytes at the top of the words.
@@ -141,7 +141,7 @@ struct DigitText {
 // The text of value, where 10^16 <= value <= 10^17 (10^17 comes from rounding up 17 nines and is
 // written as 10^16 one place further up).
 [[gnu::always_inline]] inline DigitText digit_text_17(std::uint64_t value, int exponent) {
-  assert(POW10_U64[16] <= value && value <= POW10_U64[17]);
+  TESSARY_ASSERT(POW10_U64[16] <= value && value <= POW10_U64[17]);
   if (value == POW10_U64[17]) [[unlikely]] {
     value = POW10_U64[16];
     exponent += 1;
@@ -161,8 +161,8 @@ struct DigitText {
 // point has 16 or 17 digits is close to random.
 // Requires: decimal as shortest_decimal_fast gives it (grid in [10^15, 10^17), step in [-4, 5]).
 [[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
-  assert(POW10_U64[15] <= decimal.grid && decimal.grid < POW10_U64[17]);
-  assert(-4 <= decimal.step && decimal.step <= 5);
+  TESSARY_ASSERT(POW10_U64[15] <= decimal.grid && decimal.grid < POW10_U64[17]);
+  TESSARY_ASSERT(-4 <= decimal.step && decimal.step <= 5);
   const int short_by_one = decimal.grid < POW10_U64[16] ? 1 : 0;
   const std::uint64_t digits = decimal.grid + static_cast<std::uint64_t>(std::int64_t{decimal.step});
   // digits × 10 for a short grid point: nine more times, masked in (additions, no multiplier).
@@ -213,7 +213,7 @@ inline char* put_exponent(int exponent, char* out) {
   const std::uint32_t negative = static_cast<std::uint32_t>(exponent) >> 31;
   const std::uint32_t magnitude =
       (static_cast<std::uint32_t>(exponent) ^ (0 - negative)) + negative;
-  assert(magnitude <= MAX_EXPONENT_MAGNITUDE);
+  TESSARY_ASSERT(magnitude <= MAX_EXPONENT_MAGNITUDE);
   const std::uint32_t text = EXPONENT_TEXTS[magnitude];
   const std::uint32_t word = (text & ~std::uint32_t{0xFF}) | ('+' + 2 * negative);  // '-' is '+' + 2
   out[0] = 'e';

@@ -154,7 +154,7 @@ GenerateResult generate_blocks(const PreparedSpecs& prepared, std::uint64_t seed
             std::to_string(written));
     }
   }
-  text.ascii = prepared.text_is_ascii;
+  text.ascii = prepared.text_bounds.ascii;
   for (const std::optional<OutputBuffer>& block : text.blocks) text.length += block->size();
   return text;
 }
@@ -164,7 +164,8 @@ GenerateResult generate_blocks(const PreparedSpecs& prepared, std::uint64_t seed
 GenerateResult generate_entities(std::uint64_t seed, std::uint64_t scale,
                                  std::string_view specs_json, const GenerateLimits& limits,
                                  const CollectControl& control) {
-  auto read = prepare_specs(specs_json);
+  // tessary._core reads the original language, whatever kinds the package has added since.
+  auto read = prepare_original_specs(specs_json);
   if (ReadError* error = std::get_if<ReadError>(&read)) return std::move(*error);
   const PreparedSpecs& prepared = *std::get<std::shared_ptr<const PreparedSpecs>>(read);
 

@@ -52,6 +52,7 @@ struct GenerateLimits {
   std::uint64_t memory_bytes;    // the machine's physical memory
 };
 
+// Reads specs_json in the original language (prepare_original_specs), as tessary._core always has.
 // Requires: specs_json is UTF-8 and stays valid for the whole call. `control` may cancel the call
 // (then the result is Cancelled, after every piece of work has stopped). Runs the entity builds on
 // the process-wide worker pool; the calling thread waits.

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "base/assert.h"
 #include "base/panic.h"
 
 namespace tessary {
@@ -30,6 +31,7 @@ OrderedWindow::OrderedWindow(WorkerPool& pool, std::uint64_t block_count, std::s
       build_(std::move(build)),
       creator_(getpid()),
       jobs_(std::make_unique<SlotJob[]>(capacity_)) {
+  TESSARY_ASSERT(capacity >= 1);
   for (std::size_t s = 0; s < capacity_; ++s) {
     jobs_[s].window = this;
     jobs_[s].slot = s;
@@ -80,6 +82,8 @@ bool OrderedWindow::stopped(const CollectControl& control) const noexcept {
 }
 
 OrderedWindow::Next OrderedWindow::next(const CollectControl& control) {
+  // A worker waiting here for blocks that other workers build could hold up the pool.
+  TESSARY_ASSERT(pool_.current_worker() == nullptr);
   if (holding_) {
     // The caller is done with the previous block's slot: it builds a later block now.
     holding_ = false;

@@ -23,12 +23,12 @@ namespace tessary {
 
 // The fewest and the most bytes that the text of one entity object can take, whatever the values
 // drawn, not counting the digits of its id: `{"id":` and `}`, every member's key, and the shortest
-// or longest text of the value its last spec can give (a choice's shortest and longest value text;
-// an integer 1 to 20 bytes; a double 3 to 24 bytes, the longest shortest-round-trip text, or
-// "null"). A new kind of spec states its own.
+// or longest text of the value its last spec can give, as the spec's kind states it (kinds/); and
+// whether every byte of that text is ASCII, whatever the values drawn.
 struct EntityTextBounds {
   std::uint64_t shortest = 0;
   std::uint64_t longest = 0;
+  bool ascii = true;
 };
 
 EntityTextBounds entity_text_bounds(std::span<const AttrSpec> specs, const EntityLayout& layout,
@@ -43,12 +43,16 @@ struct PreparedSpecs {
   const EntityLayout layout;
   const EntityKeys keys;
   const EntityTextBounds text_bounds;
-  const bool text_is_ascii;  // every byte of every entity's text is below 0x80
 };
 
-// Reads the document (UTF-8); its error is returned as a value. Running out of memory throws
-// std::bad_alloc.
-std::variant<std::shared_ptr<const PreparedSpecs>, ReadError> prepare_specs(
+// Reads the document (UTF-8) in the package's language (read_specs); its error is returned as a
+// value. Running out of memory throws std::bad_alloc.
+[[nodiscard]] std::variant<std::shared_ptr<const PreparedSpecs>, ReadError> prepare_specs(
     std::string_view specs_json);
+
+// prepare_specs for a document of the original language (read_original_specs): what
+// tessary._core's generate_entities reads.
+[[nodiscard]] std::variant<std::shared_ptr<const PreparedSpecs>, ReadError>
+prepare_original_specs(std::string_view specs_json);
 
 }  // namespace tessary

@@ -12,11 +12,7 @@ namespace tessary {
 std::uint64_t entity_work(std::span<const AttrSpec> specs) {
   std::uint64_t work = 0;
   for (const AttrSpec& spec : specs) {
-    // A weighted pick subtracts weights one after another (a dependent chain of about a nanosecond
-    // each) until it stops, on average half-way and at worst at the end: a quarter of the weights
-    // in units of a scalar sample (a few nanoseconds) covers the worst case.
-    const Choice* choice = std::get_if<Choice>(&spec.kind);
-    work += 1 + (choice != nullptr ? choice->weights.size() / 4 : 0);
+    work += std::visit([]<class K>(const K& params) { return K::work(params); }, spec.kind);
   }
   return std::max<std::uint64_t>(1, work);
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <span>
 
+#include "base/assert.h"
 #include "pipeline/prepared_specs.h"
 #include "records/attr_spec.h"
 #include "records/entity_record.h"
@@ -49,8 +50,9 @@ struct RangePlan {
   std::size_t entity_bytes = 0;  // text bytes of entity `start`, for reserving buffers
 };
 
-// The first id of block b (b < plan.count) and one past its last.
+// The first id of block b and one past its last. Requires: b < plan.count.
 inline std::uint64_t block_begin(const RangePlan& plan, std::uint64_t b) {
+  TESSARY_ASSERT(b < plan.count);
   return plan.start + b * plan.per_block;  // b * per_block < stop - start: no overflow
 }
 inline std::uint64_t block_end(const RangePlan& plan, std::uint64_t b) {

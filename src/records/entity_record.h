@@ -8,14 +8,13 @@
 // allocating.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "records/attr_spec.h"
-#include "records/json_value.h"
+#include "records/attribute_value.h"
 
 namespace tessary {
 
@@ -26,49 +25,6 @@ struct EntityLayout {
 
 // Requires: specs outlives the layout (member names point into it).
 EntityLayout layout_entities(std::span<const AttrSpec> specs);
-
-// The value of one attribute. Scalars are held inline; a choice borrows its value from the
-// attribute spec.
-struct AttributeValue {
-  enum class Kind : std::uint8_t { Null, Unsigned, Negative, Double, Borrowed };
-
-  Kind kind = Kind::Null;
-  union {
-    std::uint64_t u;
-    std::int64_t i;
-    double d;
-    const JsonValue* borrowed;
-  };
-
-  AttributeValue() : u(0) {}
-  static AttributeValue null() { return {}; }
-  static AttributeValue from_i64(std::int64_t value) {
-    AttributeValue v;
-    if (value < 0) {
-      v.kind = Kind::Negative;
-      v.i = value;
-    } else {
-      v.kind = Kind::Unsigned;
-      v.u = static_cast<std::uint64_t>(value);
-    }
-    return v;
-  }
-  // A double that is not finite is held as null.
-  static AttributeValue from_f64(double value) {
-    AttributeValue v;
-    if (std::isfinite(value)) {
-      v.kind = Kind::Double;
-      v.d = value;
-    }
-    return v;
-  }
-  static AttributeValue borrow(const JsonValue& value) {
-    AttributeValue v;
-    v.kind = Kind::Borrowed;
-    v.borrowed = &value;
-    return v;
-  }
-};
 
 struct EntityRecord {
   std::uint64_t id = 0;

@@ -1,8 +1,9 @@
 // check_specs: the problems of a specs document, found without generating anything.
 //
-// The rules are the samplers' own: the parameter checks of samplers.h and, for a weighted choice,
-// picks_past of index_pick.h over the weights and total that make_choice derives, so the checker
-// and the samplers cannot disagree.
+// The rules are the samplers' own: each kind's unit (kinds/) states its parameter fault, which its
+// sampler panics on, and its further findings (for a weighted choice, picks_past of index_pick.h
+// over the weights and total that make_choice derives), so the checker and the samplers cannot
+// disagree. The document is read in the package's language (read_specs).
 //
 //   error     The document does not parse: the reader's error, with its display text and
 //             position, and nothing else. Or a spec that fails for every entity, with the message
@@ -27,9 +28,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tessary {
+#include "kinds/kind_unit.h"
 
-enum class Severity : std::uint8_t { Error, MayFail, Warning };
+namespace tessary {
 
 // "error", "may fail" or "warning".
 const char* severity_name(Severity severity);

@@ -7,7 +7,7 @@
 
 namespace tessary {
 
-struct ReadError {
+struct [[nodiscard]] ReadError {
   std::string message;
   std::size_t line = 0;    // 1-based; 0 means the error has no position
   std::size_t column = 0;  // bytes from the start of the line to the error's index

@@ -11,171 +11,97 @@
 
 #include "specs/buffered_value.h"
 #include "specs/json_reader.h"
+#include "specs/take_field.h"
 #include "specs/unexpected_text.h"
 
 namespace tessary {
 
 namespace {
 
-// A weights list reserves its length up front, but never more than 1 MiB worth.
-constexpr std::size_t MAX_RESERVED_WEIGHTS = 131072;
-
-// An error of interpreting the buffered members, which has no position yet; none when all is well.
-using Problem = std::optional<std::string>;
-
-// ---- conversions of one field value
-
-const JsonNumber* number_of(const BufferedValue& value) {
-  return std::get_if<JsonNumber>(&value.data);
-}
-
-Problem take_i64(const BufferedValue& value, std::int64_t& out) {
-  const JsonNumber* number = number_of(value);
-  if (number == nullptr || number->kind == JsonNumber::Kind::Double) {
-    return invalid_type_message(value, "i64");
-  }
-  if (number->kind == JsonNumber::Kind::Negative) {
-    out = number->i;
-  } else if (number->u <= static_cast<std::uint64_t>(INT64_MAX)) {
-    out = static_cast<std::int64_t>(number->u);
-  } else {
-    return invalid_value_message(value, "i64");
-  }
-  return std::nullopt;
-}
-
-Problem take_f64(const BufferedValue& value, double& out) {
-  const JsonNumber* number = number_of(value);
-  if (number == nullptr) return invalid_type_message(value, "f64");
-  out = number->to_f64();
-  return std::nullopt;
-}
-
-Problem take_optional_f64(const BufferedValue& value, std::optional<double>& out) {
-  if (std::holds_alternative<std::monostate>(value.data)) {
-    out.reset();
-    return std::nullopt;
-  }
-  return take_f64(value, out.emplace());
-}
-
-// The list keeps the array's own storage, so nothing is reserved up front.
-Problem take_values(BufferedValue& value, std::vector<JsonValue>& out) {
-  auto* items = std::get_if<JsonArray>(&value.data);
-  if (items == nullptr) return invalid_type_message(value, "a sequence");
-  out = std::move(*items);
-  return std::nullopt;
-}
-
-Problem take_weights(const BufferedValue& value, std::vector<double>& out) {
-  const auto* items = std::get_if<JsonArray>(&value.data);
-  if (items == nullptr) return invalid_type_message(value, "a sequence");
-  out.reserve(std::min(items->size(), MAX_RESERVED_WEIGHTS));
-  for (const JsonValue& item : *items) {
-    const auto* number = std::get_if<JsonNumber>(&item.data);
-    if (number == nullptr) return invalid_type_message(item, "f64");
-    out.push_back(number->to_f64());
-  }
-  return std::nullopt;
-}
-
 // ---- the "type" pass and the field pass
 
-Problem kind_index_of(const BufferedValue& value, std::size_t& index) {
+// "expected one of `a`, `b`, `c`": the kinds a language accepts.
+std::string expected_kinds(const SpecLanguage& language) {
+  std::string text = "expected one of ";
+  for (std::size_t i = 0; i < language.kinds.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += "`";
+    text += KIND_NAMES[language.kinds[i]];
+    text += "`";
+  }
+  return text;
+}
+
+// The kind that "type" names, as its index in AttrKind, if the language accepts it.
+[[nodiscard]] Problem kind_index_of(const BufferedValue& value, const SpecLanguage& language,
+                                    std::size_t& index) {
   if (value.is_string()) {
     const std::string_view text = value.string();
-    const auto at = std::find(KIND_NAMES.begin(), KIND_NAMES.end(), text);
-    if (at == KIND_NAMES.end()) {
-      return "unknown variant `" + std::string(text) +
-             "`, expected one of `uniform_int`, `uniform_float`, `normal`, `choice`";
+    const auto at = std::find_if(language.kinds.begin(), language.kinds.end(),
+                                 [text](std::size_t kind) { return KIND_NAMES[kind] == text; });
+    if (at == language.kinds.end()) {
+      return "unknown variant `" + std::string(text) + "`, " + expected_kinds(language);
     }
-    index = static_cast<std::size_t>(at - KIND_NAMES.begin());
+    index = *at;
     return std::nullopt;
   }
   const JsonNumber* number = number_of(value);
   if (number == nullptr || number->kind != JsonNumber::Kind::Unsigned) {
     return invalid_type_message(value, "variant identifier");
   }
-  if (number->u >= KIND_NAMES.size()) {
-    return invalid_value_message(value, "variant index 0 <= i < 4");
+  if (number->u >= language.numbered) {
+    return invalid_value_message(value,
+                                 "variant index 0 <= i < " + std::to_string(language.numbered));
   }
-  index = static_cast<std::size_t>(number->u);
+  index = language.kinds[static_cast<std::size_t>(number->u)];
   return std::nullopt;
 }
 
 // Finds the "type" member and judges its value, in document order.
-Problem select_kind(const BufferedObject& members, std::size_t& index) {
+[[nodiscard]] Problem select_kind(const BufferedObject& members, const SpecLanguage& language,
+                                  std::size_t& index) {
   bool found = false;
   for (const BufferedMember& member : members) {
     if (member.key.string() != "type") continue;
     if (found) return "duplicate field `type`";
     found = true;
-    if (Problem problem = kind_index_of(member.value, index)) return problem;
+    if (Problem problem = kind_index_of(member.value, language, index)) return problem;
   }
   if (!found) return "missing field `type`";
   return std::nullopt;
 }
 
-// The field pass of one kind: names are its fields, the first `required` of them required, in the
-// order in which missing ones are reported. take(i, value) converts the value of field i. Members
-// with other keys ("type" among them) are skipped.
-template <std::size_t N, typename Take>
-Problem take_fields(BufferedObject& members, const std::array<std::string_view, N>& names,
-                    std::size_t required, Take take) {
-  std::array<bool, N> taken{};
+// The field pass of kind K: its FIELDS, the first REQUIRED of them required, in the order in which
+// missing ones are reported; K::take converts each value. Members with other keys ("type" among
+// them) are skipped.
+template <class K>
+[[nodiscard]] Problem read_kind_as(BufferedObject& members, AttrKind& kind) {
+  K& spec = kind.emplace<K>();
+  std::array<bool, K::FIELDS.size()> taken{};
   for (BufferedMember& member : members) {
     const std::string_view key = member.key.string();
-    const auto at = std::find(names.begin(), names.end(), key);
-    if (at == names.end()) continue;
-    const auto i = static_cast<std::size_t>(at - names.begin());
+    const auto at = std::find(K::FIELDS.begin(), K::FIELDS.end(), key);
+    if (at == K::FIELDS.end()) continue;
+    const auto i = static_cast<std::size_t>(at - K::FIELDS.begin());
     if (taken[i]) return "duplicate field `" + std::string(key) + "`";
     taken[i] = true;
-    if (Problem problem = take(i, member.value)) return problem;
+    if (Problem problem = K::take(spec, i, member.value)) return problem;
   }
-  for (std::size_t i = 0; i < required; ++i) {
-    if (!taken[i]) return "missing field `" + std::string(names[i]) + "`";
+  for (std::size_t i = 0; i < K::REQUIRED; ++i) {
+    if (!taken[i]) return "missing field `" + std::string(K::FIELDS[i]) + "`";
   }
+  if constexpr (requires { K::finish(spec); }) K::finish(spec);
   return std::nullopt;
 }
 
-Problem read_kind(BufferedObject& members, std::size_t index, AttrKind& kind) {
-  switch (index) {
-    case 0: {
-      UniformInt& spec = kind.emplace<UniformInt>();
-      return take_fields(members, std::array<std::string_view, 2>{"low", "high"}, 2,
-                         [&](std::size_t i, const BufferedValue& value) {
-                           return take_i64(value, i == 0 ? spec.low : spec.high);
-                         });
-    }
-    case 1: {
-      UniformFloat& spec = kind.emplace<UniformFloat>();
-      return take_fields(members, std::array<std::string_view, 2>{"low", "high"}, 2,
-                         [&](std::size_t i, const BufferedValue& value) {
-                           return take_f64(value, i == 0 ? spec.low : spec.high);
-                         });
-    }
-    case 2: {
-      Normal& spec = kind.emplace<Normal>();
-      return take_fields(members, std::array<std::string_view, 4>{"mean", "std_dev", "min", "max"},
-                         2, [&](std::size_t i, const BufferedValue& value) {
-                           if (i < 2) return take_f64(value, i == 0 ? spec.mean : spec.std_dev);
-                           return take_optional_f64(value, i == 2 ? spec.min : spec.max);
-                         });
-    }
-    default: {
-      std::vector<JsonValue> values;
-      std::vector<double> weights;
-      Problem problem =
-          take_fields(members, std::array<std::string_view, 2>{"values", "weights"}, 1,
-                      [&](std::size_t i, BufferedValue& value) {
-                        if (i == 0) return take_values(value, values);
-                        return take_weights(value, weights);
-                      });
-      if (!problem) kind = make_choice(std::move(values), std::move(weights));
-      return problem;
-    }
-  }
+// read_kind_as for each kind, by its index in AttrKind.
+using ReadKind = Problem (*)(BufferedObject&, AttrKind&);
+template <std::size_t... I>
+constexpr std::array<ReadKind, KIND_COUNT> kind_readers(std::index_sequence<I...>) {
+  return {&read_kind_as<std::variant_alternative_t<I, AttrKind>>...};
 }
+constexpr std::array<ReadKind, KIND_COUNT> KIND_READERS =
+    kind_readers(std::make_index_sequence<KIND_COUNT>());
 
 // ---- the streaming pass
 
@@ -216,7 +142,7 @@ bool read_members(JsonReader& reader, std::optional<std::string>& name, Buffered
 
 // At the "{" of a spec object: reads it whole, then interprets it. Errors of the interpretation
 // are placed just after the object's "}".
-bool read_spec(JsonReader& reader, std::vector<AttrSpec>& specs) {
+bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<AttrSpec>& specs) {
   if (!reader.open_bracket()) return false;
   std::optional<std::string> name;
   BufferedObject members;
@@ -227,8 +153,8 @@ bool read_spec(JsonReader& reader, std::vector<AttrSpec>& specs) {
     Problem problem;
     if (!name) {
       problem = "missing field `name`";
-    } else if (!(problem = select_kind(members, index))) {
-      problem = read_kind(members, index, kind);
+    } else if (!(problem = select_kind(members, language, index))) {
+      problem = KIND_READERS[index](members, kind);
     }
     if (problem) ok = reader.fail(std::move(*problem));
   }
@@ -238,8 +164,8 @@ bool read_spec(JsonReader& reader, std::vector<AttrSpec>& specs) {
 }
 
 // Reads the array of attribute specs; `starts`, when given, receives the index of each one's "{".
-bool read_spec_list(JsonReader& reader, std::vector<AttrSpec>& specs,
-                    std::vector<std::size_t>* starts) {
+bool read_spec_list(JsonReader& reader, const SpecLanguage& language,
+                    std::vector<AttrSpec>& specs, std::vector<std::size_t>* starts) {
   const int next = reader.peek_value();
   if (next == JsonReader::END) return false;
   if (next != '[') return reader.report_unexpected("a sequence");
@@ -249,7 +175,7 @@ bool read_spec_list(JsonReader& reader, std::vector<AttrSpec>& specs,
       case JsonReader::Step::Item:
         if (reader.peek() != '{') return reader.report_unexpected("struct AttrSpec");
         if (starts != nullptr) starts->push_back(reader.offset());
-        if (!read_spec(reader, specs)) return false;
+        if (!read_spec(reader, language, specs)) return false;
         break;
       case JsonReader::Step::End:
         reader.close_bracket();
@@ -260,19 +186,46 @@ bool read_spec_list(JsonReader& reader, std::vector<AttrSpec>& specs,
   }
 }
 
-}  // namespace
+// The kinds of the package's language: every kind, the original four numbered.
+template <std::size_t... I>
+constexpr std::array<std::size_t, KIND_COUNT> every_kind(std::index_sequence<I...>) {
+  return {I...};
+}
+constexpr std::array<std::size_t, KIND_COUNT> PACKAGE_KINDS =
+    every_kind(std::make_index_sequence<KIND_COUNT>());
 
-std::variant<std::vector<AttrSpec>, ReadError> read_specs(std::string_view text) {
+// The kinds of the original language, which never grows.
+constexpr std::array<std::size_t, 4> ORIGINAL_KINDS = {
+    kind_index<UniformInt>(), kind_index<UniformFloat>(), kind_index<Normal>(),
+    kind_index<Choice>()};
+
+[[nodiscard]] std::variant<std::vector<AttrSpec>, ReadError> read_in_language(
+    std::string_view text, const SpecLanguage& language) {
   JsonReader reader(text);
   std::vector<AttrSpec> specs;
-  if (!read_spec_list(reader, specs, nullptr)) return reader.take_error();
+  if (!read_spec_list(reader, language, specs, nullptr)) return reader.take_error();
   return specs;
+}
+
+}  // namespace
+
+const SpecLanguage PACKAGE_LANGUAGE{PACKAGE_KINDS, 4};
+const SpecLanguage ORIGINAL_LANGUAGE{ORIGINAL_KINDS, 4};
+
+std::variant<std::vector<AttrSpec>, ReadError> read_specs(std::string_view text) {
+  return read_in_language(text, PACKAGE_LANGUAGE);
+}
+
+std::variant<std::vector<AttrSpec>, ReadError> read_original_specs(std::string_view text) {
+  return read_in_language(text, ORIGINAL_LANGUAGE);
 }
 
 std::variant<SpecDocument, ReadError> read_spec_document(std::string_view text) {
   JsonReader reader(text);
   SpecDocument document;
-  if (!read_spec_list(reader, document.specs, &document.starts)) return reader.take_error();
+  if (!read_spec_list(reader, PACKAGE_LANGUAGE, document.specs, &document.starts)) {
+    return reader.take_error();
+  }
   return document;
 }
 

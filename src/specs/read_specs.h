@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -11,14 +12,35 @@
 
 namespace tessary {
 
-// Reads the UTF-8 text of a specs document in one pass: the specs in document order, or the first
-// error, always with a position. Checks form and types only (no ranges, no relations between
-// members). Each element is an object with "name" (a string) and "type" (a kind's name or its
-// index 0 to 3) and the fields of that kind; other members are read for syntax and ignored.
+// The kinds that a reader accepts: `kinds` holds their indexes in AttrKind, in the order in which
+// the "unknown variant" message lists them; "type" may also name kinds[i] by the number i, for
+// i < numbered.
+struct SpecLanguage {
+  std::span<const std::size_t> kinds;
+  std::size_t numbered = 0;
+};
+
+// The package's language, which grows with every kind: all of AttrKind, the original four also
+// by their numbers 0 to 3.
+extern const SpecLanguage PACKAGE_LANGUAGE;
+// The original language, frozen: uniform_int, uniform_float, normal and choice, by name or by
+// number 0 to 3. What tessary._core reads, whatever kinds the package adds.
+extern const SpecLanguage ORIGINAL_LANGUAGE;
+
+// Reads the UTF-8 text of a specs document of the package's language in one pass: the specs in
+// document order, or the first error, always with a position. Checks form and types only (no
+// ranges, no relations between members). Each element is an object with "name" (a string) and
+// "type" (a kind's name or number, see SpecLanguage) and the fields of that kind; other members
+// are read for syntax and ignored.
 //
 // Any byte string is safe input. Nothing throws except std::bad_alloc. Choice values that were
 // strings are copied, so the result does not refer to text.
-std::variant<std::vector<AttrSpec>, ReadError> read_specs(std::string_view text);
+[[nodiscard]] std::variant<std::vector<AttrSpec>, ReadError> read_specs(std::string_view text);
+
+// read_specs for a document of the original language (ORIGINAL_LANGUAGE), with the same machinery
+// and messages; only the kinds accepted differ.
+[[nodiscard]] std::variant<std::vector<AttrSpec>, ReadError> read_original_specs(
+    std::string_view text);
 
 // The specs of a document and where each begins: starts[i] is the byte index of the "{" of
 // specs[i] in the text.
@@ -28,6 +50,6 @@ struct SpecDocument {
 };
 
 // read_specs, also recording where each spec begins.
-std::variant<SpecDocument, ReadError> read_spec_document(std::string_view text);
+[[nodiscard]] std::variant<SpecDocument, ReadError> read_spec_document(std::string_view text);
 
 }  // namespace tessary

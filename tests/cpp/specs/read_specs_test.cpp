@@ -19,19 +19,38 @@
 namespace tessary {
 namespace {
 
-std::string error_of(std::string_view text) {
-  const auto result = read_specs(text);
+std::string display_of(const std::variant<std::vector<AttrSpec>, ReadError>& result) {
   if (const auto* error = std::get_if<ReadError>(&result)) return error->display();
   return "no error";
 }
 
+// The error of the original language's reader, which the cases pin; the package's reader accepts
+// the same language today, so it must agree on every document.
+std::string error_of(std::string_view text) {
+  const std::string original = display_of(read_original_specs(text));
+  EXPECT_EQ(display_of(read_specs(text)), original) << text;
+  return original;
+}
+
+// The specs of a valid document, read by both readers alike (names and kinds).
 std::vector<AttrSpec> specs_of(std::string_view text) {
   auto result = read_specs(text);
   if (const auto* error = std::get_if<ReadError>(&result)) {
     ADD_FAILURE() << text << ": " << error->display();
     return {};
   }
-  return std::move(std::get<std::vector<AttrSpec>>(result));
+  auto specs = std::move(std::get<std::vector<AttrSpec>>(result));
+  const auto original = read_original_specs(text);
+  if (const auto* read = std::get_if<std::vector<AttrSpec>>(&original)) {
+    EXPECT_EQ(read->size(), specs.size()) << text;
+    for (std::size_t k = 0; k < std::min(read->size(), specs.size()); ++k) {
+      EXPECT_EQ((*read)[k].name, specs[k].name) << text;
+      EXPECT_EQ((*read)[k].kind.index(), specs[k].kind.index()) << text;
+    }
+  } else {
+    ADD_FAILURE() << text << ": the original reader refuses it: " << display_of(original);
+  }
+  return specs;
 }
 
 struct Case {

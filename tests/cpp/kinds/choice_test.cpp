@@ -1,4 +1,4 @@
-#include "records/attr_spec.h"
+#include "kinds/choice.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,13 @@
 #include <limits>
 #include <vector>
 
+#include "sampling/stream_helpers.h"
+#include "test_support/json_objects.h"
+
 namespace tessary {
 namespace {
+
+using testing::steps_between;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -61,6 +66,41 @@ TEST(MakeChoice, TheTotalIsTheInOrderSumAndOnlyAnOverflowingFiniteListIsScaled) 
       EXPECT_TRUE(same_double(got[i], c.scanned[i])) << c.label << ", weight " << i;
     }
   }
+}
+
+// --- sampling ----------------------------------------------------------------------------------
+
+JsonValue number(std::uint64_t n) {
+  return JsonNumber::from_u64(n);
+}
+
+TEST(SampleChoice, EmptyValuesGiveNullWithoutADraw) {
+  for (const Choice& choice : {make_choice({}, {}), make_choice({}, {1.0, 2.0})}) {
+    Xoshiro256PlusPlus rng = seed_from_u64(5);
+    const Xoshiro256PlusPlus before = rng;
+    EXPECT_EQ(Choice::sample(choice, rng).kind, AttributeValue::Kind::Null);
+    EXPECT_EQ(steps_between(before, rng), 0);
+  }
+}
+
+TEST(SampleChoice, BorrowsThePickedValueFromTheSpec) {
+  const JsonObject object = testing::object_of({{"k", JsonValue(std::string("v"))}});
+  const Choice unweighted = make_choice(
+      {JsonArray{number(1), number(2)}, JsonValue(object), JsonValue(nullptr)}, {});
+  const Choice weighted = make_choice(unweighted.values, {0, 0, 1});
+  bool picked[3] = {};
+  for (std::uint64_t seed = 0; seed < 200; ++seed) {
+    Xoshiro256PlusPlus rng = seed_from_u64(seed);
+    const AttributeValue v = Choice::sample(unweighted, rng);
+    ASSERT_EQ(v.kind, AttributeValue::Kind::Borrowed);
+    const std::ptrdiff_t at = v.borrowed - unweighted.values.data();
+    ASSERT_TRUE(at >= 0 && at < 3);  // a pointer into the attribute spec, not a copy
+    picked[at] = true;
+
+    Xoshiro256PlusPlus rng2 = seed_from_u64(seed);
+    EXPECT_EQ(Choice::sample(weighted, rng2).borrowed, &weighted.values[2]);
+  }
+  EXPECT_TRUE(picked[0] && picked[1] && picked[2]);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "sampling/samplers.h"
+#include "sampling/param_fault.h"
 
 #include <string>
 

@@ -1,0 +1,127 @@
+// What every kind of attribute states about itself, in one place: its unit under kinds/.
+//
+// A kind is a plain parameter struct K with static members that the dispatch code (the reader,
+// the samplers, check_specs, the column planner, the text bounds and the work estimate) calls for
+// whichever kind a spec holds:
+//
+//   NAME                          what "type" names it by
+//   FIELDS, REQUIRED              its members in the order in which missing ones are reported,
+//                                 the first REQUIRED of them required
+//   take(spec, i, value)          converts the value of member FIELDS[i] into `spec`
+//   finish(spec)                  (optional) derives what the kind works out once, after reading
+//   fault(spec)                   why every draw would fail, before any draw (ParamFault::None if
+//                                 none); sampling panics with param_fault_message of it
+//   Draw, prepare(spec)           what a draw needs, worked out once for usable parameters
+//   draw(prepared, rng)           one value, taking the generator steps the unit documents: an
+//                                 std::int64_t (an int64 column), a double (a float64 column,
+//                                 null where not finite) or a std::size_t (the index of a value
+//                                 in the column's ChoiceCells)
+//   sample(spec, rng)             fault() checked, then the value of draw() as a record holds it
+//   check(spec, problems)         check_specs' findings beyond fault(): errors and "may fail"
+//                                 first, then warnings
+//   text_bounds(spec, scratch)    the fewest and most bytes of the JSON text of any value, and
+//                                 whether that text is always ASCII
+//   work(spec)                    the estimated work of one value, in units of a scalar sample
+//   plan_column(spec, k, column)  the column kind of its values, with whatever the column needs
+//                                 worked out once (spec k of the list, for messages)
+//   fits_column(spec, column)     whether `column` could have been planned from `spec`
+//
+// kinds/kind_list.h lists the kinds and checks each against KindUnit.
+#pragma once
+
+#include <array>
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "columns/column.h"
+#include "output/number_text.h"
+#include "output/output_buffer.h"
+#include "random/xoshiro.h"
+#include "records/attribute_value.h"
+#include "sampling/param_fault.h"
+#include "specs/buffered_value.h"
+#include "specs/take_field.h"
+
+namespace tessary {
+
+enum class Severity : std::uint8_t { Error, MayFail, Warning };
+
+// One finding of check_specs about a spec's parameters.
+struct KindProblem {
+  Severity severity = Severity::Error;
+  std::string message;
+};
+
+// The fewest and the most bytes of the JSON text of a value, and whether every byte of it is
+// ASCII whatever the value.
+struct ValueTextBounds {
+  std::size_t shortest = 0;
+  std::size_t longest = 0;
+  bool ascii = true;
+};
+
+// Whether every byte of `text` is below 0x80.
+inline bool is_ascii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// The text bounds of the kinds whose values are doubles, null where not finite: "0.0", or the
+// longest shortest-round-trip text (a value that is not finite is "null").
+inline ValueTextBounds float_text_bounds() {
+  return {3, F64_TEXT_CAPACITY};
+}
+
+// The column of the kinds whose values are doubles: float64, null where the value is not finite.
+[[nodiscard]] inline std::optional<ColumnSchemaError> plan_float_column(Column& column) {
+  column.kind = ColumnKind::Float64;
+  column.nullable = true;
+  return std::nullopt;
+}
+
+// Panics with param_fault_message(fault), before any draw, unless fault is None: how a sampler
+// refuses unusable parameters.
+[[gnu::always_inline]] inline void require_usable(ParamFault fault,
+                                                  SourceLocation where = SourceLocation::current()) {
+  if (fault != ParamFault::None) [[unlikely]] {
+    sampler_failure::unusable(fault, where);
+  }
+}
+
+// What a kind's draw gives, and so which cells its column stores (see above).
+template <class T>
+concept CellValue =
+    std::same_as<T, std::int64_t> || std::same_as<T, double> || std::same_as<T, std::size_t>;
+
+template <class K>
+concept KindUnit = requires(K& spec, const K& params, BufferedValue& value,
+                            Xoshiro256PlusPlus& rng, std::vector<KindProblem>& problems,
+                            OutputBuffer& scratch, Column& column) {
+  { K::NAME } -> std::convertible_to<std::string_view>;
+  { K::FIELDS.size() } -> std::convertible_to<std::size_t>;
+  { K::REQUIRED } -> std::convertible_to<std::size_t>;
+  { K::take(spec, std::size_t{}, value) } -> std::same_as<Problem>;
+  { K::fault(params) } -> std::same_as<ParamFault>;
+  requires std::is_trivially_copyable_v<typename K::Draw> && alignof(typename K::Draw) <= 8;
+  { K::prepare(params) } -> std::same_as<typename K::Draw>;
+  { K::draw(K::prepare(params), rng) } -> CellValue;
+  { K::sample(params, rng) } -> std::same_as<AttributeValue>;
+  { K::check(params, problems) } -> std::same_as<void>;
+  { K::text_bounds(params, scratch) } -> std::same_as<ValueTextBounds>;
+  { K::work(params) } -> std::same_as<std::uint64_t>;
+  {
+    K::plan_column(params, std::size_t{}, column)
+  } -> std::same_as<std::optional<ColumnSchemaError>>;
+  { K::fits_column(params, std::as_const(column)) } -> std::same_as<bool>;
+};
+
+}  // namespace tessary

@@ -1,0 +1,76 @@
+// The contract every kind states in its unit, checked over all of them at once.
+#include "kinds/kind_list.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "attribute_text.h"
+#include "random/xoshiro.h"
+
+namespace tessary {
+namespace {
+
+constexpr std::int64_t kMinI64 = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kMaxI64 = std::numeric_limits<std::int64_t>::max();
+constexpr double kMaxF64 = std::numeric_limits<double>::max();
+
+// Usable parameters of every kind, reaching for the widest and narrowest texts.
+std::vector<AttrKind> usable_kinds() {
+  return {
+      UniformInt{kMinI64, kMaxI64},
+      UniformInt{kMinI64, kMinI64 + 9},
+      UniformInt{0, 9},
+      UniformFloat{0.0, 1.0},
+      UniformFloat{-kMaxF64 / 2, kMaxF64 / 2},
+      UniformFloat{1e-300, 2e-300},
+      Normal{0.0, 1e300, std::nullopt, std::nullopt},
+      Normal{0.0, 1e-5, -1e-320, std::nullopt},
+      Normal{0.0, 1.0, 0.0, 0.0},
+      make_choice({}, {}),
+      make_choice({JsonNumber::from_u64(7), JsonValue{std::string("a longer \"text\"\n")},
+                   JsonValue{}},
+                  {}),
+      make_choice({JsonValue{true}, JsonValue{std::vector<JsonValue>{}}}, {1.0, 3.0}),
+      make_choice({JsonValue{std::string("d\xc3\xa9j\xc3\xa0")}, JsonValue{std::string("a")}},
+                  {}),
+  };
+}
+
+TEST(KindUnits, EveryValueDrawnLiesWithinTheTextBoundsItsKindStates) {
+  std::set<std::size_t> kinds_seen;
+  OutputBuffer scratch;
+  for (const AttrKind& kind : usable_kinds()) {
+    kinds_seen.insert(kind.index());
+    std::visit(
+        [&]<class K>(const K& params) {
+          SCOPED_TRACE(K::NAME);
+          ASSERT_EQ(K::fault(params), ParamFault::None);
+          EXPECT_GE(K::work(params), 1u);
+          const ValueTextBounds bounds = K::text_bounds(params, scratch);
+          ASSERT_LE(bounds.shortest, bounds.longest);
+          std::size_t shortest = SIZE_MAX, longest = 0;
+          for (std::uint64_t seed = 0; seed < 4000; ++seed) {
+            Xoshiro256PlusPlus rng = seed_from_u64(seed);
+            const std::string text = attribute_text(K::sample(params, rng));
+            shortest = std::min(shortest, text.size());
+            longest = std::max(longest, text.size());
+            if (bounds.ascii) EXPECT_TRUE(is_ascii(text)) << text;
+          }
+          EXPECT_GE(shortest, bounds.shortest);
+          EXPECT_LE(longest, bounds.longest);
+        },
+        kind);
+  }
+  // A kind added to the list needs cases above.
+  EXPECT_EQ(kinds_seen.size(), KIND_COUNT);
+}
+
+}  // namespace
+}  // namespace tessary
