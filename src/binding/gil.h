@@ -39,4 +39,17 @@ class GilHold {
   GilRelease& release_;
 };
 
+// Cancels the work in flight of an owned stream and deletes it with the GIL released (deleting
+// waits for that work, which may take the GIL), leaving `owned` null. Requires the GIL.
+template <class Stream>
+void cancel_and_delete(Stream*& owned) {
+  Stream* stream = owned;
+  owned = nullptr;
+  if (stream == nullptr) return;
+  stream->cancel();
+  Py_BEGIN_ALLOW_THREADS
+  delete stream;
+  Py_END_ALLOW_THREADS
+}
+
 }  // namespace tessary::binding

@@ -6,6 +6,7 @@
 #include "columns/column_schema.h"
 #include "engine/engine_state.h"
 #include "binding/arguments.h"
+#include "binding/gil.h"
 #include "binding/run_entry.h"
 #include "nanoarrow/hpp/unique.hpp"
 #include "pipeline/arrow_stream.h"
@@ -87,15 +88,8 @@ CallResult take_stream_capsule(Batches* self) {
   return stream_capsule(std::move(stream));
 }
 
-// Cancels the batches in flight, waits for them with the GIL released and frees the stream.
 void end_stream(Batches* self) {
-  BatchStream* stream = self->stream;
-  self->stream = nullptr;
-  if (stream == nullptr) return;
-  stream->cancel();
-  Py_BEGIN_ALLOW_THREADS
-  delete stream;
-  Py_END_ALLOW_THREADS
+  binding::cancel_and_delete(self->stream);
 }
 
 PyObject* batches_close(PyObject* object, PyObject*) {

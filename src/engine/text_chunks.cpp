@@ -23,15 +23,8 @@ struct TextChunks {
   bool busy;           // a next() is running (it releases the GIL)
 };
 
-// Cancels the blocks in flight, waits for them with the GIL released and frees the stream.
 void end_stream(TextChunks* self) {
-  TextStream* stream = self->stream;
-  self->stream = nullptr;
-  if (stream == nullptr) return;
-  stream->cancel();
-  Py_BEGIN_ALLOW_THREADS
-  delete stream;
-  Py_END_ALLOW_THREADS
+  binding::cancel_and_delete(self->stream);
 }
 
 CallResult next_chunk(TextChunks* self) {
