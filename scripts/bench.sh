@@ -23,6 +23,7 @@ if [ "$what" = all ] || [ "$what" = python ]; then
   "$python" bench/generate_bench.py
   "$python" bench/stream_bench.py
   "$python" bench/table_bench.py
+  "$python" bench/gzip_bench.py
   say "columnar output"
   "$python" bench/columns_bench.py
 fi
