@@ -4,8 +4,9 @@
 // worker pool, the pipeline), travels across worker threads as a value, and is caught only where
 // a call's failure is handed on: the pool's piece runner and the ordered window, which hand it to
 // the waiting caller; the Arrow stream export, which turns it into the stream's error; and the
-// Python entry points (binding/run_entry.h), which raise it as PanicException. Nothing else in the core throws, apart
-// from std::bad_alloc, and all code holds its resources in RAII owners, so unwinding releases them.
+// Python entry points (binding/run_entry.h), which raise it as PanicException. Nothing else in
+// the core throws, apart from std::bad_alloc, and all code holds its resources in RAII owners, so
+// unwinding releases them.
 #pragma once
 
 #include <exception>

@@ -44,7 +44,9 @@ PendingError missing_required(const Signature& signature, const std::vector<cons
   std::string list;
   for (std::size_t k = 0; k < names.size(); ++k) {
     if (k > 0) list += names.size() == 2 ? " and " : (k + 1 == names.size() ? ", and " : ", ");
-    list += "'" + std::string(names[k]) + "'";
+    list += '\'';
+    list += names[k];
+    list += '\'';
   }
   return type_error(full_name(signature) + " missing " + std::to_string(names.size()) +
                     " required positional " + (names.size() == 1 ? "argument" : "arguments") +
@@ -74,6 +76,7 @@ PendingError conversion_error(const char* param) {
 
 }  // namespace
 
+[[nodiscard]]
 std::optional<PendingError> bind_arguments(const Signature& signature, PyObject* const* args,
                                            Py_ssize_t nargsf, PyObject* kwnames,
                                            std::span<PyObject*> bound) {
@@ -120,7 +123,7 @@ std::optional<PendingError> bind_arguments(const Signature& signature, PyObject*
   return std::nullopt;
 }
 
-std::variant<std::uint64_t, PendingError> to_u64(PyObject* value, const char* param) {
+[[nodiscard]] std::variant<std::uint64_t, PendingError> to_u64(PyObject* value, const char* param) {
   unsigned long long result;
   if (PyLong_Check(value)) {
     result = PyLong_AsUnsignedLongLong(value);
@@ -137,6 +140,7 @@ std::variant<std::uint64_t, PendingError> to_u64(PyObject* value, const char* pa
   return static_cast<std::uint64_t>(result);
 }
 
+[[nodiscard]]
 std::variant<std::string_view, PendingError> to_utf8(PyObject* value, const char* param) {
   if (!PyUnicode_Check(value)) {
     PyObject* type_name = PyType_GetName(Py_TYPE(value));

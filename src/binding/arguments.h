@@ -34,9 +34,10 @@ struct Signature {
 // Converts an int (or an object with __index__) to an unsigned 64-bit value. Negative or too large
 // values give the interpreter's OverflowError; other types its TypeError, re-raised as
 // "argument '<param>': <message>".
-std::variant<std::uint64_t, PendingError> to_u64(PyObject* value, const char* param);
+[[nodiscard]] std::variant<std::uint64_t, PendingError> to_u64(PyObject* value, const char* param);
 
 // The UTF-8 form of a str (or str subclass), borrowed from the object: valid while it lives.
+[[nodiscard]]
 std::variant<std::string_view, PendingError> to_utf8(PyObject* value, const char* param);
 
 }  // namespace tessary::binding

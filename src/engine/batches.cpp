@@ -175,6 +175,7 @@ PyObject* make_batches_type(PyObject* module) {
   return PyType_FromModuleAndSpec(module, &BATCHES_SPEC, nullptr);
 }
 
+[[nodiscard]]
 std::variant<PlannedBatches, PendingError> plan_batches(std::shared_ptr<const PreparedSpecs> specs,
                                                         std::uint64_t seed, std::uint64_t start,
                                                         std::uint64_t stop, PyObject* batch_rows) {

@@ -29,7 +29,7 @@ struct PlannedBatches {
 // (None or null: the default). ValueError for a spec named "id", a name holding U+0000, or
 // batch_rows outside 1 to the schema's maximum. Builds nothing. Requires the GIL and
 // start <= stop.
-std::variant<PlannedBatches, binding::PendingError> plan_batches(
+[[nodiscard]] std::variant<PlannedBatches, binding::PendingError> plan_batches(
     std::shared_ptr<const PreparedSpecs> specs, std::uint64_t seed, std::uint64_t start,
     std::uint64_t stop, PyObject* batch_rows);
 

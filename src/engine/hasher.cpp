@@ -150,7 +150,7 @@ PyType_Spec HASHER_SPEC = {
 
 }  // namespace
 
-std::variant<DigestAlgorithm, PendingError> read_digest_algorithm(PyObject* value,
+[[nodiscard]] std::variant<DigestAlgorithm, PendingError> read_digest_algorithm(PyObject* value,
                                                                   const char* param) {
   auto name = binding::to_utf8(value, param);
   if (auto* error = std::get_if<PendingError>(&name)) return std::move(*error);

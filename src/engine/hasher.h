@@ -13,6 +13,7 @@ namespace tessary::engine {
 
 // The algorithm a str names ("sha256" or "xxh128"): TypeError for another object, ValueError for
 // another name, both naming `param`. Requires the GIL.
+[[nodiscard]]
 std::variant<DigestAlgorithm, binding::PendingError> read_digest_algorithm(PyObject* value,
                                                                           const char* param);
 

@@ -97,6 +97,7 @@ std::string accepted_formats(bool text_only) {
   return text_only ? "json, jsonl" : "json, jsonl, parquet";
 }
 
+[[nodiscard]]
 std::variant<OutputFormat, PendingError> read_format(PyObject* value, const char* param,
                                                      bool text_only) {
   std::string_view text;
@@ -111,7 +112,7 @@ std::variant<OutputFormat, PendingError> read_format(PyObject* value, const char
 
 // The level as an int, or the error of a level the compression does not take (named by its
 // decimal digits, however large).
-std::variant<int, PendingError> read_level(PyObject* value, Compression compression) {
+[[nodiscard]] std::variant<int, PendingError> read_level(PyObject* value, Compression compression) {
   if (!PyLong_Check(value)) {
     return PendingError(PyExc_TypeError, "argument 'level': expected an int");
   }
@@ -174,6 +175,7 @@ const char* compression_name(Compression compression) {
   return nullptr;
 }
 
+[[nodiscard]]
 std::variant<OutputChoice, PendingError> resolve_output(const OutputArguments& arguments) {
   std::optional<OutputFormat> named_format;
   std::optional<Compression> named_compression;

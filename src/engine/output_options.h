@@ -52,6 +52,7 @@ struct OutputArguments {
 // The format, compression and level of an output: ValueError for an unknown or missing format, an
 // unknown compression, a compression or level on Parquet, a level without a compression, a level
 // the compression does not accept; TypeError for arguments of the wrong type. Requires the GIL.
+[[nodiscard]]
 std::variant<OutputChoice, binding::PendingError> resolve_output(const OutputArguments& arguments);
 
 // The file name suffix that says the choice's format and compression: ".jsonl.gz", ".parquet".

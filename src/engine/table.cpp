@@ -66,7 +66,7 @@ struct IdRange {
 
 // The ids [start, stop) of a data set of `scale` entities: start defaults to 0 (null), stop to the
 // scale (null or None). ValueError unless 0 <= start <= stop <= scale.
-std::variant<IdRange, PendingError> read_range(std::uint64_t scale, PyObject* start,
+[[nodiscard]] std::variant<IdRange, PendingError> read_range(std::uint64_t scale, PyObject* start,
                                                PyObject* stop) {
   IdRange range{0, scale};
   if (start != nullptr) {
@@ -159,6 +159,7 @@ PyObject* table_range(PyObject* object, PyObject* const* args, Py_ssize_t nargs)
 // ---- outputs
 
 
+[[nodiscard]]
 std::variant<OutputChoice, PendingError> text_choice(PyObject* format, PyObject* compression,
                                                      PyObject* level, const char* default_format) {
   PyObject* fallback = PyUnicode_FromString(default_format);
@@ -199,7 +200,7 @@ CallResult text_impl(const Table* self, PyObject* format) {
 
 // The text stream of the table's range, planned with the GIL released (planning builds entity
 // `start`, whose failure is raised here).
-std::variant<std::unique_ptr<TextStream>, PendingError> text_stream(const Table* self,
+[[nodiscard]] std::variant<std::unique_ptr<TextStream>, PendingError> text_stream(const Table* self,
                                                                     PyObject* format,
                                                                     PyObject* compression,
                                                                     PyObject* level) {

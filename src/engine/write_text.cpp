@@ -58,7 +58,7 @@ int is_raw_file(PyObject* file) {
 
 // The target of an argument: an int is a file descriptor (>= 0), anything else a file object.
 // Requires the GIL.
-std::variant<Target, PendingError> read_target(PyObject* value) {
+[[nodiscard]] std::variant<Target, PendingError> read_target(PyObject* value) {
   Target target;
   if (PyLong_Check(value)) {
     target.fd = PyLong_AsInt(value);
@@ -83,6 +83,7 @@ int poll_writable(int fd) noexcept {
 
 // Writes all of `bytes` to `fd` with the GIL released, looking at signals after an interrupted or
 // short write and while a non-blocking descriptor is full. Returns the error to raise, if any.
+[[nodiscard]]
 std::optional<PendingError> write_to_fd(int fd, std::string_view bytes, GilRelease& gil,
                                         CallerDuties& duties) {
   for (;;) {
@@ -189,7 +190,7 @@ struct Written {
 };
 
 // The loop of one call, run with the GIL released. Returns an error to raise, or nothing.
-std::optional<PendingError> stream_to_target(TextStream& stream, const Target& target,
+[[nodiscard]] std::optional<PendingError> stream_to_target(TextStream& stream, const Target& target,
                                              std::optional<DigestAlgorithm> digest,
                                              PyObject* progress, GilRelease& gil,
                                              Written& written) {

@@ -90,8 +90,8 @@ inline ValueTextBounds float_text_bounds() {
 
 // Panics with param_fault_message(fault), before any draw, unless fault is None: how a sampler
 // refuses unusable parameters.
-[[gnu::always_inline]] inline void require_usable(ParamFault fault,
-                                                  SourceLocation where = SourceLocation::current()) {
+[[gnu::always_inline]] inline void require_usable(
+    ParamFault fault, SourceLocation where = SourceLocation::current()) {
   if (fault != ParamFault::None) [[unlikely]] {
     sampler_failure::unusable(fault, where);
   }
