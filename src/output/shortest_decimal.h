@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "base/assert.h"
 #include "base/uint128.h"
 #include "output/number_tables.h"
 
@@ -65,6 +66,30 @@ static_assert(-FLOOR_LOG10_POW2_LIMIT <= MIN_BINARY_EXPONENT &&
 static_assert(-floor_log10_pow2(MAX_BINARY_EXPONENT) >= number_tables::POW10_MIN &&
               -floor_log10_pow2(MIN_BINARY_EXPONENT) <= number_tables::POW10_MAX);
 
+// The index in POW10_SIGNIFICANDS of 10^-k, k = floor_log10_pow2(field - EXPONENT_BIAS), straight
+// from a normal double's exponent field: as -floor(a / 2^20) = floor((2^20 - 1 - a) / 2^20), the
+// negation, the bias and the table's offset fold into one constant, so that the fast path's table
+// load waits for one multiplication and one shift. Checked for every field below.
+inline constexpr std::uint64_t POW10_INDEX_BASE =
+    (std::uint64_t{1} << 20) * static_cast<std::uint64_t>(1 - number_tables::POW10_MIN) - 1 +
+    std::uint64_t{315653} * EXPONENT_BIAS;
+static_assert(POW10_INDEX_BASE > std::uint64_t{2046} * 315653);
+// Requires: 1 <= field <= 2046, where the difference stays positive.
+constexpr std::uint64_t pow10_index(std::uint64_t field) {
+  TESSARY_ASSERT(1 <= field && field <= 2046);
+  return (POW10_INDEX_BASE - field * 315653) >> 20;
+}
+constexpr bool pow10_index_exact() {
+  for (int field = 1; field <= 2046; ++field) {
+    const int k = floor_log10_pow2(field - EXPONENT_BIAS);
+    if (pow10_index(static_cast<std::uint64_t>(field)) !=
+        static_cast<std::uint64_t>(-k - number_tables::POW10_MIN))
+      return false;
+  }
+  return true;
+}
+static_assert(pow10_index_exact());
+
 // The significand g of 10^m, with 10^m = g × 2^(floor(log2 10^m) - 127) up to less than one unit.
 inline Uint128 pow10_significand(int m) {
   const number_tables::Uint128Halves& entry =
@@ -89,10 +114,10 @@ inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
   // One test for both (an int, so that it stays one branch).
   if ((field == 0) | (fraction == 0)) return false;
 
-  const int k = floor_log10_pow2(field - EXPONENT_BIAS);
+  const std::uint64_t index = pow10_index(static_cast<std::uint64_t>(field));
+  const int k = -static_cast<int>(index) - number_tables::POW10_MIN;
   // The table entry as it stands (rounded down): x comes out low by less than 2^-70.
-  const number_tables::Uint128Halves& g =
-      number_tables::POW10_SIGNIFICANDS[-k - number_tables::POW10_MIN];
+  const number_tables::Uint128Halves& g = number_tables::POW10_SIGNIFICANDS[index];
   const int shift = number_tables::SHIFTS[field];
   // x = v × 10^-k = (c << shift) × g / 2^128.
   const std::uint64_t cp = (fraction | HIDDEN_BIT) << shift;
