@@ -96,10 +96,10 @@ inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
   // Bit i is set where digit i is not zero.
   const auto nonzero = static_cast<std::uint32_t>(
       _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) ^ 0xFFFF);
-  // One bit below the sixteen keeps the word from zero, so that the count is one bit scan without
-  // a test for zero; it is counted and then taken off.
+  // With one bit more below the sixteen, the word is never zero and the index of its highest set
+  // bit is the count: one bit scan, without a test for zero.
   return {std::bit_cast<Bytes16>(_mm_or_si128(bytes, _mm_set1_epi8('0'))),
-          static_cast<int>(std::bit_width(nonzero << 1 | 1)) - 1};
+          31 - __builtin_clz(nonzero << 1 | 1)};
 }
 #else
 // The eight digit bytes of a number below 10^8 by arithmetic on lanes of one word: it is split
@@ -155,17 +155,18 @@ struct DigitText {
   return {static_cast<char>('0' + first), digits.text, 1 + digits.significant, exponent};
 }
 
-// The digits of the fast path: the step is added to the grid point before the digits are split
-// (adding it to the split digits would carry out of them for about half of the short decimals
-// such as k/100, whose grid point ends in nines), and the sum, of 16 or 17 digits, is scaled to 17.
-// Arithmetic rather than a select, which the compiler would turn into a branch: whether a grid
-// point has 16 or 17 digits is close to random.
-// Requires: decimal as shortest_decimal_fast gives it (grid in [10^15, 10^17), step in [-4, 5]).
+// The digits of the fast path: the grid point joins its step before the digits are split (adding
+// the step to the split digits would carry out of them for about half of the short decimals such
+// as k/100, whose grid point ends in nines), and the digits, 16 or 17 of them as the grid point's,
+// are scaled to 17. Arithmetic rather than a select, which the compiler would turn into a branch:
+// whether a grid point has 16 or 17 digits is close to random.
+// Requires: decimal as shortest_decimal_fast gives it (grid in [10^15, 10^17), digits within -4
+// to +5 of it).
 [[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
   TESSARY_ASSERT(POW10_U64[15] <= decimal.grid && decimal.grid < POW10_U64[17]);
-  TESSARY_ASSERT(-4 <= decimal.step && decimal.step <= 5);
+  TESSARY_ASSERT(decimal.digits + 4 - decimal.grid <= 9);
   const int short_by_one = decimal.grid < POW10_U64[16] ? 1 : 0;
-  const std::uint64_t digits = decimal.grid + static_cast<std::uint64_t>(std::int64_t{decimal.step});
+  const std::uint64_t digits = decimal.digits;
   // digits × 10 for a short grid point: nine more times, masked in (additions, no multiplier).
   const std::uint64_t scaled = digits + (digits * 9 & (0 - static_cast<std::uint64_t>(short_by_one)));
   return digit_text_17(scaled, decimal.exponent + 16 - short_by_one);

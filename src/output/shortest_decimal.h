@@ -23,13 +23,13 @@ struct ShortestDecimal {
   int exponent;          // the value is digits × 10^exponent
 };
 
-// The fast path's result: the floor of the value on its decimal grid, and the small step from there
-// to the digits. Kept apart because the grid point alone tells how many digits the grid has (16 or
-// 17), before the step is known.
+// The fast path's result: the floor of the value on its decimal grid, and the digits, a small step
+// from there. Both are kept because the grid point alone tells how many digits the grid has (16 or
+// 17) before the digits are known.
 struct GridDecimal {
-  std::uint64_t grid;  // 10^15 to 10^17 - 1
-  int step;            // -4 to 5; the digits are grid + step, which may end in zero digits
-  int exponent;        // the value is (grid + step) × 10^exponent
+  std::uint64_t grid;    // 10^15 to 10^17 - 1
+  std::uint64_t digits;  // grid - 4 to grid + 5; may end in zero digits, which are not significant
+  int exponent;          // the value is digits × 10^exponent
 };
 
 // The full procedure (Schubfach's), for every positive finite double: the value and both interval
@@ -142,21 +142,22 @@ inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
   };
   if (near(to_ten) | near(to_half)) return false;
   // Else the integer nearest to x, which lies in the interval as w >= 1/2. Both are a step from s
-  // on x's grid (10 q ends in a zero digit, which is not significant), so choosing between them is
-  // a select of the step rather than a branch: the choice is close to random for random doubles.
-  // The select is a mask: the compiler turns a conditional expression here into a branch.
-  const std::int64_t round_up =
-      static_cast<std::int64_t>(static_cast<std::uint64_t>(~to_half) >> 63);
-  const auto to_ten_step = static_cast<std::int64_t>(10 * q - s);
-  const std::int64_t outside = to_ten >> 63;  // all ones when 10 q lies outside the interval
-  result = {s, static_cast<int>((to_ten_step & ~outside) | (round_up & outside)), k};
+  // on x's grid (10 q ends in a zero digit, which is not significant). Choosing between them is a
+  // select of the digits by a mask rather than a branch, as the choice is close to random for
+  // random doubles and the compiler turns a conditional expression here into a branch; the
+  // digits are selected whole, so that they wait for the decision by one step only.
+  const std::uint64_t nearest = s + (static_cast<std::uint64_t>(~to_half) >> 63);
+  const std::uint64_t ten = 10 * q;
+  // All ones when 10 q lies outside the interval.
+  const auto outside = static_cast<std::uint64_t>(to_ten >> 63);
+  result = {s, ten ^ ((ten ^ nearest) & outside), k};
   return true;
 }
 
 inline ShortestDecimal shortest_decimal(std::uint64_t bits) {
   GridDecimal result;
   if (!shortest_decimal_fast(bits, result)) return shortest_decimal_exact(bits);
-  return {result.grid + static_cast<std::uint64_t>(result.step), result.exponent};
+  return {result.digits, result.exponent};
 }
 
 }  // namespace tessary
