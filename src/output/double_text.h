@@ -33,10 +33,10 @@ inline constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030;
 using Bytes16 = std::uint64_t __attribute__((vector_size(16)));
 
 // The digit characters of two numbers below 10^8, eight each, the first digit in the lowest byte,
-// and how many of the sixteen digits are zeros at the end.
+// and how many of the sixteen digits remain once the zeros at the end are dropped (0 to 16).
 struct SixteenDigits {
   Bytes16 text;
-  int trailing_zeros;
+  int significant;
 };
 
 // The divisions by constants that sixteen_digits relies on, each exact over the range stated and
@@ -95,10 +95,11 @@ inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
   const __m128i bytes = _mm_packus_epi16(digits(upper_pairs), digits(lower_pairs));
   // Bit i is set where digit i is not zero.
   const auto nonzero = static_cast<std::uint32_t>(
-      ~_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) & 0xFFFF);
+      _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) ^ 0xFFFF);
+  // With one bit more below the sixteen, the word is never zero and the index of its highest set
+  // bit is the count: one bit scan, without a test for zero.
   return {std::bit_cast<Bytes16>(_mm_or_si128(bytes, _mm_set1_epi8('0'))),
-          // The bit below the sixteen counts them all when every digit is zero.
-          std::countl_zero(nonzero << 16 | 0x8000)};
+          31 - __builtin_clz(nonzero << 1 | 1)};
 }
 #else
 // The eight digit bytes of a number below 10^8 by arithmetic on lanes of one word: it is split
@@ -124,7 +125,7 @@ inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
   // Trailing zero digits are zero bytes at the top of the words.
   const int trailing_zeros = std::countl_zero(lower_digits) / 8 +
                              (lower_digits == 0 ? std::countl_zero(upper_digits) / 8 : 0);
-  return {Bytes16{upper_digits, lower_digits} + ASCII_ZEROS, trailing_zeros};
+  return {Bytes16{upper_digits, lower_digits} + ASCII_ZEROS, 16 - trailing_zeros};
 }
 #endif
 
@@ -151,20 +152,21 @@ struct DigitText {
   const std::uint32_t last_eight = static_cast<std::uint32_t>(value) - above_8 * 100000000;
   const std::uint32_t first = above_8 / 100000000;
   const SixteenDigits digits = sixteen_digits(above_8 - first * 100000000, last_eight);
-  return {static_cast<char>('0' + first), digits.text, 17 - digits.trailing_zeros, exponent};
+  return {static_cast<char>('0' + first), digits.text, 1 + digits.significant, exponent};
 }
 
-// The digits of the fast path: the step is added to the grid point before the digits are split
-// (adding it to the split digits would carry out of them for about half of the short decimals
-// such as k/100, whose grid point ends in nines), and the sum, of 16 or 17 digits, is scaled to 17.
-// Arithmetic rather than a select, which the compiler would turn into a branch: whether a grid
-// point has 16 or 17 digits is close to random.
-// Requires: decimal as shortest_decimal_fast gives it (grid in [10^15, 10^17), step in [-4, 5]).
+// The digits of the fast path: the grid point joins its step before the digits are split (adding
+// the step to the split digits would carry out of them for about half of the short decimals such
+// as k/100, whose grid point ends in nines), and the digits, 16 or 17 of them as the grid point's,
+// are scaled to 17. Arithmetic rather than a select, which the compiler would turn into a branch:
+// whether a grid point has 16 or 17 digits is close to random.
+// Requires: decimal as shortest_decimal_fast gives it (grid in [10^15, 10^17), digits within -4
+// to +5 of it).
 [[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
   TESSARY_ASSERT(POW10_U64[15] <= decimal.grid && decimal.grid < POW10_U64[17]);
-  TESSARY_ASSERT(-4 <= decimal.step && decimal.step <= 5);
+  TESSARY_ASSERT(decimal.digits + 4 - decimal.grid <= 9);
   const int short_by_one = decimal.grid < POW10_U64[16] ? 1 : 0;
-  const std::uint64_t digits = decimal.grid + static_cast<std::uint64_t>(std::int64_t{decimal.step});
+  const std::uint64_t digits = decimal.digits;
   // digits × 10 for a short grid point: nine more times, masked in (additions, no multiplier).
   const std::uint64_t scaled = digits + (digits * 9 & (0 - static_cast<std::uint64_t>(short_by_one)));
   return digit_text_17(scaled, decimal.exponent + 16 - short_by_one);
@@ -191,8 +193,10 @@ inline void put_digits(const DigitText& digits, char* out) {
 inline constexpr int MAX_EXPONENT_MAGNITUDE = 324;
 
 // Entry m: the digits of m without leading zeros in bytes 1 to 3 (the first digit in byte 1), and
-// their count in byte 0, where the exponent's sign goes. Made at compile time; 1.3 KB.
-inline constexpr std::array<std::uint32_t, MAX_EXPONENT_MAGNITUDE + 1> EXPONENT_TEXTS = [] {
+// their count in byte 0, where the exponent's sign goes. Made at compile time; 1.3 KB. Hidden, as
+// are this file's other tables, for the reason number_tables.h gives.
+[[gnu::visibility("hidden")]] inline constexpr std::array<std::uint32_t, MAX_EXPONENT_MAGNITUDE + 1>
+    EXPONENT_TEXTS = [] {
   std::array<std::uint32_t, MAX_EXPONENT_MAGNITUDE + 1> table{};
   for (std::uint32_t m = 0; m <= MAX_EXPONENT_MAGNITUDE; ++m) {
     const std::uint32_t count = m < 10 ? 1 : m < 100 ? 2 : 3;
@@ -234,7 +238,8 @@ struct SpliceMasks {
   Bytes16 moved;
 };
 
-inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> SPLICE_MASKS = [] {
+[[gnu::visibility("hidden")]] inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1>
+    SPLICE_MASKS = [] {
   std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> table{};
   for (int e = 0; e <= PLAIN_MAX_EXPONENT; ++e) {
     std::uint64_t keep[2] = {};

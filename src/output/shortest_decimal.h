@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "base/assert.h"
 #include "base/uint128.h"
 #include "output/number_tables.h"
 
@@ -22,13 +23,13 @@ struct ShortestDecimal {
   int exponent;          // the value is digits × 10^exponent
 };
 
-// The fast path's result: the floor of the value on its decimal grid, and the small step from there
-// to the digits. Kept apart because the grid point alone tells how many digits the grid has (16 or
-// 17), before the step is known.
+// The fast path's result: the floor of the value on its decimal grid, and the digits, a small step
+// from there. Both are kept because the grid point alone tells how many digits the grid has (16 or
+// 17) before the digits are known.
 struct GridDecimal {
-  std::uint64_t grid;  // 10^15 to 10^17 - 1
-  int step;            // -4 to 5; the digits are grid + step, which may end in zero digits
-  int exponent;        // the value is (grid + step) × 10^exponent
+  std::uint64_t grid;    // 10^15 to 10^17 - 1
+  std::uint64_t digits;  // grid - 4 to grid + 5; may end in zero digits, which are not significant
+  int exponent;          // the value is digits × 10^exponent
 };
 
 // The full procedure (Schubfach's), for every positive finite double: the value and both interval
@@ -65,6 +66,30 @@ static_assert(-FLOOR_LOG10_POW2_LIMIT <= MIN_BINARY_EXPONENT &&
 static_assert(-floor_log10_pow2(MAX_BINARY_EXPONENT) >= number_tables::POW10_MIN &&
               -floor_log10_pow2(MIN_BINARY_EXPONENT) <= number_tables::POW10_MAX);
 
+// The index in POW10_SIGNIFICANDS of 10^-k, k = floor_log10_pow2(field - EXPONENT_BIAS), straight
+// from a normal double's exponent field: as -floor(a / 2^20) = floor((2^20 - 1 - a) / 2^20), the
+// negation, the bias and the table's offset fold into one constant, so that the fast path's table
+// load waits for one multiplication and one shift. Checked for every field below.
+inline constexpr std::uint64_t POW10_INDEX_BASE =
+    (std::uint64_t{1} << 20) * static_cast<std::uint64_t>(1 - number_tables::POW10_MIN) - 1 +
+    std::uint64_t{315653} * EXPONENT_BIAS;
+static_assert(POW10_INDEX_BASE > std::uint64_t{2046} * 315653);
+// Requires: 1 <= field <= 2046, where the difference stays positive.
+constexpr std::uint64_t pow10_index(std::uint64_t field) {
+  TESSARY_ASSERT(1 <= field && field <= 2046);
+  return (POW10_INDEX_BASE - field * 315653) >> 20;
+}
+constexpr bool pow10_index_exact() {
+  for (int field = 1; field <= 2046; ++field) {
+    const int k = floor_log10_pow2(field - EXPONENT_BIAS);
+    if (pow10_index(static_cast<std::uint64_t>(field)) !=
+        static_cast<std::uint64_t>(-k - number_tables::POW10_MIN))
+      return false;
+  }
+  return true;
+}
+static_assert(pow10_index_exact());
+
 // The significand g of 10^m, with 10^m = g × 2^(floor(log2 10^m) - 127) up to less than one unit.
 inline Uint128 pow10_significand(int m) {
   const number_tables::Uint128Halves& entry =
@@ -89,10 +114,10 @@ inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
   // One test for both (an int, so that it stays one branch).
   if ((field == 0) | (fraction == 0)) return false;
 
-  const int k = floor_log10_pow2(field - EXPONENT_BIAS);
+  const std::uint64_t index = pow10_index(static_cast<std::uint64_t>(field));
+  const int k = -static_cast<int>(index) - number_tables::POW10_MIN;
   // The table entry as it stands (rounded down): x comes out low by less than 2^-70.
-  const number_tables::Uint128Halves& g =
-      number_tables::POW10_SIGNIFICANDS[-k - number_tables::POW10_MIN];
+  const number_tables::Uint128Halves& g = number_tables::POW10_SIGNIFICANDS[index];
   const int shift = number_tables::SHIFTS[field];
   // x = v × 10^-k = (c << shift) × g / 2^128.
   const std::uint64_t cp = (fraction | HIDDEN_BIT) << shift;
@@ -117,21 +142,22 @@ inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
   };
   if (near(to_ten) | near(to_half)) return false;
   // Else the integer nearest to x, which lies in the interval as w >= 1/2. Both are a step from s
-  // on x's grid (10 q ends in a zero digit, which is not significant), so choosing between them is
-  // a select of the step rather than a branch: the choice is close to random for random doubles.
-  // The select is a mask: the compiler turns a conditional expression here into a branch.
-  const std::int64_t round_up =
-      static_cast<std::int64_t>(static_cast<std::uint64_t>(~to_half) >> 63);
-  const auto to_ten_step = static_cast<std::int64_t>(10 * q - s);
-  const std::int64_t outside = to_ten >> 63;  // all ones when 10 q lies outside the interval
-  result = {s, static_cast<int>((to_ten_step & ~outside) | (round_up & outside)), k};
+  // on x's grid (10 q ends in a zero digit, which is not significant). Choosing between them is a
+  // select of the digits by a mask rather than a branch, as the choice is close to random for
+  // random doubles and the compiler turns a conditional expression here into a branch; the
+  // digits are selected whole, so that they wait for the decision by one step only.
+  const std::uint64_t nearest = s + (static_cast<std::uint64_t>(~to_half) >> 63);
+  const std::uint64_t ten = 10 * q;
+  // All ones when 10 q lies outside the interval.
+  const auto outside = static_cast<std::uint64_t>(to_ten >> 63);
+  result = {s, ten ^ ((ten ^ nearest) & outside), k};
   return true;
 }
 
 inline ShortestDecimal shortest_decimal(std::uint64_t bits) {
   GridDecimal result;
   if (!shortest_decimal_fast(bits, result)) return shortest_decimal_exact(bits);
-  return {result.grid + static_cast<std::uint64_t>(result.step), result.exponent};
+  return {result.digits, result.exponent};
 }
 
 }  // namespace tessary
