@@ -200,14 +200,8 @@ std::variant<OutputChoice, PendingError> resolve_output(const OutputArguments& a
     choice.format = format;
   } else if (named_format) {
     choice.format = *named_format;
-  } else if (given(arguments.default_format)) {
-    OutputFormat format{};
-    if (auto error = binding::take(
-            read_format(arguments.default_format, "default_format", arguments.text_only),
-            format)) {
-      return std::move(*error);
-    }
-    choice.format = format;
+  } else if (arguments.default_format) {
+    choice.format = *arguments.default_format;
   } else {
     const std::string where = given(arguments.name)
                                   ? "the name " + quoted(name) + " does not say it"
@@ -257,7 +251,7 @@ constexpr binding::Signature OPTIONS_SIGNATURE{"output_options", OPTIONS_PARAMS,
 
 CallResult output_suffix_impl(PyObject* const* bound) {
   OutputChoice choice;
-  OutputArguments arguments{nullptr, bound[0], bound[1], nullptr, nullptr, false};
+  OutputArguments arguments{nullptr, bound[0], bound[1], nullptr, std::nullopt, false};
   if (auto error = binding::take(resolve_output(arguments), choice)) return std::move(*error);
   const std::string suffix = output_suffix(choice);
   return PyUnicode_FromStringAndSize(suffix.data(), static_cast<Py_ssize_t>(suffix.size()));
@@ -278,11 +272,19 @@ PyObject* output_suffix_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs
 }
 
 CallResult output_options_impl(PyObject* const* bound) {
-  OutputArguments arguments{bound[0], bound[1], bound[2], bound[3], bound[4], false};
+  OutputArguments arguments{bound[0], bound[1], bound[2], bound[3], std::nullopt, false};
   if (bound[5] != nullptr) {
     const int text_only = PyObject_IsTrue(bound[5]);
     if (text_only < 0) return PendingError::fetch();
     arguments.text_only = text_only != 0;
+  }
+  if (given(bound[4])) {
+    OutputFormat format{};
+    if (auto error = binding::take(read_format(bound[4], "default_format", arguments.text_only),
+                                   format)) {
+      return std::move(*error);
+    }
+    arguments.default_format = format;
   }
   OutputChoice choice;
   if (auto error = binding::take(resolve_output(arguments), choice)) return std::move(*error);

@@ -45,7 +45,7 @@ struct OutputArguments {
   PyObject* format = nullptr;
   PyObject* compression = nullptr;
   PyObject* level = nullptr;
-  PyObject* default_format = nullptr;  // the format when neither `format` nor the name gives one
+  std::optional<OutputFormat> default_format;  // when neither `format` nor the name gives one
   bool text_only = false;  // Parquet is not accepted (an iterator of text chunks)
 };
 

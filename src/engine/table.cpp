@@ -159,20 +159,17 @@ PyObject* table_range(PyObject* object, PyObject* const* args, Py_ssize_t nargs)
 // ---- outputs
 
 
-[[nodiscard]]
-std::variant<OutputChoice, PendingError> text_choice(PyObject* format, PyObject* compression,
-                                                     PyObject* level, const char* default_format) {
-  PyObject* fallback = PyUnicode_FromString(default_format);
-  if (fallback == nullptr) return PendingError::fetch();
-  OutputArguments arguments{nullptr, format, compression, level, fallback, true};
-  auto choice = resolve_output(arguments);
-  Py_DECREF(fallback);
-  return choice;
+// The options of a text output of the table, with `fallback` when no format is given.
+[[nodiscard]] std::variant<OutputChoice, PendingError> text_choice(PyObject* format,
+                                                                   PyObject* compression,
+                                                                   PyObject* level,
+                                                                   OutputFormat fallback) {
+  return resolve_output({nullptr, format, compression, level, fallback, true});
 }
 
 CallResult text_impl(const Table* self, PyObject* format) {
   OutputChoice choice;
-  if (auto error = take(text_choice(format, nullptr, nullptr, "json"), choice)) {
+  if (auto error = take(text_choice(format, nullptr, nullptr, OutputFormat::Json), choice)) {
     return std::move(*error);
   }
   // A signal handler runs while this thread waits for the pool; a call from it would wait for
@@ -205,7 +202,7 @@ CallResult text_impl(const Table* self, PyObject* format) {
                                                                     PyObject* compression,
                                                                     PyObject* level) {
   OutputChoice choice;
-  if (auto error = take(text_choice(format, compression, level, "jsonl"), choice)) {
+  if (auto error = take(text_choice(format, compression, level, OutputFormat::JsonLines), choice)) {
     return std::move(*error);
   }
   TextStreamOptions options;

@@ -23,8 +23,8 @@ namespace tessary {
 
 // The fewest and the most bytes that the text of one entity object can take, whatever the values
 // drawn, not counting the digits of its id: `{"id":` and `}`, every member's key, and the shortest
-// or longest text of the value its last spec can give, as the spec's kind states it (kinds/); and
-// whether every byte of that text is ASCII, whatever the values drawn.
+// or longest text of the value the name's last attribute can give, as its kind states it (kinds/);
+// and whether every byte of that text is ASCII, whatever the values drawn.
 struct EntityTextBounds {
   std::uint64_t shortest = 0;
   std::uint64_t longest = 0;
