@@ -73,11 +73,14 @@ template <std::uint32_t PER_SECOND>
 inline char* put_timestamp(std::int64_t value, char* out) {
   constexpr std::int64_t first = TIMESTAMP_SECONDS_MIN * PER_SECOND;
   TESSARY_ASSERT(first <= value && value <= TIMESTAMP_SECONDS_MAX * PER_SECOND + PER_SECOND - 1);
-  const std::uint64_t since_year_one = static_cast<std::uint64_t>(value - first);
-  const std::uint64_t seconds = since_year_one / PER_SECOND;
-  const auto days = static_cast<std::uint32_t>(seconds / 86400);
-  const auto second_of_day = static_cast<std::uint32_t>(seconds % 86400);
-  out = put_date_since_year_one(days, out);
+  const auto since_year_one = static_cast<std::uint64_t>(value - first);
+  // One 64-bit division by a constant splits off the day; then only microseconds need 64 bits.
+  constexpr std::uint64_t per_day = std::uint64_t{86400} * PER_SECOND;
+  const std::uint64_t days = since_year_one / per_day;
+  const std::uint64_t of_day = since_year_one - days * per_day;
+  const auto second_of_day = static_cast<std::uint32_t>(of_day / PER_SECOND);
+  [[maybe_unused]] const auto fraction = static_cast<std::uint32_t>(of_day % PER_SECOND);
+  out = put_date_since_year_one(static_cast<std::uint32_t>(days), out);
   const std::uint32_t hour = second_of_day / 3600;
   const std::uint32_t second_of_hour = second_of_day % 3600;
   out[0] = 'T';
@@ -88,13 +91,11 @@ inline char* put_timestamp(std::int64_t value, char* out) {
   integer_text::put_pair(out + 7, second_of_hour % 60);
   out += 9;
   if constexpr (PER_SECOND == 1000) {
-    const auto fraction = static_cast<std::uint32_t>(since_year_one % 1000);
     out[0] = '.';
     out[1] = static_cast<char>('0' + fraction / 100);
     integer_text::put_pair(out + 2, fraction % 100);
     out += 4;
   } else if constexpr (PER_SECOND == 1000000) {
-    const auto fraction = static_cast<std::uint32_t>(since_year_one % 1000000);
     out[0] = '.';
     integer_text::put_pair(out + 1, fraction / 10000);
     integer_text::put_pair(out + 3, fraction / 100 % 100);
