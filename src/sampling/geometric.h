@@ -2,9 +2,9 @@
 #pragma once
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
-#include <cmath>
 
 #include "random/xoshiro.h"
 #include "sampling/log_exp.h"

@@ -4,10 +4,11 @@
 //
 // The width w = bit_width(last) is split into a low half of floor(w/2) bits and a high half of
 // ceil(w/2) bits; each round XORs into one half a 64-bit mix of the other half and its round key,
-// cut to the half's width, so every round is a bijection whatever the widths (halves of unequal
-// width when w is odd keep 2^w below 2 (last + 1), hence fewer than 2 passes expected). Four rounds,
-// the least with which a Feistel network of pseudo-random round functions is a strong
-// pseudo-random permutation (M. Luby and C. Rackoff, 1988). The round keys are SplitMix64 outputs
+// cut to the half's width, so every round is a bijection whatever the widths. Halves of unequal
+// width when w is odd let the network cover exactly 2^w values, fewer than 2 (last + 1), hence
+// fewer than 2 passes expected. Four rounds, the least with which a Feistel network of
+// pseudo-random round functions is a strong pseudo-random permutation (M. Luby and C. Rackoff,
+// 1988). The round keys are SplitMix64 outputs
 // of the key, the round function the SplitMix64 finaliser (two multiplies, three xor-shifts) of
 // half XOR round key.
 //
@@ -64,7 +65,7 @@ inline std::uint64_t round_function(std::uint64_t half, std::uint64_t round_key)
 }  // namespace keyed_permutation_detail
 
 // The image of `index` in 0..last. Requires index <= last. Passes through the network until the
-// value is <= last: fewer than 2 passes on average (none more than 1 when last + 1 is a power of 2).
+// value is <= last: fewer than 2 passes on average, and exactly 1 when last + 1 is a power of 2.
 inline std::uint64_t permute(const KeyedPermutation& permutation, std::uint64_t index) {
   using keyed_permutation_detail::round_function;
   const std::array<std::uint64_t, 4>& keys = permutation.round_keys;

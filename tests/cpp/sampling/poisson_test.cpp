@@ -38,8 +38,8 @@ TEST(Poisson, StreamAndStepsArePinned) {
     Xoshiro256PlusPlus rng = seed_from_u64(2024);
     for (std::size_t i = 0; i < c.draws.size(); ++i) {
       const Xoshiro256PlusPlus before = rng;
-      EXPECT_EQ(draw_poisson(poisson, rng), c.draws[i].value) << "mean " << c.mean << ", draw " << i;
-      EXPECT_EQ(steps_between(before, rng), c.draws[i].steps) << "mean " << c.mean << ", draw " << i;
+      EXPECT_EQ(draw_poisson(poisson, rng), c.draws[i].value) << c.mean << ", draw " << i;
+      EXPECT_EQ(steps_between(before, rng), c.draws[i].steps) << c.mean << ", draw " << i;
     }
   }
 }
