@@ -68,6 +68,12 @@ inline double mantissa_f64(Xoshiro256PlusPlus& rng) {
   return std::bit_cast<double>((rng.next_u64() >> 12) | 0x3FF0000000000000);
 }
 
+// (0, 1]: the upper 53 bits of the draw plus one, times 2^-53, so from 2^-53 to 1. For logarithms
+// of a draw, which must stay finite.
+inline double positive_unit_f64(Xoshiro256PlusPlus& rng) {
+  return static_cast<double>((rng.next_u64() >> 11) + 1) * 0x1p-53;
+}
+
 // The open interval (0, 1), from 2^-53 to 1 - 2^-53.
 inline double open01_f64(Xoshiro256PlusPlus& rng) {
   return mantissa_f64(rng) + std::bit_cast<double>(std::uint64_t{0xBFEFFFFFFFFFFFFF});
