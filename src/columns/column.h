@@ -14,12 +14,19 @@
 
 namespace tessary {
 
+// The width of a UUID cell.
+inline constexpr int UUID_BYTES = 16;
+
 // The largest text a batch column can address with int32 offsets.
 inline constexpr std::uint64_t MAX_COLUMN_TEXT = std::numeric_limits<std::int32_t>::max();
 
 enum class ColumnKind : std::uint8_t {
-  Int64,             // uniform_int
-  Float64,           // uniform_float and normal
+  Int64,             // uniform_int and the other kinds of integers
+  Float64,           // uniform_float, normal and the other kinds of doubles
+  Bool,              // bernoulli
+  Timestamp,         // timestamp: int64 units (Column::time_unit) since the epoch, UTC
+  Date32,            // date: int32 days since the epoch
+  Uuid,              // uuid: 16 bytes, the canonical UUID extension type
   ChoiceNull,        // choice with no values, or only null ones
   ChoiceInt64,       // choice of integers that fit int64
   ChoiceFloat64,     // choice of numbers that are all exact as doubles
@@ -39,6 +46,10 @@ inline bool holds_choice_cells(ColumnKind kind) {
       return true;
     case ColumnKind::Int64:
     case ColumnKind::Float64:
+    case ColumnKind::Bool:
+    case ColumnKind::Timestamp:
+    case ColumnKind::Date32:
+    case ColumnKind::Uuid:
     case ColumnKind::ChoiceNull:
       break;
   }
@@ -65,6 +76,8 @@ struct Column {
   std::string_view name;  // the attribute name (points into the specs)
   std::size_t spec = 0;   // the index of the name's last spec, whose values the column holds
   ColumnKind kind = ColumnKind::Int64;
+  // Timestamp: the unit, as the Arrow format string's letter: 's', 'm' (ms) or 'u' (us).
+  char time_unit = 's';
   bool nullable = false;
   ChoiceCells choice;  // for the Choice kinds
 };

@@ -91,6 +91,23 @@ void fill_dictionary(ArrowArray* column, const ChoiceCells& cells) {
 }
 
 
+// Makes `array` an empty array of the column's storage type.
+void init_column_array(ArrowArray* array, ColumnKind kind) {
+  const ArrowType type = column_storage_type(kind);
+  if (type != NANOARROW_TYPE_FIXED_SIZE_BINARY) {
+    check_arrow(ArrowArrayInitFromType(array, type), "ArrowArrayInitFromType");
+    return;
+  }
+  // A fixed-size binary array takes its width from a schema.
+  nanoarrow::UniqueSchema schema;
+  ArrowSchemaInit(schema.get());
+  check_arrow(ArrowSchemaSetTypeFixedSize(schema.get(), type, UUID_BYTES),
+              "ArrowSchemaSetTypeFixedSize");
+  ArrowError error{};
+  check_arrow(ArrowArrayInitFromSchema(array, schema.get(), &error), "ArrowArrayInitFromSchema",
+              &error);
+}
+
 // Whether the column holds the values of this spec: a schema planned from other specs would send
 // values to cells of another type, or index a choice table out of bounds.
 bool column_fits_spec(const Column& column, const AttrSpec& spec) {
@@ -101,15 +118,25 @@ bool column_fits_spec(const Column& column, const AttrSpec& spec) {
 // One batch being filled, row after row in id order.
 class BatchBuilder {
  public:
-  BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec> specs, std::size_t rows);
+  BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec> specs, std::uint64_t seed,
+               std::size_t rows);
 
-  // Samples entity `id` into the next row. Requires: fewer than `rows` rows added so far.
-  void add(std::uint64_t seed, std::uint64_t id) {
+  // Draws entity `id` into the next row. Requires: fewer than `rows` rows added so far.
+  void add(std::uint64_t id) {
     TESSARY_ASSERT(added_ < rows_);
     const std::size_t row = added_++;
     ids_[row] = id;
-    sample_entity(seed, id, targets_.size(), [this, row](std::size_t k, Xoshiro256PlusPlus& rng) {
-      sample_into(targets_[k], row, rng);
+    sample_entity(seed_, id, targets_.size(), [this, row, id](std::size_t k,
+                                                               Xoshiro256PlusPlus& rng) {
+      Target& target = targets_[k];
+      draw_attribute(draws_[k], *target.spec, rng, id, [&]<class K, class Cell>(const K&, Cell cell) {
+        if (!target.kept) return;
+        if (draws_[k].is_null(id)) {
+          store_null(target, row);
+        } else {
+          store(target, row, cell);
+        }
+      });
     });
   }
 
@@ -117,23 +144,16 @@ class BatchBuilder {
   nanoarrow::UniqueArray finish();
 
  private:
-  // How an attribute's value is drawn and where it goes. One dispatch per attribute and row, on
-  // its kind, picks the draw; the type of the value it gives picks the cell (an int64, a double
-  // with its validity bit, or a choice's cell by the column's kind). A value is dropped when its
-  // name's column holds a later attribute's values or is of the null type (the attribute still
-  // draws, through its sampler).
-  static constexpr std::uint8_t DROP = KIND_COUNT;
-
-  // Everything an attribute's value needs on its way into its cell, at hand in one place.
+  // Where an attribute's value goes. The type of the value its draw gives picks the cell (an
+  // int64, a double with its validity bit, a choice's cell by the column's kind, ...). A value is
+  // dropped when its name's column holds a later attribute's values or is of the null type (the
+  // attribute still draws).
   struct Target {
-    std::uint8_t kind = DROP;  // the attribute's kind (its index in AttrKind), or DROP
-    ColumnKind column = ColumnKind::ChoiceNull;
     const AttrSpec* spec = nullptr;
-    // The attribute's prepared draw, in the slot of its kind: its parameters were checked once
-    // for the batch.
-    AnyDraw draw;
+    bool kept = false;
+    ColumnKind column = ColumnKind::ChoiceNull;
     std::uint8_t* validity = nullptr;  // null when the column has no nulls to mark
-    void* cells = nullptr;             // int64, double or int32 cells, or the bits of a bool column
+    void* cells = nullptr;             // the fixed-width cells, or the bits of a bool column
     std::int32_t* offsets = nullptr;   // JSON text: rows + 1 offsets into `text`
     ArrowBuffer* text = nullptr;       // JSON text
     const std::uint64_t* words = nullptr;   // a choice's cells (ChoiceCells)
@@ -147,8 +167,33 @@ class BatchBuilder {
     set_bit(target.validity, row, valid);
   }
 
+  // A value that is never null by itself is valid, in a column that has nulls by null_rate.
+  [[gnu::always_inline]] static void mark_valid(Target& target, std::size_t row) {
+    if (target.validity != nullptr) set_bit(target.validity, row, true);
+  }
+
+  // int64 and timestamp cells.
   [[gnu::always_inline]] static void store(Target& target, std::size_t row, std::int64_t value) {
     static_cast<std::int64_t*>(target.cells)[row] = value;
+    mark_valid(target, row);
+  }
+
+  // date32 cells.
+  [[gnu::always_inline]] static void store(Target& target, std::size_t row, std::int32_t value) {
+    static_cast<std::int32_t*>(target.cells)[row] = value;
+    mark_valid(target, row);
+  }
+
+  [[gnu::always_inline]] static void store(Target& target, std::size_t row, bool value) {
+    set_bit(static_cast<std::uint8_t*>(target.cells), row, value);
+    mark_valid(target, row);
+  }
+
+  // The 16 bytes in text order: the high word's bytes first, most significant first.
+  [[gnu::always_inline]] static void store(Target& target, std::size_t row, UuidBits value) {
+    const std::uint64_t words[2] = {__builtin_bswap64(value.high), __builtin_bswap64(value.low)};
+    std::memcpy(static_cast<std::uint8_t*>(target.cells) + row * UUID_BYTES, words, UUID_BYTES);
+    mark_valid(target, row);
   }
 
   // A float64 column is always nullable: a value that is not finite is null (and its cell 0, as
@@ -187,35 +232,52 @@ class BatchBuilder {
     if (target.validity != nullptr) mark_validity(target, row, target.valid[index] != 0);
   }
 
-  // Draws the target's attribute from `rng` into row `row`, with the draws the samplers are made
-  // of: every attribute's parameters were found usable when the builder was made. One test of
-  // the kind per kind in list order (as sample_attribute), the dropped values last.
-  template <std::size_t I = 0>
-  [[gnu::always_inline]] static void sample_into(Target& target, std::size_t row,
-                                                 Xoshiro256PlusPlus& rng) {
-    if constexpr (I == DROP) {
-      sample_attribute(*target.spec, rng);
-    } else {
-      using Kind = std::variant_alternative_t<I, AttrKind>;
-      if (target.kind == I) {
-        store(target, row, Kind::draw(target.draw.get<Kind>(), rng));
-        return;
-      }
-      sample_into<I + 1>(target, row, rng);
+  // A null by the attribute's null_rate: a cell of zeros (a bool's bit stays 0, a JSON text is
+  // empty) and a 0 validity bit.
+  static void store_null(Target& target, std::size_t row) {
+    switch (target.column) {
+      case ColumnKind::Int64:
+      case ColumnKind::Float64:
+      case ColumnKind::Timestamp:
+      case ColumnKind::ChoiceInt64:
+      case ColumnKind::ChoiceFloat64:
+        static_cast<std::uint64_t*>(target.cells)[row] = 0;
+        break;
+      case ColumnKind::Date32:
+      case ColumnKind::ChoiceDictionary:
+        static_cast<std::int32_t*>(target.cells)[row] = 0;
+        break;
+      case ColumnKind::Uuid:
+        std::memset(static_cast<std::uint8_t*>(target.cells) + row * UUID_BYTES, 0, UUID_BYTES);
+        break;
+      case ColumnKind::ChoiceJson:
+        target.offsets[row + 1] = target.offsets[row];
+        break;
+      case ColumnKind::Bool:
+      case ColumnKind::ChoiceBool:
+      case ColumnKind::ChoiceNull:
+        break;
     }
+    mark_validity(target, row, false);
   }
 
   const ColumnSchema& schema_;
+  std::uint64_t seed_;
   std::size_t rows_;
   std::size_t added_ = 0;
   nanoarrow::UniqueArray batch_;
   std::uint64_t* ids_ = nullptr;
-  std::vector<Target> targets_;  // targets_[k] for attribute k
+  std::vector<PreparedDraw> draws_;  // draws_[k] for attribute k
+  std::vector<Target> targets_;      // targets_[k] for attribute k
 };
 
 BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec> specs,
-                           std::size_t rows)
-    : schema_(schema), rows_(rows), targets_(specs.size()) {
+                           std::uint64_t seed, std::size_t rows)
+    : schema_(schema),
+      seed_(seed),
+      rows_(rows),
+      draws_(prepare_draws(specs, seed)),
+      targets_(specs.size()) {
   if (rows > max_batch_rows(schema)) {
     panic("a batch of " + std::to_string(rows) + " rows is more than its columns can hold (" +
           std::to_string(max_batch_rows(schema)) + ")");
@@ -236,28 +298,26 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
       panic("column schema does not match its attribute specs");
     }
     ArrowArray* array = batch_->children[m + 1];
-    check_arrow(ArrowArrayInitFromType(array, column_storage_type(column.kind)),
-                "ArrowArrayInitFromType");
+    init_column_array(array, column.kind);
     Target& target = targets_[column.spec];
     target.column = column.kind;
-    if (column.kind != ColumnKind::ChoiceNull) {  // a column of nulls stores nothing
-      std::visit(
-          [&target]<class K>(const K& params) {
-            target.kind = kind_index<K>();
-            // Else the batch has no rows to sample.
-            if (K::fault(params) == ParamFault::None) target.draw.set<K>(K::prepare(params));
-          },
-          target.spec->kind);
-    }
+    target.kept = column.kind != ColumnKind::ChoiceNull;  // a column of nulls stores nothing
     target.words = column.choice.words.data();
     target.valid = column.choice.valid.data();
     target.choice = &column.choice;
     switch (column.kind) {
       case ColumnKind::Int64:
+      case ColumnKind::Timestamp:
         target.cells = allocate_cells<std::int64_t>(array, rows);
         break;
       case ColumnKind::Float64:
         target.cells = allocate_cells<double>(array, rows);
+        break;
+      case ColumnKind::Date32:
+        target.cells = allocate_cells<std::int32_t>(array, rows);
+        break;
+      case ColumnKind::Uuid:
+        target.cells = allocate(ArrowArrayBuffer(array, 1), rows * UUID_BYTES);
         break;
       case ColumnKind::ChoiceInt64:
       case ColumnKind::ChoiceFloat64:
@@ -265,6 +325,7 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
         break;
       case ColumnKind::ChoiceNull:
         break;
+      case ColumnKind::Bool:
       case ColumnKind::ChoiceBool:
         target.cells = allocate_bitmap(ArrowArrayBuffer(array, 1), rows);
         break;
@@ -329,20 +390,8 @@ nanoarrow::UniqueArray build_column_block(std::uint64_t seed, std::uint64_t begi
                                           std::uint64_t end, std::span<const AttrSpec> specs,
                                           const ColumnSchema& schema) {
   if (end < begin) panic("column block ends before it begins");
-  // An attribute whose parameters cannot be sampled fails every entity. The batch's first entity
-  // then fails as sampling its attributes one by one does (an earlier attribute's pick may fail
-  // first), and the builder's checked-once draws never see such parameters.
-  const auto unusable = [](const AttrSpec& spec) {
-    return param_fault(spec.kind) != ParamFault::None;
-  };
-  if (begin < end && std::any_of(specs.begin(), specs.end(), unusable)) {
-    sample_entity(seed, begin, specs.size(), [specs](std::size_t k, Xoshiro256PlusPlus& rng) {
-      sample_attribute(specs[k], rng);
-    });
-    panic("an attribute that cannot be sampled did not fail");
-  }
-  BatchBuilder builder(schema, specs, end - begin);
-  for (std::uint64_t id = begin; id < end; ++id) builder.add(seed, id);
+  BatchBuilder builder(schema, specs, seed, end - begin);
+  for (std::uint64_t id = begin; id < end; ++id) builder.add(id);
   return builder.finish();
 }
 

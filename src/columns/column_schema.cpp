@@ -23,19 +23,24 @@ std::uint64_t longest_entry(const ChoiceCells& cells) {
 }
 
 void set_field(ArrowSchema* field, ArrowType type, std::string_view name, bool nullable) {
-  check_arrow(ArrowSchemaSetType(field, type), "ArrowSchemaSetType");
+  if (type == NANOARROW_TYPE_FIXED_SIZE_BINARY) {
+    check_arrow(ArrowSchemaSetTypeFixedSize(field, type, UUID_BYTES), "ArrowSchemaSetTypeFixedSize");
+  } else {
+    check_arrow(ArrowSchemaSetType(field, type), "ArrowSchemaSetType");
+  }
   // Names hold no U+0000 (plan_columns refused them), so the C string is the whole name.
   const std::string c_name(name);
   check_arrow(ArrowSchemaSetName(field, c_name.c_str()), "ArrowSchemaSetName");
   field->flags = nullable ? ARROW_FLAG_NULLABLE : 0;
 }
 
-// Marks a utf8 field as the canonical JSON extension type, whose metadata is empty.
-void set_json_extension(ArrowSchema* field) {
+// Marks a field as a canonical extension type whose metadata is empty: "arrow.json" over utf8,
+// "arrow.uuid" over fixed_size_binary(16).
+void set_extension(ArrowSchema* field, const char* name) {
   nanoarrow::UniqueBuffer metadata;
   check_arrow(ArrowMetadataBuilderInit(metadata.get(), nullptr), "ArrowMetadataBuilderInit");
   check_arrow(ArrowMetadataBuilderAppend(metadata.get(), ArrowCharView("ARROW:extension:name"),
-                                         ArrowCharView("arrow.json")),
+                                         ArrowCharView(name)),
               "ArrowMetadataBuilderAppend");
   check_arrow(ArrowMetadataBuilderAppend(metadata.get(), ArrowCharView("ARROW:extension:metadata"),
                                          ArrowCharView("")),
@@ -46,13 +51,20 @@ void set_json_extension(ArrowSchema* field) {
 
 void export_column(const Column& column, ArrowSchema* field) {
   set_field(field, column_storage_type(column.kind), column.name, column.nullable);
-  if (column.kind == ColumnKind::ChoiceDictionary) {
+  if (column.kind == ColumnKind::Timestamp) {
+    const char format[] = {'t', 's', column.time_unit, ':', 'U', 'T', 'C', '\0'};
+    check_arrow(ArrowSchemaSetFormat(field, format), "ArrowSchemaSetFormat");
+  } else if (column.kind == ColumnKind::Date32) {
+    check_arrow(ArrowSchemaSetFormat(field, "tdD"), "ArrowSchemaSetFormat");
+  } else if (column.kind == ColumnKind::Uuid) {
+    set_extension(field, "arrow.uuid");
+  } else if (column.kind == ColumnKind::ChoiceDictionary) {
     check_arrow(ArrowSchemaAllocateDictionary(field), "ArrowSchemaAllocateDictionary");
     ArrowSchemaInit(field->dictionary);
     check_arrow(ArrowSchemaSetType(field->dictionary, NANOARROW_TYPE_STRING), "ArrowSchemaSetType");
     field->dictionary->flags = 0;
   } else if (column.kind == ColumnKind::ChoiceJson) {
-    set_json_extension(field);
+    set_extension(field, "arrow.json");
   }
 }
 
@@ -91,6 +103,7 @@ std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrS
             specs[k].kind)) {
       return std::move(*error);
     }
+    if (specs[k].null_rate > 0) column.nullable = true;
     if (column.kind == ColumnKind::ChoiceJson) {
       schema.max_cell_text_bytes =
           std::max(schema.max_cell_text_bytes, longest_entry(column.choice));
@@ -103,12 +116,18 @@ ArrowType column_storage_type(ColumnKind kind) {
   switch (kind) {
     case ColumnKind::Int64:
     case ColumnKind::ChoiceInt64:
+    case ColumnKind::Timestamp:
       return NANOARROW_TYPE_INT64;
+    case ColumnKind::Date32:
+      return NANOARROW_TYPE_INT32;
+    case ColumnKind::Uuid:
+      return NANOARROW_TYPE_FIXED_SIZE_BINARY;
     case ColumnKind::Float64:
     case ColumnKind::ChoiceFloat64:
       return NANOARROW_TYPE_DOUBLE;
     case ColumnKind::ChoiceNull:
       return NANOARROW_TYPE_NA;
+    case ColumnKind::Bool:
     case ColumnKind::ChoiceBool:
       return NANOARROW_TYPE_BOOL;
     case ColumnKind::ChoiceDictionary:
@@ -130,12 +149,20 @@ std::uint64_t longest_row_bytes(const ColumnSchema& schema) {
     switch (column.kind) {
       case ColumnKind::Int64:
       case ColumnKind::Float64:
+      case ColumnKind::Timestamp:
       case ColumnKind::ChoiceInt64:
       case ColumnKind::ChoiceFloat64:
         bytes += 8;
         break;
+      case ColumnKind::Date32:
+        bytes += 4;
+        break;
+      case ColumnKind::Uuid:
+        bytes += 16;
+        break;
       case ColumnKind::ChoiceNull:
         break;
+      case ColumnKind::Bool:
       case ColumnKind::ChoiceBool:
         bytes += 1;
         break;

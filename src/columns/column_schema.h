@@ -4,8 +4,14 @@
 // A record batch has the column `id` (uint64) first, then one column per distinct attribute name,
 // in the order of the name's first spec, holding the value of the name's last spec (the member
 // that the JSON text keeps) and typed by that last spec:
-//   uniform_int                 int64
-//   uniform_float, normal       float64, null where the value is not finite
+//   uniform_int and the other integer kinds              int64
+//   uniform_float, normal and the other double kinds     float64, null where not finite
+//   bernoulli                   bool
+//   timestamp                   timestamp with the spec's unit and time zone "UTC"
+//   date                        date32
+//   uuid                        the canonical extension type arrow.uuid over
+//                               fixed_size_binary(16), the bytes in text order
+// An attribute with a null_rate above 0 is nullable, its nulls in the validity bitmap.
 //   choice, by its values (JSON nulls among them are nulls of the column's type):
 //     all integers fitting int64               int64
 //     all numbers, each exact as a double      float64
@@ -63,8 +69,9 @@ std::uint64_t max_batch_rows(const ColumnSchema& schema);
 // counted as a byte), and a validity byte for each nullable column.
 std::uint64_t longest_row_bytes(const ColumnSchema& schema);
 
-// The Arrow storage type of a column kind: int64, double, null, bool, int32 (the dictionary
-// indices; the dictionary is utf8) and utf8.
+// The Arrow storage type of a column kind: int64 (timestamps too), double, null, bool, int32
+// (dates, and the dictionary indices; the dictionary is utf8), fixed_size_binary (UUIDs) and
+// utf8.
 ArrowType column_storage_type(ColumnKind kind);
 
 // Writes the Arrow schema of the record batches into `out` (a struct of the id column and the

@@ -113,6 +113,10 @@ CallResult make_table(PyTypeObject* type, PyObject* seed, PyObject* scale, PyObj
   if (ReadError* error = std::get_if<ReadError>(&read)) {
     return PendingError(PyExc_ValueError, error->display());
   }
+  if (std::optional<std::string> problem = scale_problem(
+          std::get<std::shared_ptr<const PreparedSpecs>>(read)->specs, scale_value)) {
+    return PendingError(PyExc_ValueError, *problem);
+  }
   CallResult made =
       allocate(type, std::move(std::get<std::shared_ptr<const PreparedSpecs>>(read)), specs_json);
   if (PyObject** object = std::get_if<PyObject*>(&made)) {

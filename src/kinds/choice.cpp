@@ -202,8 +202,9 @@ Choice make_choice(std::vector<JsonValue> values, std::vector<double> weights) {
   return choice;
 }
 
-void Choice::finish(Choice& spec) {
+Problem Choice::finish(Choice& spec) {
   spec = make_choice(std::move(spec.values), std::move(spec.weights));
+  return std::nullopt;
 }
 
 void Choice::check(const Choice& params, std::vector<KindProblem>& problems) {

@@ -44,18 +44,21 @@ struct Choice {
     if (field == 0) return take_values(value, spec.values);
     return take_weights(value, spec.weights);
   }
-  static void finish(Choice& spec);
+  [[nodiscard]] static Problem finish(Choice& spec);
   [[nodiscard]] static ParamFault fault(const Choice&) { return ParamFault::None; }
   // The parameters themselves: make_choice worked out the pick's weights and total.
   using Draw = const Choice*;
-  static Draw prepare(const Choice& params) { return &params; }
-  // The index of the pick: a uniform index (no weights) or the weighted pick. Panics with "index
-  // out of bounds: ..." when the weighted pick lands on a weight beyond the last value.
-  // Requires: at least one value.
-  static std::size_t draw(Draw params, Xoshiro256PlusPlus& rng);
-  // Null without a draw when there are no values; otherwise the value at the drawn index,
-  // borrowed from the attribute spec (the attribute spec list outlives the records).
-  static AttributeValue sample(const Choice& params, Xoshiro256PlusPlus& rng);
+  static Draw prepare(const Choice& params, std::uint64_t) { return &params; }
+  // The index of the pick: a uniform index (no weights) or the weighted pick; 0 without a draw
+  // when there are no values. Panics with "index out of bounds: ..." when the weighted pick lands
+  // on a weight beyond the last value.
+  static std::size_t draw(Draw params, Xoshiro256PlusPlus& rng, std::uint64_t);
+  // Null when there are no values; otherwise the value at the drawn index, borrowed from the
+  // attribute spec (the attribute spec list outlives the records).
+  static AttributeValue value(const Choice& params, std::size_t cell) {
+    if (params.values.empty()) return AttributeValue::null();
+    return AttributeValue::borrow(params.values[cell]);
+  }
   // A weighted choice with values whose pick lands past them: an error when every pick does, else
   // "may fail" with the share of entities; a warning when every weight is 0.
   static void check(const Choice& params, std::vector<KindProblem>& problems);
@@ -84,8 +87,9 @@ inline std::span<const double> pick_weights(const Choice& choice) {
   return choice.scaled_weights.empty() ? choice.weights : choice.scaled_weights;
 }
 
-inline std::size_t Choice::draw(Draw params, Xoshiro256PlusPlus& rng) {
+inline std::size_t Choice::draw(Draw params, Xoshiro256PlusPlus& rng, std::uint64_t) {
   const std::uint64_t n = params->values.size();
+  if (n == 0) return 0;
   const std::uint64_t index = params->weights.empty()
                                   ? uniform_index(n, rng)
                                   : weighted_pick(pick_weights(*params), params->weight_total, rng);
@@ -93,11 +97,6 @@ inline std::size_t Choice::draw(Draw params, Xoshiro256PlusPlus& rng) {
     sampler_failure::index_out_of_bounds(n, index);
   }
   return static_cast<std::size_t>(index);
-}
-
-inline AttributeValue Choice::sample(const Choice& params, Xoshiro256PlusPlus& rng) {
-  if (params.values.empty()) return AttributeValue::null();
-  return AttributeValue::borrow(params.values[draw(prepare(params), rng)]);
 }
 
 }  // namespace tessary

@@ -13,18 +13,34 @@
 #include <utility>
 #include <variant>
 
+#include "kinds/bernoulli.h"
 #include "kinds/choice.h"
+#include "kinds/date.h"
+#include "kinds/exponential.h"
+#include "kinds/geometric.h"
+#include "kinds/lognormal.h"
 #include "kinds/normal.h"
+#include "kinds/poisson.h"
+#include "kinds/sequence.h"
+#include "kinds/timestamp.h"
 #include "kinds/uniform_float.h"
 #include "kinds/uniform_int.h"
+#include "kinds/unique_int.h"
+#include "kinds/uuid.h"
+#include "kinds/zipf.h"
 
 namespace tessary {
 
 // The order of the first four is part of the original document format: "type" may name them by
 // their index. Kinds added later are named, never numbered, and go after them.
-using AttrKind = std::variant<UniformInt, UniformFloat, Normal, Choice>;
+using AttrKind = std::variant<UniformInt, UniformFloat, Normal, Choice, Sequence, UniqueInt, Uuid,
+                              Timestamp, Date, Bernoulli, Exponential, Lognormal, Poisson,
+                              Geometric, Zipf>;
 
 inline constexpr std::size_t KIND_COUNT = std::variant_size_v<AttrKind>;
+
+// How many kinds the original language has: the first ones of AttrKind.
+inline constexpr std::size_t ORIGINAL_KIND_COUNT = 4;
 
 // The index in AttrKind of kind K.
 template <class K, std::size_t I = 0>

@@ -1,22 +1,27 @@
 // What every kind of attribute states about itself, in one place: its unit under kinds/.
 //
 // A kind is a plain parameter struct K with static members that the dispatch code (the reader,
-// the samplers, check_specs, the column planner, the text bounds and the work estimate) calls for
-// whichever kind a spec holds:
+// the entity draws, check_specs, the column planner, the text bounds and the work estimate) calls
+// for whichever kind a spec holds:
 //
 //   NAME                          what "type" names it by
 //   FIELDS, REQUIRED              its members in the order in which missing ones are reported,
 //                                 the first REQUIRED of them required
+//   ORIGINAL_FIELDS               (optional) how many of FIELDS the original language reads (the
+//                                 rest are members that only the package's language honours);
+//                                 all of them when absent
 //   take(spec, i, value)          converts the value of member FIELDS[i] into `spec`
-//   finish(spec)                  (optional) derives what the kind works out once, after reading
+//   finish(spec)                  (optional) checks the members together and derives what the
+//                                 kind works out once, after reading: a Problem names the member
+//   fits_scale(spec, scale)       (optional) why the ids 0 to scale - 1 cannot all be built (a
+//                                 Problem naming the member), checked when a table is made
 //   fault(spec)                   why every draw would fail, before any draw (ParamFault::None if
-//                                 none); sampling panics with param_fault_message of it
-//   Draw, prepare(spec)           what a draw needs, worked out once for usable parameters
-//   draw(prepared, rng)           one value, taking the generator steps the unit documents: an
-//                                 std::int64_t (an int64 column), a double (a float64 column,
-//                                 null where not finite) or a std::size_t (the index of a value
-//                                 in the column's ChoiceCells)
-//   sample(spec, rng)             fault() checked, then the value of draw() as a record holds it
+//                                 none); building panics with param_fault_message of it
+//   Draw, prepare(spec, key)      what a draw needs, worked out once for usable parameters and
+//                                 the attribute's key under the call's seed (attribute_keys.h)
+//   draw(prepared, rng, id)       one value of entity `id`, taking the generator steps the unit
+//                                 documents, as the cell its column stores (CellValue below)
+//   value(spec, cell)             that cell as a record holds it
 //   check(spec, problems)         check_specs' findings beyond fault(): errors and "may fail"
 //                                 first, then warnings
 //   text_bounds(spec, scratch)    the fewest and most bytes of the JSON text of any value, and
@@ -88,19 +93,36 @@ inline ValueTextBounds float_text_bounds() {
   return std::nullopt;
 }
 
-// Panics with param_fault_message(fault), before any draw, unless fault is None: how a sampler
-// refuses unusable parameters.
-[[gnu::always_inline]] inline void require_usable(
-    ParamFault fault, SourceLocation where = SourceLocation::current()) {
-  if (fault != ParamFault::None) [[unlikely]] {
-    sampler_failure::unusable(fault, where);
-  }
+// The column of the kinds whose values are integers: int64.
+[[nodiscard]] inline std::optional<ColumnSchemaError> plan_int_column(Column& column) {
+  column.kind = ColumnKind::Int64;
+  return std::nullopt;
 }
 
-// What a kind's draw gives, and so which cells its column stores (see above).
+// The text bounds of the kinds whose values are any int64: one digit, or the 20 bytes of
+// -9223372036854775808.
+inline ValueTextBounds int_text_bounds() {
+  return {1, U64_TEXT_CAPACITY};
+}
+
+// What a kind's draw gives, and so which cells its column stores: an std::int64_t (int64 and
+// timestamp columns), a double (float64, null where not finite), a std::size_t (the index of a
+// value in the column's ChoiceCells), a bool, an std::int32_t (date32 days) or the UuidBits of a
+// UUID (16 bytes).
 template <class T>
 concept CellValue =
-    std::same_as<T, std::int64_t> || std::same_as<T, double> || std::same_as<T, std::size_t>;
+    std::same_as<T, std::int64_t> || std::same_as<T, double> || std::same_as<T, std::size_t> ||
+    std::same_as<T, bool> || std::same_as<T, std::int32_t> || std::same_as<T, UuidBits>;
+
+// How many of K's FIELDS the original language reads.
+template <class K>
+constexpr std::size_t original_field_count() {
+  if constexpr (requires { K::ORIGINAL_FIELDS; }) {
+    return K::ORIGINAL_FIELDS;
+  } else {
+    return K::FIELDS.size();
+  }
+}
 
 template <class K>
 concept KindUnit = requires(K& spec, const K& params, BufferedValue& value,
@@ -112,9 +134,11 @@ concept KindUnit = requires(K& spec, const K& params, BufferedValue& value,
   { K::take(spec, std::size_t{}, value) } -> std::same_as<Problem>;
   { K::fault(params) } -> std::same_as<ParamFault>;
   requires std::is_trivially_copyable_v<typename K::Draw> && alignof(typename K::Draw) <= 8;
-  { K::prepare(params) } -> std::same_as<typename K::Draw>;
-  { K::draw(K::prepare(params), rng) } -> CellValue;
-  { K::sample(params, rng) } -> std::same_as<AttributeValue>;
+  { K::prepare(params, std::uint64_t{}) } -> std::same_as<typename K::Draw>;
+  { K::draw(K::prepare(params, std::uint64_t{}), rng, std::uint64_t{}) } -> CellValue;
+  {
+    K::value(params, K::draw(K::prepare(params, std::uint64_t{}), rng, std::uint64_t{}))
+  } -> std::same_as<AttributeValue>;
   { K::check(params, problems) } -> std::same_as<void>;
   { K::text_bounds(params, scratch) } -> std::same_as<ValueTextBounds>;
   { K::work(params) } -> std::same_as<std::uint64_t>;

@@ -1,7 +1,8 @@
 // normal: mean + std_dev * a standard normal draw, clamped to "min" then "max" when given.
 //
 //   {"name": ..., "type": "normal", "mean": f64, "std_dev": f64, "min": f64|null,
-//    "max": f64|null}   (mean and std_dev required)
+//    "max": f64|null, "decimals": 0..15}
+//   (mean and std_dev required; decimals only in the package's language, see sampling/decimals.h)
 //
 // Generator steps: 1 per main attempt of the ziggurat, +1 per wedge test, +2 per tail attempt.
 // Fails every entity (BadVariance) when std_dev is not finite; a negative or zero one draws.
@@ -18,6 +19,7 @@
 
 #include "kinds/kind_unit.h"
 #include "output/number_text.h"
+#include "sampling/decimals.h"
 #include "sampling/standard_normal.h"
 
 namespace tessary {
@@ -27,12 +29,16 @@ struct Normal {
   double std_dev = 0;
   std::optional<double> min;
   std::optional<double> max;
+  DecimalScale decimals;
 
   static constexpr std::string_view NAME = "normal";
-  static constexpr std::array<std::string_view, 4> FIELDS = {"mean", "std_dev", "min", "max"};
+  static constexpr std::array<std::string_view, 5> FIELDS = {"mean", "std_dev", "min", "max",
+                                                             "decimals"};
   static constexpr std::size_t REQUIRED = 2;
+  static constexpr std::size_t ORIGINAL_FIELDS = 4;
 
   [[nodiscard]] static Problem take(Normal& spec, std::size_t field, const BufferedValue& value) {
+    if (field == 4) return take_decimals(value, spec.decimals);
     if (field < 2) return take_f64(value, field == 0 ? spec.mean : spec.std_dev);
     return take_optional_f64(value, field == 2 ? spec.min : spec.max);
   }
@@ -43,22 +49,18 @@ struct Normal {
   // The parameters themselves: nothing is worked out ahead.
   using Draw = const Normal*;
   // Requires: fault(params) == None.
-  static Draw prepare(const Normal& params) { return &params; }
+  static Draw prepare(const Normal& params, std::uint64_t) { return &params; }
   // mean + std_dev * standard_normal, then "min", then "max": a value below the bound (or NaN)
   // becomes the bound, a value equal to it stays as it is (so -0.0 stays -0.0 under a min of
-  // 0.0). The result may be infinite or NaN.
-  static double draw(Draw params, Xoshiro256PlusPlus& rng) {
+  // 0.0); then rounded to `decimals`, which may pass a bound by half a unit of the last place.
+  // The result may be infinite or NaN (a null value).
+  static double draw(Draw params, Xoshiro256PlusPlus& rng, std::uint64_t) {
     double value = params->mean + params->std_dev * standard_normal(rng);
     if (params->min && (std::isnan(value) || value < *params->min)) value = *params->min;
     if (params->max && (std::isnan(value) || value > *params->max)) value = *params->max;
-    return value;
+    return round_decimals(value, params->decimals);
   }
-  // The value of draw; a result that is not finite is null. Panics with BadVariance (before any
-  // draw) when std_dev is not finite; a negative or zero std_dev is accepted and still draws.
-  static AttributeValue sample(const Normal& params, Xoshiro256PlusPlus& rng) {
-    require_usable(fault(params));
-    return AttributeValue::from_f64(draw(prepare(params), rng));
-  }
+  static AttributeValue value(const Normal&, double cell) { return AttributeValue::from_f64(cell); }
   static void check(const Normal& params, std::vector<KindProblem>& problems) {
     if (params.min && params.max && *params.min > *params.max) {
       problems.push_back({Severity::Warning, "min " + f64_string(*params.min) + " is above max " +

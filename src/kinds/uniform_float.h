@@ -1,6 +1,7 @@
 // uniform_float: a double drawn uniformly from [low, high).
 //
-//   {"name": ..., "type": "uniform_float", "low": f64, "high": f64}   (both required)
+//   {"name": ..., "type": "uniform_float", "low": f64, "high": f64, "decimals": 0..15}
+//   (low and high required; decimals only in the package's language, see sampling/decimals.h)
 //
 // Generator steps: 1.
 // Fails every entity unless low < high (EmptyRange), and when high - low overflows (NonFinite).
@@ -17,19 +18,23 @@
 
 #include "kinds/kind_unit.h"
 #include "output/number_text.h"
+#include "sampling/decimals.h"
 
 namespace tessary {
 
 struct UniformFloat {
   double low = 0;
   double high = 0;
+  DecimalScale decimals;
 
   static constexpr std::string_view NAME = "uniform_float";
-  static constexpr std::array<std::string_view, 2> FIELDS = {"low", "high"};
+  static constexpr std::array<std::string_view, 3> FIELDS = {"low", "high", "decimals"};
   static constexpr std::size_t REQUIRED = 2;
+  static constexpr std::size_t ORIGINAL_FIELDS = 2;
 
   [[nodiscard]] static Problem take(UniformFloat& spec, std::size_t field,
                                     const BufferedValue& value) {
+    if (field == 2) return take_decimals(value, spec.decimals);
     return take_f64(value, field == 0 ? spec.low : spec.high);
   }
   // Unless low < high (NaN included), EmptyRange; when high - low overflows, NonFinite.
@@ -42,19 +47,18 @@ struct UniformFloat {
   struct Draw {
     double low;
     double scale;
+    DecimalScale decimals;
   };
   // Requires: fault(params) == None.
-  static Draw prepare(const UniformFloat& params);
-  // u * scale + low, u in [0, 1) with 52 random bits: never above high, never below low.
-  static double draw(const Draw& prepared, Xoshiro256PlusPlus& rng) {
+  static Draw prepare(const UniformFloat& params, std::uint64_t);
+  // u * scale + low, u in [0, 1) with 52 random bits: never above high, never below low (before
+  // rounding to `decimals`).
+  static double draw(const Draw& prepared, Xoshiro256PlusPlus& rng, std::uint64_t) {
     const double u = mantissa_f64(rng) - 1.0;
-    return u * prepared.scale + prepared.low;
+    return round_decimals(u * prepared.scale + prepared.low, prepared.decimals);
   }
-  // The value of draw. Panics (before any draw) with the EmptyRange message unless low < high,
-  // and with NonFinite when high - low overflows.
-  static AttributeValue sample(const UniformFloat& params, Xoshiro256PlusPlus& rng) {
-    require_usable(fault(params));
-    return AttributeValue::from_f64(draw(prepare(params), rng));
+  static AttributeValue value(const UniformFloat&, double cell) {
+    return AttributeValue::from_f64(cell);
   }
   static void check(const UniformFloat&, std::vector<KindProblem>&) {}
   static ValueTextBounds text_bounds(const UniformFloat&, OutputBuffer&) {
@@ -70,7 +74,7 @@ struct UniformFloat {
   }
 };
 
-inline UniformFloat::Draw UniformFloat::prepare(const UniformFloat& params) {
+inline UniformFloat::Draw UniformFloat::prepare(const UniformFloat& params, std::uint64_t) {
   const double low = params.low;
   const double high = params.high;
   double scale = high - low;
@@ -82,7 +86,7 @@ inline UniformFloat::Draw UniformFloat::prepare(const UniformFloat& params) {
   while (scale * kLargestUnit + low > high) [[unlikely]] {
       scale = std::bit_cast<double>(std::bit_cast<std::uint64_t>(scale) - 1);
     }
-  return {low, scale};
+  return {low, scale, params.decimals};
 }
 
 }  // namespace tessary

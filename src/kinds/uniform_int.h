@@ -4,7 +4,7 @@
 //
 // Generator steps: 1, or 2 on a correction (the widening multiply's rejection, only for ranges
 // near 2^64 in size); the full i64 range takes 1.
-// Fails every entity (panic "cannot sample empty range") when high < low.
+// Fails every entity (panic "cannot sample empty range", before any draw) when high < low.
 // Text: 1 to 20 bytes. Column: int64, never null.
 #pragma once
 
@@ -42,22 +42,20 @@ struct UniformInt {
     std::uint64_t range;
   };
   // Requires: fault(params) == None.
-  static Draw prepare(const UniformInt& params) {
+  static Draw prepare(const UniformInt& params, std::uint64_t) {
     return {params.low,
             static_cast<std::uint64_t>(params.high) - static_cast<std::uint64_t>(params.low) + 1};
   }
   // low + an offset in 0..high-low by the widening multiply with one correction draw; the full
   // i64 range returns one raw draw.
-  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng) {
+  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, std::uint64_t) {
     if (prepared.range == 0) return static_cast<std::int64_t>(rng.next_u64());
     const std::uint64_t offset =
         widening_pick<std::uint64_t>(prepared.range, [&rng] { return rng.next_u64(); });
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(prepared.low) + offset);
   }
-  // The value of draw. Panics with "cannot sample empty range" (before any draw) when high < low.
-  static AttributeValue sample(const UniformInt& params, Xoshiro256PlusPlus& rng) {
-    require_usable(fault(params));
-    return AttributeValue::from_i64(draw(prepare(params), rng));
+  static AttributeValue value(const UniformInt&, std::int64_t cell) {
+    return AttributeValue::from_i64(cell);
   }
   static void check(const UniformInt&, std::vector<KindProblem>&) {}
   // One digit, or the 20 bytes of -9223372036854775808.

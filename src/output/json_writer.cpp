@@ -10,13 +10,17 @@
 #include "output/escape_table.h"
 #include "output/number_text.h"
 #include "base/panic.h"
+#include "time/time_text.h"
+#include "time/uuid_text.h"
 
 namespace tessary {
 namespace {
 
-// Room that any scalar value needs: the longest double text (24 bytes) or "-" and 20 digits.
-constexpr std::size_t SCALAR_ROOM = F64_TEXT_CAPACITY;
-static_assert(SCALAR_ROOM >= U64_TEXT_CAPACITY + 1);
+// Room that any scalar value needs: the longest double text (24 bytes), "-" and 20 digits, or the
+// quoted text of a timestamp, date or UUID.
+constexpr std::size_t SCALAR_ROOM = UUID_TEXT_LENGTH + 2;
+static_assert(SCALAR_ROOM >= F64_TEXT_CAPACITY && SCALAR_ROOM >= U64_TEXT_CAPACITY + 1 &&
+              SCALAR_ROOM >= TIMESTAMP_TEXT_CAPACITY + 2 && SCALAR_ROOM >= DATE_TEXT_LENGTH + 2);
 // Keys are copied in blocks of this size, so the key text carries as many bytes of padding.
 constexpr std::size_t KEY_BLOCK = 32;
 
@@ -48,6 +52,14 @@ char* put_number(const JsonNumber& number, char* p) {
   return put_double(number.d, p);
 }
 
+// `"text"` of a timestamp of the unit (UTC, its fraction digits fixed by the unit).
+char* put_timestamp_string(std::int64_t value, TimeUnit unit, char* p) {
+  *p = '"';
+  p = write_timestamp(value, unit, p + 1);
+  *p = '"';
+  return p + 1;
+}
+
 // Writes the text of one attribute value at p, which has SCALAR_ROOM bytes reserved in out, and
 // returns the end. Borrowed arrays, objects and strings go through the buffer (which may move its
 // bytes); afterwards `room` bytes are reserved again.
@@ -62,6 +74,24 @@ char* put_attribute_value(const AttributeValue& value, char* p, OutputBuffer& ou
       return write_i64_at(value.i, p);
     case AttributeValue::Kind::Double:
       return put_double(value.d, p);
+    case AttributeValue::Kind::Bool:
+      return value.u != 0 ? put_literal("true", p) : put_literal("false", p);
+    case AttributeValue::Kind::TimestampSeconds:
+      return put_timestamp_string(value.i, TimeUnit::Seconds, p);
+    case AttributeValue::Kind::TimestampMillis:
+      return put_timestamp_string(value.i, TimeUnit::Milliseconds, p);
+    case AttributeValue::Kind::TimestampMicros:
+      return put_timestamp_string(value.i, TimeUnit::Microseconds, p);
+    case AttributeValue::Kind::Date:
+      *p = '"';
+      p = write_date(static_cast<std::int32_t>(value.i), p + 1);
+      *p = '"';
+      return p + 1;
+    case AttributeValue::Kind::Uuid:
+      *p = '"';
+      p = write_uuid(value.uuid.high, value.uuid.low, p + 1);
+      *p = '"';
+      return p + 1;
     case AttributeValue::Kind::Borrowed:
       break;
   }

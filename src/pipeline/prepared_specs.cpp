@@ -1,5 +1,8 @@
 #include "pipeline/prepared_specs.h"
 
+#include <algorithm>
+#include <optional>
+#include <string>
 #include <variant>
 
 #include "specs/read_specs.h"
@@ -11,8 +14,13 @@ EntityTextBounds entity_text_bounds(std::span<const AttrSpec> specs, const Entit
   OutputBuffer scratch;
   for (std::size_t k = 0; k < specs.size(); ++k) {
     // The last spec of a name wins.
-    members[layout.member_of_spec[k]] = std::visit(
-        [&]<class K>(const K& params) { return K::text_bounds(params, scratch); }, specs[k].kind);
+    ValueTextBounds& member = members[layout.member_of_spec[k]];
+    member = std::visit([&]<class K>(const K& params) { return K::text_bounds(params, scratch); },
+                        specs[k].kind);
+    if (specs[k].null_rate > 0) {  // "null"
+      member.shortest = std::min<std::size_t>(member.shortest, 4);
+      member.longest = std::max<std::size_t>(member.longest, 4);
+    }
   }
   EntityTextBounds bounds{7, 7, true};  // {"id": and }
   for (std::size_t m = 0; m < members.size(); ++m) {
@@ -31,6 +39,22 @@ PreparedSpecs::PreparedSpecs(std::vector<AttrSpec> read)
       layout(layout_entities(specs)),
       keys(prepare_entity_keys(layout)),
       text_bounds(entity_text_bounds(specs, layout, keys)) {}
+
+std::optional<std::string> scale_problem(std::span<const AttrSpec> specs, std::uint64_t scale) {
+  for (const AttrSpec& spec : specs) {
+    Problem problem = std::visit(
+        [scale]<class K>(const K& params) -> Problem {
+          if constexpr (requires { K::fits_scale(params, scale); }) {
+            return K::fits_scale(params, scale);
+          } else {
+            return std::nullopt;
+          }
+        },
+        spec.kind);
+    if (problem) return "attribute `" + spec.name + "`: " + problem->message;
+  }
+  return std::nullopt;
+}
 
 namespace {
 

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <span>
 #include <string_view>
 #include <variant>
@@ -33,6 +35,11 @@ struct EntityTextBounds {
 
 EntityTextBounds entity_text_bounds(std::span<const AttrSpec> specs, const EntityLayout& layout,
                                     const EntityKeys& keys);
+
+// Why the ids 0 to scale - 1 of a table cannot all be built from these specs (a sequence that
+// leaves int64, a unique_int domain smaller than the scale), naming the attribute and the member;
+// none when they can.
+std::optional<std::string> scale_problem(std::span<const AttrSpec> specs, std::uint64_t scale);
 
 struct PreparedSpecs {
   explicit PreparedSpecs(std::vector<AttrSpec> read);

@@ -5,6 +5,7 @@
 // attribute and their parameters are listed in kinds/kind_list.h.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "kinds/kind_list.h"
@@ -14,6 +15,12 @@ namespace tessary {
 struct AttrSpec {
   std::string name;
   AttrKind kind;
+  // The share of entities whose value is null (`null_rate`, the package's language only), from 0
+  // to 1; see sampling/entity_draws.h.
+  double null_rate = 0;
+  // What keys the attribute's decisions that are not value draws: its name and occurrence among
+  // the specs of that name (sampling/entity_draws.h), set by the reader.
+  std::uint64_t name_key = 0;
 };
 
 }  // namespace tessary

@@ -1,4 +1,4 @@
-// AttributeValue: the value of one attribute of one entity, as a sampler gives it.
+// AttributeValue: the value of one attribute of one entity, as a draw gives it.
 #pragma once
 
 #include <cmath>
@@ -8,10 +8,29 @@
 
 namespace tessary {
 
+// The 128 bits of a UUID, `high` holding its first 8 bytes in big-endian order.
+struct UuidBits {
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+};
+
 // The value of one attribute. Scalars are held inline; a choice borrows its value from the
-// attribute spec.
+// attribute spec. Timestamps count units since 1970-01-01T00:00:00Z (the unit is the kind), dates
+// days since 1970-01-01.
 struct AttributeValue {
-  enum class Kind : std::uint8_t { Null, Unsigned, Negative, Double, Borrowed };
+  enum class Kind : std::uint8_t {
+    Null,
+    Unsigned,
+    Negative,
+    Double,
+    Borrowed,
+    Bool,
+    TimestampSeconds,
+    TimestampMillis,
+    TimestampMicros,
+    Date,
+    Uuid,
+  };
 
   Kind kind = Kind::Null;
   union {
@@ -19,9 +38,10 @@ struct AttributeValue {
     std::int64_t i;
     double d;
     const JsonValue* borrowed;
+    UuidBits uuid;
   };
 
-  AttributeValue() : u(0) {}
+  AttributeValue() : uuid() {}
   static AttributeValue null() { return {}; }
   static AttributeValue from_i64(std::int64_t value) {
     AttributeValue v;
@@ -47,6 +67,25 @@ struct AttributeValue {
     AttributeValue v;
     v.kind = Kind::Borrowed;
     v.borrowed = &value;
+    return v;
+  }
+  static AttributeValue from_bool(bool value) {
+    AttributeValue v;
+    v.kind = Kind::Bool;
+    v.u = value;
+    return v;
+  }
+  // Requires: kind is one of the Timestamp kinds or Date.
+  static AttributeValue from_time(Kind kind, std::int64_t value) {
+    AttributeValue v;
+    v.kind = kind;
+    v.i = value;
+    return v;
+  }
+  static AttributeValue from_uuid(UuidBits bits) {
+    AttributeValue v;
+    v.kind = Kind::Uuid;
+    v.uuid = bits;
     return v;
   }
 };

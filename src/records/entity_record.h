@@ -2,8 +2,8 @@
 //
 // Members come in spec order: a name that several specs share takes the position of its first
 // spec and the value of its last. The layout of members is the same for every entity of a call,
-// so it is worked out once (EntityLayout) and each record holds just its id and one value per
-// member. Values that come from a "choice" point into the attribute spec list instead of copying
+// so it is worked out once (EntityLayout) and each record holds just its id, one value per member
+// and the prepared draws of its specs. Values that come from a "choice" point into the attribute spec list instead of copying
 // it; the list of specs outlives the records. A record can be refilled for the next entity without
 // allocating.
 #pragma once
@@ -15,6 +15,7 @@
 
 #include "records/attr_spec.h"
 #include "records/attribute_value.h"
+#include "sampling/entity_draws.h"
 
 namespace tessary {
 
@@ -30,6 +31,9 @@ struct EntityRecord {
   std::uint64_t id = 0;
   const EntityLayout* layout = nullptr;
   std::vector<AttributeValue> values;  // values[m] belongs to layout->member_names[m]
+  // The specs' draws prepared for the seed of the entities last built (empty until then), kept
+  // with the record so that building many entities prepares them once.
+  std::vector<PreparedDraw> draws;
 };
 
 // A record shaped for the layout, with every value null. Requires: layout outlives the record.

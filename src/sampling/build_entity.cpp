@@ -14,10 +14,14 @@ void build_entity(std::uint64_t seed, std::uint64_t index, std::span<const AttrS
     panic("entity record does not match its attribute specs");
   }
   record.id = index;
+  if (record.draws.size() != specs.size() || (!specs.empty() && record.draws[0].seed != seed)) {
+    record.draws = prepare_draws(specs, seed);
+  }
   const std::uint32_t* member_of_spec = record.layout->member_of_spec.data();
   AttributeValue* values = record.values.data();
+  const PreparedDraw* draws = record.draws.data();
   sample_entity(seed, index, specs.size(), [&](std::size_t k, Xoshiro256PlusPlus& rng) {
-    values[member_of_spec[k]] = sample_attribute(specs[k], rng);
+    values[member_of_spec[k]] = draw_value(draws[k], specs[k], rng, index);
   });
 }
 

@@ -4,7 +4,7 @@
 #include <utility>
 #include <variant>
 
-#include "sampling/samplers.h"
+#include "sampling/entity_draws.h"
 #include "output/number_text.h"
 #include "specs/read_specs.h"
 
@@ -62,6 +62,21 @@ std::vector<SpecProblem> check_specs(std::string_view text) {
     }
     for (KindProblem& problem : kind_problems) {
       if (problem.severity == Severity::Warning) make(problem.severity, std::move(problem.message));
+    }
+    // What generate_entities reads differently: a kind it refuses, members it ignores, and
+    // members that nothing reads.
+    if (spec.kind.index() >= ORIGINAL_KIND_COUNT) {
+      make(Severity::Warning, "generate_entities refuses the kind `" +
+                                  std::string(KIND_NAMES[spec.kind.index()]) +
+                                  "`; every other output reads it");
+    }
+    for (const MemberNote& note : document.notes[i]) {
+      make(Severity::Warning,
+           note.package_only
+               ? "generate_entities ignores the member `" + note.key + "`, which every other "
+                 "output honours"
+               : "nothing reads the member `" + note.key + "` of a `" +
+                     std::string(KIND_NAMES[spec.kind.index()]) + "`");
     }
   }
   return problems;

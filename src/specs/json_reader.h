@@ -104,6 +104,12 @@ class JsonReader {
   // one. Always returns false.
   bool fail(std::string message);
 
+  // Records an error at the byte `at` of the text (its column is that byte's, counted from 1).
+  // Requires: `at` points into the text. Always returns false.
+  bool fail_at_byte(const char* at, std::string message) {
+    return fail_at(static_cast<std::size_t>(at - text_.data()) + 1, std::move(message));
+  }
+
   // Requires a failure. The recorded error, with line and column computed now.
   ReadError take_error() const;
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,10 +14,15 @@
 #include "specs/json_reader.h"
 #include "specs/take_field.h"
 #include "specs/unexpected_text.h"
+#include "output/number_text.h"
+#include "sampling/entity_draws.h"
 
 namespace tessary {
 
 namespace {
+
+// How the package's reader used a member of a spec object.
+enum class MemberUse : std::uint8_t { Unread, Original, PackageOnly };
 
 // ---- the "type" pass and the field pass
 
@@ -71,37 +77,72 @@ std::string expected_kinds(const SpecLanguage& language) {
   return std::nullopt;
 }
 
-// The field pass of kind K: its FIELDS, the first REQUIRED of them required, in the order in which
-// missing ones are reported; K::take converts each value. Members with other keys ("type" among
-// them) are skipped.
+// The member that every kind has in the package's language.
+constexpr std::string_view NULL_RATE = "null_rate";
+
+// Reads `null_rate`: a number from 0 to 1.
+[[nodiscard]] Problem take_null_rate(const BufferedValue& value, double& out) {
+  if (Problem problem = take_f64(value, out)) return problem;
+  if (!(out >= 0 && out <= 1)) {
+    return parameter_problem("`null_rate` must be a number from 0 to 1, not " + f64_string(out));
+  }
+  return std::nullopt;
+}
+
+// The field pass of kind K: its FIELDS (in the original language only the first
+// original_field_count), the first REQUIRED of them required, in the order in which missing ones
+// are reported; K::take converts each value, then K::finish checks them together. Members with
+// other keys ("type" among them) are skipped; `uses` marks the members taken.
 template <class K>
-[[nodiscard]] Problem read_kind_as(BufferedObject& members, AttrKind& kind) {
+[[nodiscard]] Problem read_kind_as(BufferedObject& members, const SpecLanguage& language,
+                                   AttrKind& kind, std::vector<MemberUse>& uses) {
   K& spec = kind.emplace<K>();
+  const std::size_t fields = language.extended ? K::FIELDS.size() : original_field_count<K>();
+  const auto fields_end = K::FIELDS.begin() + static_cast<std::ptrdiff_t>(fields);
   std::array<bool, K::FIELDS.size()> taken{};
-  for (BufferedMember& member : members) {
+  for (std::size_t m = 0; m < members.size(); ++m) {
+    BufferedMember& member = members[m];
     const std::string_view key = member.key.string();
-    const auto at = std::find(K::FIELDS.begin(), K::FIELDS.end(), key);
-    if (at == K::FIELDS.end()) continue;
+    const auto at = std::find(K::FIELDS.begin(), fields_end, key);
+    if (at == fields_end) continue;
     const auto i = static_cast<std::size_t>(at - K::FIELDS.begin());
     if (taken[i]) return "duplicate field `" + std::string(key) + "`";
     taken[i] = true;
+    uses[m] = i < original_field_count<K>() ? MemberUse::Original : MemberUse::PackageOnly;
     if (Problem problem = K::take(spec, i, member.value)) return problem;
   }
   for (std::size_t i = 0; i < K::REQUIRED; ++i) {
     if (!taken[i]) return "missing field `" + std::string(K::FIELDS[i]) + "`";
   }
-  if constexpr (requires { K::finish(spec); }) K::finish(spec);
+  if constexpr (requires { K::finish(spec); }) {
+    if (Problem problem = K::finish(spec)) return problem;
+  }
   return std::nullopt;
 }
 
 // read_kind_as for each kind, by its index in AttrKind.
-using ReadKind = Problem (*)(BufferedObject&, AttrKind&);
+using ReadKind = Problem (*)(BufferedObject&, const SpecLanguage&, AttrKind&,
+                            std::vector<MemberUse>&);
 template <std::size_t... I>
 constexpr std::array<ReadKind, KIND_COUNT> kind_readers(std::index_sequence<I...>) {
   return {&read_kind_as<std::variant_alternative_t<I, AttrKind>>...};
 }
 constexpr std::array<ReadKind, KIND_COUNT> KIND_READERS =
     kind_readers(std::make_index_sequence<KIND_COUNT>());
+
+// The members common to every kind, in the package's language: `null_rate`.
+[[nodiscard]] Problem read_common_members(BufferedObject& members, double& null_rate,
+                                          std::vector<MemberUse>& uses) {
+  bool found = false;
+  for (std::size_t m = 0; m < members.size(); ++m) {
+    if (members[m].key.string() != NULL_RATE) continue;
+    if (found) return "duplicate field `null_rate`";
+    found = true;
+    uses[m] = MemberUse::PackageOnly;
+    if (Problem problem = take_null_rate(members[m].value, null_rate)) return problem;
+  }
+  return std::nullopt;
+}
 
 // ---- the streaming pass
 
@@ -141,31 +182,59 @@ bool read_members(JsonReader& reader, std::optional<std::string>& name, Buffered
 }
 
 // At the "{" of a spec object: reads it whole, then interprets it. Errors of the interpretation
-// are placed just after the object's "}".
-bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<AttrSpec>& specs) {
+// are placed just after the object's "}", or at the byte of a string they concern. A problem of
+// parameters is prefixed with the attribute's name. `notes`, when given, receives the members
+// that the original language does not read.
+bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<AttrSpec>& specs,
+               std::vector<std::vector<MemberNote>>* notes) {
   if (!reader.open_bracket()) return false;
   std::optional<std::string> name;
   BufferedObject members;
   AttrKind kind;
+  double null_rate = 0;
   bool ok = read_members(reader, name, members);
+  std::vector<MemberUse> uses(members.size(), MemberUse::Unread);
   if (ok) {
     std::size_t index = 0;
     Problem problem;
     if (!name) {
       problem = "missing field `name`";
     } else if (!(problem = select_kind(members, language, index))) {
-      problem = KIND_READERS[index](members, kind);
+      problem = KIND_READERS[index](members, language, kind, uses);
+      if (!problem && language.extended) problem = read_common_members(members, null_rate, uses);
     }
-    if (problem) ok = reader.fail(std::move(*problem));
+    if (problem) {
+      std::string message = std::move(problem->message);
+      if (problem->parameter) message = "attribute `" + *name + "`: " + message;
+      ok = problem->at != nullptr ? reader.fail_at_byte(problem->at, std::move(message))
+                                  : reader.fail(std::move(message));
+    }
   }
   reader.finish_object();
-  if (ok) specs.push_back({std::move(*name), std::move(kind)});
-  return ok;
+  if (!ok) return false;
+  if (notes != nullptr) {
+    std::vector<MemberNote>& noted = notes->emplace_back();
+    for (std::size_t m = 0; m < members.size(); ++m) {
+      const std::string_view key = members[m].key.string();
+      if (uses[m] == MemberUse::Original || key == "type") continue;
+      noted.push_back({std::string(key), uses[m] == MemberUse::PackageOnly});
+    }
+  }
+  specs.push_back({std::move(*name), std::move(kind), null_rate});
+  return true;
 }
 
-// Reads the array of attribute specs; `starts`, when given, receives the index of each one's "{".
+// Gives every spec its name key: its name and how many specs before it share that name.
+void set_name_keys(std::vector<AttrSpec>& specs) {
+  std::unordered_map<std::string_view, std::uint64_t> seen;
+  for (AttrSpec& spec : specs) spec.name_key = name_key(spec.name, seen[spec.name]++);
+}
+
+// Reads the array of attribute specs; `starts`, when given, receives the index of each one's "{",
+// and `notes` the members that the original language does not read.
 bool read_spec_list(JsonReader& reader, const SpecLanguage& language,
-                    std::vector<AttrSpec>& specs, std::vector<std::size_t>* starts) {
+                    std::vector<AttrSpec>& specs, std::vector<std::size_t>* starts,
+                    std::vector<std::vector<MemberNote>>* notes) {
   const int next = reader.peek_value();
   if (next == JsonReader::END) return false;
   if (next != '[') return reader.report_unexpected("a sequence");
@@ -175,11 +244,13 @@ bool read_spec_list(JsonReader& reader, const SpecLanguage& language,
       case JsonReader::Step::Item:
         if (reader.peek() != '{') return reader.report_unexpected("struct AttrSpec");
         if (starts != nullptr) starts->push_back(reader.offset());
-        if (!read_spec(reader, language, specs)) return false;
+        if (!read_spec(reader, language, specs, notes)) return false;
         break;
       case JsonReader::Step::End:
         reader.close_bracket();
-        return reader.end_document();
+        if (!reader.end_document()) return false;
+        set_name_keys(specs);
+        return true;
       case JsonReader::Step::Failed:
         return false;
     }
@@ -195,7 +266,7 @@ constexpr std::array<std::size_t, KIND_COUNT> PACKAGE_KINDS =
     every_kind(std::make_index_sequence<KIND_COUNT>());
 
 // The kinds of the original language, which never grows.
-constexpr std::array<std::size_t, 4> ORIGINAL_KINDS = {
+constexpr std::array<std::size_t, ORIGINAL_KIND_COUNT> ORIGINAL_KINDS = {
     kind_index<UniformInt>(), kind_index<UniformFloat>(), kind_index<Normal>(),
     kind_index<Choice>()};
 
@@ -203,14 +274,14 @@ constexpr std::array<std::size_t, 4> ORIGINAL_KINDS = {
     std::string_view text, const SpecLanguage& language) {
   JsonReader reader(text);
   std::vector<AttrSpec> specs;
-  if (!read_spec_list(reader, language, specs, nullptr)) return reader.take_error();
+  if (!read_spec_list(reader, language, specs, nullptr, nullptr)) return reader.take_error();
   return specs;
 }
 
 }  // namespace
 
-const SpecLanguage PACKAGE_LANGUAGE{PACKAGE_KINDS, 4};
-const SpecLanguage ORIGINAL_LANGUAGE{ORIGINAL_KINDS, 4};
+const SpecLanguage PACKAGE_LANGUAGE{PACKAGE_KINDS, 4, true};
+const SpecLanguage ORIGINAL_LANGUAGE{ORIGINAL_KINDS, 4, false};
 
 std::variant<std::vector<AttrSpec>, ReadError> read_specs(std::string_view text) {
   return read_in_language(text, PACKAGE_LANGUAGE);
@@ -223,7 +294,8 @@ std::variant<std::vector<AttrSpec>, ReadError> read_original_specs(std::string_v
 std::variant<SpecDocument, ReadError> read_spec_document(std::string_view text) {
   JsonReader reader(text);
   SpecDocument document;
-  if (!read_spec_list(reader, PACKAGE_LANGUAGE, document.specs, &document.starts)) {
+  if (!read_spec_list(reader, PACKAGE_LANGUAGE, document.specs, &document.starts,
+                      &document.notes)) {
     return reader.take_error();
   }
   return document;

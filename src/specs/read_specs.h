@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <span>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -18,6 +19,9 @@ namespace tessary {
 struct SpecLanguage {
   std::span<const std::size_t> kinds;
   std::size_t numbered = 0;
+  // Whether it reads the members that only the package honours (`null_rate`, and the fields of a
+  // kind past its original ones, such as `decimals`).
+  bool extended = false;
 };
 
 // The package's language, which grows with every kind: all of AttrKind, the original four also
@@ -28,10 +32,12 @@ extern const SpecLanguage PACKAGE_LANGUAGE;
 extern const SpecLanguage ORIGINAL_LANGUAGE;
 
 // Reads the UTF-8 text of a specs document of the package's language in one pass: the specs in
-// document order, or the first error, always with a position. Checks form and types only (no
-// ranges, no relations between members). Each element is an object with "name" (a string) and
-// "type" (a kind's name or number, see SpecLanguage) and the fields of that kind; other members
-// are read for syntax and ignored.
+// document order, each with its name key (sampling/entity_draws.h), or the first error, always
+// with a position. Each element is an object with "name" (a string) and "type" (a kind's name or
+// number, see SpecLanguage), the fields of that kind and `null_rate`; other members are read for
+// syntax and ignored. The original kinds' members are checked for form and type only (their
+// parameters fail when sampled, as they always did); a kind's other members are checked when
+// read, with a message that names the attribute and the member.
 //
 // Any byte string is safe input. Nothing throws except std::bad_alloc. Choice values that were
 // strings are copied, so the result does not refer to text.
@@ -44,9 +50,17 @@ extern const SpecLanguage ORIGINAL_LANGUAGE;
 
 // The specs of a document and where each begins: starts[i] is the byte index of the "{" of
 // specs[i] in the text.
+// A member of a spec object that the original language does not read: one only the package's
+// language reads (package_only), or one nothing reads.
+struct MemberNote {
+  std::string key;
+  bool package_only = false;
+};
+
 struct SpecDocument {
   std::vector<AttrSpec> specs;
   std::vector<std::size_t> starts;
+  std::vector<std::vector<MemberNote>> notes;  // notes[i] for specs[i], in document order
 };
 
 // read_specs, also recording where each spec begins.

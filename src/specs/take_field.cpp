@@ -35,6 +35,18 @@ Problem take_i64(const BufferedValue& value, std::int64_t& out) {
   return std::nullopt;
 }
 
+Problem take_string(const BufferedValue& value, std::string_view& out) {
+  if (!value.is_string()) return invalid_type_message(value, "a string");
+  out = value.string();
+  return std::nullopt;
+}
+
+const char* byte_in_document(const BufferedValue& value, std::size_t offset) {
+  const auto* view = std::get_if<std::string_view>(&value.data);
+  if (view == nullptr || offset > view->size()) return nullptr;
+  return view->data() + offset;
+}
+
 Problem take_f64(const BufferedValue& value, double& out) {
   const JsonNumber* number = number_of(value);
   if (number == nullptr) return invalid_type_message(value, "f64");

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "records/json_value.h"
@@ -15,14 +17,41 @@
 
 namespace tessary {
 
-// An error of interpreting the buffered members, which has no position yet; none when all is well.
-using Problem = std::optional<std::string>;
+// An error of interpreting the buffered members: its message and, when it concerns one byte of a
+// string that is a view into the document (BufferedValue), that byte; else the reader places it.
+struct ProblemText {
+  ProblemText(std::string text, const char* byte = nullptr) : message(std::move(text)), at(byte) {}
+  ProblemText(const char* text) : message(text) {}
+
+  std::string message;
+  const char* at = nullptr;
+  // A problem of the parameters' values (not of the document's form): the reader names the
+  // attribute in front of the message.
+  bool parameter = false;
+};
+
+// A ProblemText, or none when all is well.
+using Problem = std::optional<ProblemText>;
+
+// A problem of a parameter's value; `message` names the member.
+inline ProblemText parameter_problem(std::string message, const char* byte = nullptr) {
+  ProblemText problem(std::move(message), byte);
+  problem.parameter = true;
+  return problem;
+}
 
 // The number of the value, or null when it is not a number.
 [[nodiscard]] const JsonNumber* number_of(const BufferedValue& value);
 
 // An integer in the i64 range.
 [[nodiscard]] Problem take_i64(const BufferedValue& value, std::int64_t& out);
+
+// A string, as a view into `value` (which must outlive it).
+[[nodiscard]] Problem take_string(const BufferedValue& value, std::string_view& out);
+
+// The byte `offset` of a string `value` holds, when the string is a view into the document (it
+// had no escapes), so that a problem can point at it; else null (the reader places the problem).
+const char* byte_in_document(const BufferedValue& value, std::size_t offset);
 
 // Any number, as the nearest double.
 [[nodiscard]] Problem take_f64(const BufferedValue& value, double& out);

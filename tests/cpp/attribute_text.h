@@ -10,7 +10,8 @@
 
 namespace tessary {
 
-// "null", the number's text, or a borrowed value as write_value writes it.
+// "null", the number's text, a borrowed value as write_value writes it, or any other value as
+// write_entity writes it.
 inline std::string attribute_text(const AttributeValue& value) {
   switch (value.kind) {
     case AttributeValue::Kind::Null:
@@ -21,12 +22,25 @@ inline std::string attribute_text(const AttributeValue& value) {
       return "-" + u64_string(0 - static_cast<std::uint64_t>(value.i));
     case AttributeValue::Kind::Double:
       return f64_string(value.d);
-    case AttributeValue::Kind::Borrowed:
+    case AttributeValue::Kind::Borrowed: {
+      OutputBuffer out;
+      write_value(*value.borrowed, out);
+      return std::string(out.view());
+    }
+    default:
       break;
   }
+  // The other kinds as the entity writer writes them: the record {"id":0,"v":value}, cut.
+  const std::string name = "v";
+  const EntityLayout layout{{name}, {0}};
+  const EntityKeys keys = prepare_entity_keys(layout);
+  EntityRecord record = make_entity_record(layout);
+  record.values[0] = value;
   OutputBuffer out;
-  write_value(*value.borrowed, out);
-  return std::string(out.view());
+  write_entity(record, keys, out);
+  const std::string_view text = out.view();
+  const std::size_t start = std::string_view("{\"id\":0,\"v\":").size();
+  return std::string(text.substr(start, text.size() - start - 1));
 }
 
 }  // namespace tessary

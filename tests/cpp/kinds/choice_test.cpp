@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sampling/sample_value.h"
+
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -78,7 +80,7 @@ TEST(SampleChoice, EmptyValuesGiveNullWithoutADraw) {
   for (const Choice& choice : {make_choice({}, {}), make_choice({}, {1.0, 2.0})}) {
     Xoshiro256PlusPlus rng = seed_from_u64(5);
     const Xoshiro256PlusPlus before = rng;
-    EXPECT_EQ(Choice::sample(choice, rng).kind, AttributeValue::Kind::Null);
+    EXPECT_EQ(testing::sample_value(choice, rng).kind, AttributeValue::Kind::Null);
     EXPECT_EQ(steps_between(before, rng), 0);
   }
 }
@@ -91,14 +93,14 @@ TEST(SampleChoice, BorrowsThePickedValueFromTheSpec) {
   bool picked[3] = {};
   for (std::uint64_t seed = 0; seed < 200; ++seed) {
     Xoshiro256PlusPlus rng = seed_from_u64(seed);
-    const AttributeValue v = Choice::sample(unweighted, rng);
+    const AttributeValue v = testing::sample_value(unweighted, rng);
     ASSERT_EQ(v.kind, AttributeValue::Kind::Borrowed);
     const std::ptrdiff_t at = v.borrowed - unweighted.values.data();
     ASSERT_TRUE(at >= 0 && at < 3);  // a pointer into the attribute spec, not a copy
     picked[at] = true;
 
     Xoshiro256PlusPlus rng2 = seed_from_u64(seed);
-    EXPECT_EQ(Choice::sample(weighted, rng2).borrowed, &weighted.values[2]);
+    EXPECT_EQ(testing::sample_value(weighted, rng2).borrowed, &weighted.values[2]);
   }
   EXPECT_TRUE(picked[0] && picked[1] && picked[2]);
 }

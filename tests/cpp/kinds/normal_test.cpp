@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sampling/sample_value.h"
+
 #include <bit>
 #include <cstdint>
 #include <limits>
@@ -65,7 +67,7 @@ TEST(SampleNormal, ClampsMinThenMaxAndTurnsNaNIntoTheBound) {
   for (const Case& c : cases) {
     Xoshiro256PlusPlus rng = rng_drawing_first(c.first_draw);
     const Xoshiro256PlusPlus before = rng;
-    const AttributeValue v = Normal::sample(c.params, rng);
+    const AttributeValue v = testing::sample_value(c.params, rng);
     EXPECT_EQ(steps_between(before, rng), 1) << c.label;
     if (!c.value) {
       EXPECT_EQ(v.kind, AttributeValue::Kind::Null) << c.label;
@@ -82,7 +84,7 @@ TEST(SampleNormal, TakesTheStepsOfItsStandardNormalDraw) {
        {kDrawZPositive, std::uint64_t{0xFFDF3B645A1CB00A}, std::uint64_t{0x0147AE147AE14000}}) {
     Xoshiro256PlusPlus rng = rng_drawing_first(draw);
     Xoshiro256PlusPlus reference = rng;
-    const AttributeValue v = Normal::sample({5.0, 0.0, std::nullopt, std::nullopt}, rng);
+    const AttributeValue v = testing::sample_value(Normal{5.0, 0.0, std::nullopt, std::nullopt}, rng);
     standard_normal(reference);
     EXPECT_EQ(v.d, 5.0);
     EXPECT_TRUE(testing::same_state(rng, reference)) << std::hex << draw;

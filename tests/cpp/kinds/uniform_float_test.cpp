@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sampling/sample_value.h"
+
 #include <bit>
 #include <cstdint>
 #include <limits>
@@ -41,7 +43,7 @@ TEST(SampleUniformFloat, NeverLeavesTheRangeAndTakesOneStep) {
     bool reached_high = false;
     auto check = [&](Xoshiro256PlusPlus rng) {
       const Xoshiro256PlusPlus before = rng;
-      const AttributeValue v = UniformFloat::sample(range, rng);
+      const AttributeValue v = testing::sample_value(range, rng);
       ASSERT_EQ(v.kind, AttributeValue::Kind::Double);
       ASSERT_LE(v.d, range.high) << range.low << ".." << range.high;
       ASSERT_GE(v.d, range.low) << range.low << ".." << range.high;
@@ -72,7 +74,7 @@ TEST(SampleUniformFloat, ExtremeDrawsGiveTheEnds) {
   };
   for (const Case& c : cases) {
     Xoshiro256PlusPlus rng = rng_drawing_first(c.first_draw);
-    EXPECT_EQ(bits(UniformFloat::sample(c.range, rng).d), bits(c.value)) << c.range.low;
+    EXPECT_EQ(bits(testing::sample_value(c.range, rng).d), bits(c.value)) << c.range.low;
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sampling/sample_value.h"
+
 #include <cstdint>
 #include <limits>
 
@@ -38,7 +40,7 @@ TEST(SampleUniformInt, StaysInRangeAndCorrectsOnlyHugeRanges) {
     for (std::uint64_t seed = 0; seed < 2000; ++seed) {
       Xoshiro256PlusPlus rng = seed_from_u64(seed);
       const Xoshiro256PlusPlus before = rng;
-      const std::int64_t value = integer_of(UniformInt::sample(range, rng));
+      const std::int64_t value = integer_of(testing::sample_value(range, rng));
       ASSERT_GE(value, range.low);
       ASSERT_LE(value, range.high);
       const int steps = steps_between(before, rng);
@@ -54,7 +56,7 @@ TEST(SampleUniformInt, FullRangeReturnsTheRawDrawAsSigned) {
   for (std::uint64_t seed = 0; seed < 64; ++seed) {
     Xoshiro256PlusPlus rng = seed_from_u64(seed);
     Xoshiro256PlusPlus raw = rng;
-    const AttributeValue v = UniformInt::sample({kMinI64, kMaxI64}, rng);
+    const AttributeValue v = testing::sample_value(UniformInt{kMinI64, kMaxI64}, rng);
     EXPECT_EQ(integer_of(v), static_cast<std::int64_t>(raw.next_u64()));
     EXPECT_TRUE(testing::same_state(rng, raw));
     seen_negative |= v.kind == AttributeValue::Kind::Negative;
@@ -80,7 +82,7 @@ TEST(SampleUniformInt, CorrectionDrawIsTakenAndCarries) {
   };
   for (const Case& c : cases) {
     Xoshiro256PlusPlus rng = c.rng;
-    EXPECT_EQ(integer_of(UniformInt::sample(c.range, rng)), c.value) << c.label;
+    EXPECT_EQ(integer_of(testing::sample_value(c.range, rng)), c.value) << c.label;
     EXPECT_EQ(steps_between(c.rng, rng), 2) << c.label;
   }
 }

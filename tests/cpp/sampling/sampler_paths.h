@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-#include "sampling/samplers.h"
+#include "sampling/sample_value.h"
 #include "sampling/standard_normal.h"
 #include "sampling/stream_helpers.h"
 #include "random/xoshiro.h"
@@ -113,7 +113,7 @@ inline void choice_paths(const Choice& p, int steps, const AttributeValue& value
 // Samples one attribute from `rng` as the entity build does and adds the paths it took.
 inline void attribute_paths(const AttrSpec& spec, Xoshiro256PlusPlus& rng, PathSet& paths) {
   const Xoshiro256PlusPlus before = rng;
-  const AttributeValue value = sample_attribute(spec, rng);
+  const AttributeValue value = testing::sample_attribute(spec, rng);
   const int steps = steps_between(before, rng);
   if (const auto* p = std::get_if<UniformInt>(&spec.kind)) uniform_int_paths(*p, steps, paths);
   if (const auto* p = std::get_if<UniformFloat>(&spec.kind)) uniform_float_paths(*p, paths);

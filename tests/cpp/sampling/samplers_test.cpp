@@ -1,4 +1,4 @@
-#include "sampling/samplers.h"
+#include "sampling/sample_value.h"
 
 #include <gtest/gtest.h>
 
@@ -61,7 +61,7 @@ TEST(SampleAttribute, UnusableParametersPanicWithTheirMessage) {
     const AttrSpec spec{"x", c.kind};
     Xoshiro256PlusPlus rng = rng_drawing_first(kMaxU64);
     const Xoshiro256PlusPlus before = rng;
-    EXPECT_EQ(panic_message([&] { sample_attribute(spec, rng); }), c.message);
+    EXPECT_EQ(panic_message([&] { testing::sample_attribute(spec, rng); }), c.message);
     EXPECT_EQ(steps_between(before, rng), c.steps) << c.message;
   }
 }

@@ -24,11 +24,19 @@ std::string display_of(const std::variant<std::vector<AttrSpec>, ReadError>& res
   return "no error";
 }
 
-// The error of the original language's reader, which the cases pin; the package's reader accepts
-// the same language today, so it must agree on every document.
+// The error of the original language's reader, which the cases pin. The package's reader must
+// agree on every document of the original language, except that its "unknown variant" message
+// lists its later kinds too, after the original four.
 std::string error_of(std::string_view text) {
   const std::string original = display_of(read_original_specs(text));
-  EXPECT_EQ(display_of(read_specs(text)), original) << text;
+  std::string package = display_of(read_specs(text));
+  const std::string original_list = "`choice`";
+  const std::size_t listed = package.find(original_list + ", `sequence`");
+  if (listed != std::string::npos) {
+    const std::size_t list_end = package.find(" at line", listed);
+    package.erase(listed + original_list.size(), list_end - listed - original_list.size());
+  }
+  EXPECT_EQ(package, original) << text;
   return original;
 }
 

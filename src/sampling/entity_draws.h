@@ -1,0 +1,112 @@
+// Entity draws: every attribute's draw worked out once for a call's seed, and the dispatch that
+// draws one attribute of one entity from it.
+//
+// What is not a value draw never comes from the entity's generator, so that it changes no other
+// value: an attribute's key (the key of a unique_int's permutation) and its null decisions are
+// mixes of the seed, the attribute's name key (read_specs: the name and its occurrence) and the
+// entity's id, with SplitMix64's finaliser (random/xoshiro.h):
+//
+//   attribute key        splitmix64(seed ^ name_key, 1)
+//   null word of id      splitmix64(name_key ^ ((seed + id) * INDEX_MULTIPLIER), 2)
+//   null                 (null word >> 11) < floor(null_rate * 2^53)
+//
+// The null word depends on seed + id, as the entity's generator does, so nulls keep the overlap
+// of neighbouring seeds (entity i under seed s is entity 0 under seed s + i). A null value still
+// takes its draws: turning nulls on changes no other attribute, and a value that is not null is
+// the value it has without nulls.
+//
+// Prepared draws are immutable: any number of threads may draw from one list at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <variant>
+#include <vector>
+
+#include "kinds/kind_list.h"
+#include "random/xoshiro.h"
+#include "records/attr_spec.h"
+#include "sampling/param_fault.h"
+
+namespace tessary {
+
+// What a kind's draws fail on before any draw (a choice's picks may still fail, entity by entity).
+[[nodiscard]] inline ParamFault param_fault(const AttrKind& kind) {
+  return std::visit([]<class K>(const K& params) { return K::fault(params); }, kind);
+}
+
+// The key of spec k of a document, distinct for a name's repeated specs: the FNV-1a 64 hash of
+// the name's UTF-8 bytes, mixed with the number of earlier specs of the same name.
+std::uint64_t name_key(std::string_view name, std::uint64_t occurrence);
+
+inline std::uint64_t attribute_key(std::uint64_t seed, std::uint64_t name_key) {
+  return splitmix64(seed ^ name_key, 1);
+}
+
+// floor(null_rate * 2^53): a null decision compares 53 bits of the null word with it.
+// Requires: 0 <= null_rate <= 1.
+inline std::uint64_t null_threshold(double null_rate) {
+  return static_cast<std::uint64_t>(null_rate * 0x1p53);
+}
+
+// One attribute's draw under a seed.
+struct PreparedDraw {
+  // The attribute's kind (its index in AttrKind), or UNUSABLE when its parameters fail every
+  // entity (`fault` says why).
+  std::uint8_t kind = 0;
+  ParamFault fault = ParamFault::None;
+  std::uint64_t null_threshold = 0;  // 0: never null
+  std::uint64_t null_key = 0;        // the name key, for null words
+  std::uint64_t seed = 0;
+  AnyDraw draw;  // in the slot of `kind`
+
+  static constexpr std::uint8_t UNUSABLE = KIND_COUNT;
+
+  // Whether entity `id`'s value is null (its draws still happen).
+  [[gnu::always_inline]] bool is_null(std::uint64_t id) const {
+    if (null_threshold == 0) return false;
+    return splitmix64(null_key ^ ((seed + id) * INDEX_MULTIPLIER), 2) >> 11 < null_threshold;
+  }
+};
+
+// The prepared draws of specs[0 .. n) under `seed`. Nothing throws except std::bad_alloc.
+std::vector<PreparedDraw> prepare_draws(std::span<const AttrSpec> specs, std::uint64_t seed);
+
+// Draws attribute `spec` of entity `id` from `rng` with its prepared draw and hands the result to
+// visit(params, cell) (the kind's parameters and its CellValue), where params is the kind K of
+// the spec. An attribute whose parameters are unusable panics with the message of its fault,
+// before any draw; a failing pick panics within the draw. One test of the kind per kind in list
+// order, which the compiler inlines into the per-entity loops (neither std::visit, which it does
+// not always inline, nor a jump table, whose indirect branch alternating kinds mispredict).
+template <std::size_t I = 0, class Visit>
+[[gnu::always_inline]] inline void draw_attribute(const PreparedDraw& prepared,
+                                                  const AttrSpec& spec, Xoshiro256PlusPlus& rng,
+                                                  std::uint64_t id, Visit&& visit) {
+  if constexpr (I == KIND_COUNT) {
+    sampler_failure::unusable(prepared.fault);
+  } else {
+    using K = std::variant_alternative_t<I, AttrKind>;
+    if (prepared.kind == I) {
+      visit(*std::get_if<I>(&spec.kind), K::draw(prepared.draw.get<K>(), rng, id));
+      return;
+    }
+    draw_attribute<I + 1>(prepared, spec, rng, id, visit);
+  }
+}
+
+// The value of attribute `spec` of entity `id`, as a record holds it: draw_attribute, then null
+// when the null decision says so.
+[[gnu::always_inline]] inline AttributeValue draw_value(const PreparedDraw& prepared,
+                                                        const AttrSpec& spec,
+                                                        Xoshiro256PlusPlus& rng, std::uint64_t id) {
+  AttributeValue value;
+  draw_attribute(prepared, spec, rng, id,
+                 [&value]<class K, class Cell>(const K& params, Cell cell) {
+                   value = K::value(params, cell);
+                 });
+  if (prepared.is_null(id)) value = AttributeValue::null();
+  return value;
+}
+
+}  // namespace tessary
