@@ -66,10 +66,10 @@ def seed_where(spec: dict[str, Any], wanted, most: int = 8, chunk: int = 100_000
 
 
 def make_case(name: str, seed: int, specs: list[dict[str, Any]] | str, start: int, stop: int,
-              paths: list[str]) -> dict[str, Any]:
+              paths: list[str], *, package: bool = False) -> dict[str, Any]:
     text = as_text(specs)
-    array = range_text(seed, start, stop, text)
-    return {
+    array = range_text(seed, start, stop, text, package=package)
+    case = {
         "name": name,
         "seed": seed,
         "specs": text,
@@ -79,6 +79,15 @@ def make_case(name: str, seed: int, specs: list[dict[str, Any]] | str, start: in
         "first": split_entities(array)[:FIRST_SHOWN],
         "paths": paths,
     }
+    if package:
+        case["language"] = "package"
+    return case
+
+
+def package_case(name: str, seed: int, specs: list[dict[str, Any]] | str, start: int, stop: int,
+                 paths: list[str]) -> dict[str, Any]:
+    """A case of the package's language: kinds or members that generate_entities does not read."""
+    return make_case(name, seed, specs, start, stop, paths, package=True)
 
 
 def normal(name: str, mean: float = 0.0, std_dev: float = 1.0, **bounds: float) -> dict[str, Any]:
@@ -250,14 +259,110 @@ def plain_cases() -> list[dict[str, Any]]:
     ]
 
 
+def timestamp(name: str, start: str, end: str, unit: str = "s", **more: Any) -> dict[str, Any]:
+    return {"name": name, "type": "timestamp", "start": start, "end": end, "unit": unit, **more}
+
+
+def date(name: str, start: str, end: str, **more: Any) -> dict[str, Any]:
+    return {"name": name, "type": "date", "start": start, "end": end, **more}
+
+
+def kind(name: str, type_: str, **members: Any) -> dict[str, Any]:
+    return {"name": name, "type": type_, **members}
+
+
+def package_cases() -> list[dict[str, Any]]:
+    """Cases of the kinds and members that only the package reads (stream version 2)."""
+    later = [
+        kind("key", "unique_int", low=1, high=10**6),
+        kind("n", "sequence", start=-5, step=7, null_rate=0.1),
+        kind("u", "uuid", null_rate=0.1),
+        timestamp("t", "1969-06-30T22:00:00-02:00", "1970-06-30T23:59:59.999Z", "ms", null_rate=0.1),
+        date("d", "1968-02-27", "1968-03-02", null_rate=0.1),
+        kind("b", "bernoulli", p=0.3, null_rate=0.2),
+        kind("e", "exponential", mean=3, decimals=2, null_rate=0.1),
+        kind("l", "lognormal", mu=3, sigma=1, decimals=2),
+        kind("p", "poisson", mean=4, null_rate=0.1),
+        kind("q", "poisson", mean=30),
+        kind("g", "geometric", p=0.2),
+        kind("z", "zipf", n=10**5, s=1.1, null_rate=0.1),
+        kind("c", "choice", values=["a", "b", None], null_rate=0.25),
+    ]
+    degenerate = [
+        kind("p0", "poisson", mean=0), kind("z1", "zipf", n=1, s=2), kind("b0", "bernoulli", p=0),
+        kind("b1", "bernoulli", p=1), kind("g1", "geometric", p=1), RAW,
+    ]
+    original = [uniform_int("i", -1000, 10**12), uniform_float("f", -1.5, 2.5),
+                normal("n", 10, 3, min=4, max=16), choice("c", ["a", {"x": [1, 2.5]}, None, True, -7])]
+    return [
+        package_case("every later kind, with nulls, over many blocks", 21, later, 0, 20_000,
+                     ["sequence.value", "unique_int.one_pass", "unique_int.cycle_walk", "uuid.draw",
+                      "timestamp.before_1970", "date.before_1970", "date.leap_day", "bernoulli.draw",
+                      "exponential.draw", "lognormal.draw", "poisson.inversion", "poisson.ptrs",
+                      "poisson.ptrs_retry", "geometric.draw", "zipf.first_try", "zipf.retry",
+                      "nulls.null"]),
+        package_case("a range of the later kinds from the middle", 21, later, 7000, 7100, ["nulls.null"]),
+        package_case("degenerate parameters still draw", 22, degenerate, 0, 20,
+                     ["poisson.inversion", "zipf.first_try", "bernoulli.draw", "geometric.draw",
+                      "uniform_int.full_range"]),
+        package_case("unique_int over a domain of one value", 22,
+                     [kind("one", "unique_int", low=-7, high=-7), RAW], 0, 1,
+                     ["unique_int.one_pass", "uniform_int.full_range"]),
+        package_case("unique_int over a domain of exactly the scale", 23,
+                     [kind("k", "unique_int", low=1, high=1000)], 0, 1000,
+                     ["unique_int.one_pass", "unique_int.cycle_walk"]),
+        package_case("unique_int over all of int64, ids just below 2^64", 23,
+                     [kind("k", "unique_int", low=-(2**63), high=2**63 - 1), kind("s", "sequence", start=0, step=0)],
+                     U64 - 6, U64 - 1, ["unique_int.one_pass", "ids.top_of_u64", "sequence.value"]),
+        package_case("sequence from the bottom of int64", 23,
+                     [kind("s", "sequence", start=-(2**63), step=1), kind("r", "sequence", step=-(10**17))], 0, 50,
+                     ["sequence.value"]),
+        package_case("timestamps at both ends of time, in every unit", 24,
+                     [timestamp("a", "0001-01-01T00:00:00Z", "0001-01-01T00:00:01Z"),
+                      timestamp("b", "9999-12-31T23:59:59.998Z", "9999-12-31T23:59:59.999999Z", "us"),
+                      timestamp("c", "0001-01-01T01:00:00.0001+01:00", "0001-01-01T00:00:00.002Z", "ms"),
+                      date("d", "0001-01-01", "0001-01-02"), date("e", "9999-12-30", "9999-12-31")], 0, 30,
+                     ["timestamp.before_1970", "date.before_1970"]),
+        package_case("leap days and offsets across midnight", 24,
+                     [timestamp("t", "2000-02-28T23:00:00-01:00", "2000-03-01T00:59:59+01:00", "us"),
+                      date("d", "2020-02-28", "2020-03-01"), date("e", "1900-02-28", "1900-03-01")], 0, 60,
+                     ["timestamp.leap_day", "date.leap_day", "date.before_1970"]),
+        package_case("poisson at small, large and the largest means", 25,
+                     [kind("a", "poisson", mean=0.5), kind("b", "poisson", mean=9.99),
+                      kind("c", "poisson", mean=10), kind("d", "poisson", mean=10**6),
+                      kind("e", "poisson", mean=10**9)], 0, 200,
+                     ["poisson.inversion", "poisson.ptrs", "poisson.ptrs_retry"]),
+        package_case("zipf skews and sizes", 25,
+                     [kind("a", "zipf", n=10**5, s=0.7), kind("b", "zipf", n=10**5, s=1),
+                      kind("c", "zipf", n=10**5, s=2.5), kind("d", "zipf", n=2**53, s=0.01),
+                      kind("e", "zipf", n=2, s=50)], 0, 200, ["zipf.first_try", "zipf.retry"]),
+        package_case("geometric down to its least p", 25,
+                     [kind("a", "geometric", p=0.5), kind("b", "geometric", p=1e-6),
+                      kind("c", "geometric", p=4e-18)], 0, 50, ["geometric.draw"]),
+        package_case("decimals, ties to even and zeros without a sign", 26,
+                     [uniform_float("f", -1.0, 1.0) | {"decimals": 0}, uniform_float("g", 0.0, 100.0) | {"decimals": 2},
+                      normal("n", -0.0, 0.4) | {"decimals": 0}, normal("m", 5.0, 1.0, max=5.999) | {"decimals": 2},
+                      kind("l", "lognormal", mu=0, sigma=2, decimals=15), kind("x", "exponential", mean=1e20, decimals=3),
+                      uniform_float("h", 1e300, 1e301) | {"decimals": 15}], 0, 100,
+                     ["uniform_float.draw", "normal.main", "normal.clamp_max", "lognormal.draw",
+                      "exponential.draw"]),
+        package_case("null_rate 1 on the original kinds: all null, the draws still taken", 27,
+                     [spec | {"null_rate": 1} for spec in original] + [RAW], 0, 20,
+                     ["nulls.null", "uniform_int.full_range"]),
+        package_case("null_rate 0 writes what no null_rate writes", 27,
+                     [spec | {"null_rate": 0} for spec in original], 0, 40, ["uniform_int.one_draw"]),
+    ]
+
+
 def main() -> None:
-    cases = plain_cases() + searched_cases()
+    cases = plain_cases() + searched_cases() + package_cases()
     vectors = {
         "stream_version": tessary.STREAM_VERSION,
         "generator": "tools/make_stream_vectors.py",
         "about": "For each case: the SHA-256 of the JSON text of the entities with ids start .. stop - 1 "
         "(\"[\", the entity objects joined by \",\", \"]\"), under seed and the specs document; the text "
-        "of its first entities; the sampler paths it takes.",
+        "of its first entities; the sampler paths it takes. A case with \"language\": \"package\" uses "
+        "kinds or members that only the package reads (not generate_entities).",
         "cases": cases,
     }
     TARGET.parent.mkdir(parents=True, exist_ok=True)

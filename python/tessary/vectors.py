@@ -8,7 +8,9 @@ one line, ``stream version V: N passed, N failed``, preceded by one line per cas
 exits 0 only when every case matches. Useful on a platform the project does not test.
 
 A case's JSON text is the array of the entities with ids ``start`` to ``stop - 1``: "[", the entity
-objects joined by ",", "]"; for ``start`` 0 it is ``generate_entities(seed, stop, specs)``.
+objects joined by ",", "]", as a ``Table`` writes it; for ``start`` 0 it is also
+``generate_entities(seed, stop, specs)``, unless the case is of the package's language
+(``"language": "package"``: it uses a kind or member that only the package reads).
 """
 
 from __future__ import annotations
@@ -31,12 +33,12 @@ def load(path: Path | str = VECTORS_PATH) -> dict[str, Any]:
     return vectors
 
 
-def range_text(seed: int, start: int, stop: int, specs: str) -> str:
-    """The JSON text of the entities with ids start .. stop - 1 under seed."""
-    if start == 0:
+def range_text(seed: int, start: int, stop: int, specs: str, *, package: bool = False) -> str:
+    """The JSON text of the entities with ids start .. stop - 1 under seed, by generate_entities
+    where it reads the document (start 0, not of the package's language), else by a Table."""
+    if start == 0 and not package:
         return tessary.generate_entities(seed, stop, specs)
-    chunks = tessary.iter_text(seed, stop, specs, format="json", start=start, stop=stop)
-    return b"".join(chunks).decode("utf-8")
+    return tessary.Table(seed, stop, specs, start=start).text("json")
 
 
 def split_entities(array_text: str) -> list[str]:
@@ -69,7 +71,8 @@ def split_entities(array_text: str) -> list[str]:
 def difference(case: dict[str, Any]) -> str | None:
     """What differs between the case and this installation's text, or None when nothing does."""
     try:
-        text = range_text(case["seed"], case["start"], case["stop"], case["specs"])
+        text = range_text(case["seed"], case["start"], case["stop"], case["specs"],
+                          package=case.get("language") == "package")
     except BaseException as error:  # noqa: BLE001 - a panic is a difference like any other
         if isinstance(error, KeyboardInterrupt):
             raise

@@ -46,8 +46,10 @@ struct UniqueInt {
   }
   [[nodiscard]] static Problem fits_scale(const UniqueInt& spec, std::uint64_t scale) {
     if (scale == 0 || scale - 1 <= last_offset(spec)) return std::nullopt;
-    return parameter_problem("`low` to `high` holds " + std::to_string(last_offset(spec) + 1) +
-                             " values, fewer than the table's scale " + std::to_string(scale));
+    const std::uint64_t values = last_offset(spec) + 1;
+    return parameter_problem("`low` to `high` holds " + std::to_string(values) +
+                             (values == 1 ? " value" : " values") +
+                             ", fewer than the table's scale " + std::to_string(scale));
   }
   [[nodiscard]] static ParamFault fault(const UniqueInt&) { return ParamFault::None; }
   struct Draw {

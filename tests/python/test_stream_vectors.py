@@ -13,6 +13,7 @@ from tessary import vectors
 # this test fails until STREAM_VERSION is raised and the change is in CHANGELOG.md.
 VECTORS_SHA256 = {
     1: "5e4a52c47cfd192be4524ebd1f26f6f807edd3423bc38e5ac33609daebe0df5f",
+    2: "26f1643a8f4989b4a6944d6f3d86178467423d307117bd230e4b4a983fd21134",
 }
 
 
@@ -26,7 +27,7 @@ def run_vectors(*args: str) -> subprocess.CompletedProcess:
 
 
 def test_the_shipped_vectors_are_the_ones_pinned_for_this_stream_version():
-    assert tessary.STREAM_VERSION == 1
+    assert tessary.STREAM_VERSION == 2
     shipped = vectors.VECTORS_PATH.read_bytes()
     assert hashlib.sha256(shipped).hexdigest() == VECTORS_SHA256[tessary.STREAM_VERSION]
     assert json.loads(shipped)["stream_version"] == tessary.STREAM_VERSION
@@ -38,7 +39,7 @@ def test_the_installed_package_generates_every_case():
     result = run_vectors()
     assert result.returncode == 0, result.stdout + result.stderr
     cases = len(vectors.load()["cases"])
-    assert result.stdout == f"stream version 1: {cases} passed, 0 failed\n"
+    assert result.stdout == f"stream version 2: {cases} passed, 0 failed\n"
 
 
 def test_a_changed_case_fails_and_is_named(tmp_path):
@@ -52,14 +53,14 @@ def test_a_changed_case_fails_and_is_named(tmp_path):
     lines = result.stdout.splitlines()
     assert lines[0].startswith(f"FAILED {data['cases'][2]['name']}: entity 0 is ")
     assert lines[1].startswith(f"FAILED {data['cases'][-1]['name']}: the text's SHA-256 is ")
-    assert lines[2] == f"stream version 1: {len(data['cases']) - 2} passed, 2 failed"
+    assert lines[2] == f"stream version 2: {len(data['cases']) - 2} passed, 2 failed"
 
 
 def test_vectors_of_another_stream_version_fail(tmp_path):
     data = vectors.load()
-    data["stream_version"] = 2
+    data["stream_version"] = 1
     other = tmp_path / "vectors.json"
     other.write_text(json.dumps(data), encoding="utf-8")
     result = run_vectors(str(other))
     assert result.returncode == 1
-    assert "vectors of stream version 2, this is version 1" in result.stdout
+    assert "vectors of stream version 1, this is version 2" in result.stdout

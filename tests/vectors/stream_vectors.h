@@ -6,9 +6,12 @@
 //   {"stream_version": 1, "generator": "...", "cases": [CASE, ...]}
 // and each CASE:
 //   {"name": "...", "seed": u64, "specs": "specs document text", "start": u64, "stop": u64,
-//    "sha256": "64 hex digits", "first": ["entity text", ...], "paths": ["sampler path", ...]}
+//    "sha256": "64 hex digits", "first": ["entity text", ...], "paths": ["sampler path", ...],
+//    "language": "package"}   (language optional)
 // The JSON text of a case is the array of the entities with ids start .. stop - 1: "[", the entity
-// objects joined by ",", "]". For start 0 it is the text of generate_entities(seed, stop, specs).
+// objects joined by ",", "]", as a table of the package's language writes it. For start 0 it is
+// also the text of generate_entities(seed, stop, specs), unless the case is marked as of the
+// package's language (it uses a kind or member that only the package reads).
 // "first" holds the full text of the first entities of the range, "paths" the sampler paths the
 // case is meant to take (confirmed by the C++ tests, not by this checker).
 //
@@ -33,6 +36,7 @@ struct StreamCase {
   std::string sha256;               // hex digest of the range's JSON text
   std::vector<std::string> first;   // text of entities start, start + 1, ...
   std::vector<std::string> paths;   // sampler paths the case covers
+  bool package_language = false;    // "language": "package"
 };
 
 struct StreamVectors {

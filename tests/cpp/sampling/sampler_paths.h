@@ -13,6 +13,10 @@
 //   choice.empty  choice.uniform  choice.uniform_correction  choice.weighted
 //   choice.zero_weight_passed  choice.zero_total  choice.negative_weight
 //   text.non_ascii  text.escapes  names.repeated  specs.none  ids.top_of_u64
+//   sequence.value  unique_int.one_pass  unique_int.cycle_walk  uuid.draw  bernoulli.draw
+//   exponential.draw  lognormal.draw  geometric.draw  poisson.inversion  poisson.ptrs
+//   poisson.ptrs_retry  zipf.first_try  zipf.retry  timestamp.before_1970  timestamp.leap_day
+//   date.before_1970  date.leap_day  nulls.null
 // (and range.empty, which the vectors test tells from the range itself).
 #pragma once
 
@@ -26,6 +30,7 @@
 
 #include "sampling/sample_value.h"
 #include "sampling/standard_normal.h"
+#include "attribute_text.h"
 #include "sampling/stream_helpers.h"
 #include "random/xoshiro.h"
 #include "records/attr_spec.h"
@@ -110,15 +115,62 @@ inline void choice_paths(const Choice& p, int steps, const AttributeValue& value
   }
 }
 
-// Samples one attribute from `rng` as the entity build does and adds the paths it took.
-inline void attribute_paths(const AttrSpec& spec, Xoshiro256PlusPlus& rng, PathSet& paths) {
+// The paths of the later kinds, from the value drawn, the steps taken and the prepared draw.
+inline void later_kind_paths(const AttrSpec& spec, const PreparedDraw& prepared, std::uint64_t id,
+                             int steps, const AttributeValue& value, PathSet& paths) {
+  if (std::holds_alternative<Sequence>(spec.kind)) paths.insert("sequence.value");
+  if (std::holds_alternative<Uuid>(spec.kind)) paths.insert("uuid.draw");
+  if (std::holds_alternative<Bernoulli>(spec.kind)) paths.insert("bernoulli.draw");
+  if (std::holds_alternative<Geometric>(spec.kind)) paths.insert("geometric.draw");
+  if (std::holds_alternative<Lognormal>(spec.kind)) paths.insert("lognormal.draw");
+  if (std::holds_alternative<Exponential>(spec.kind)) paths.insert("exponential.draw");
+  if (std::holds_alternative<UniqueInt>(spec.kind)) {
+    // One pass of the same network over its whole bit width: cycle walking took more when that
+    // pass left the domain.
+    const KeyedPermutation walked = prepared.draw.get<UniqueInt>().permutation;
+    KeyedPermutation one_pass = walked;
+    one_pass.last = (one_pass.high_mask << one_pass.low_bits) | one_pass.low_mask;
+    paths.insert(permute(one_pass, id) > walked.last ? "unique_int.cycle_walk"
+                                                     : "unique_int.one_pass");
+  }
+  if (const auto* p = std::get_if<Poisson>(&spec.kind)) {
+    if (p->mean < POISSON_INVERSION_BELOW) {
+      paths.insert("poisson.inversion");
+    } else {
+      paths.insert(steps == 2 ? "poisson.ptrs" : "poisson.ptrs_retry");
+    }
+  }
+  if (std::holds_alternative<Zipf>(spec.kind)) {
+    paths.insert(steps == 1 ? "zipf.first_try" : "zipf.retry");
+  }
+  if (std::holds_alternative<Timestamp>(spec.kind) || std::holds_alternative<Date>(spec.kind)) {
+    const std::string_view kind = std::holds_alternative<Date>(spec.kind) ? "date" : "timestamp";
+    if (value.i < 0) paths.insert(std::string(kind) + ".before_1970");
+    const std::string text = attribute_text(value);
+    if (text.find("-02-29") != std::string::npos) paths.insert(std::string(kind) + ".leap_day");
+  }
+}
+
+// Draws one attribute from `rng` as the entity build does and adds the paths it took.
+inline void attribute_paths(const AttrSpec& spec, const PreparedDraw& prepared, std::uint64_t id,
+                            Xoshiro256PlusPlus& rng, PathSet& paths) {
   const Xoshiro256PlusPlus before = rng;
-  const AttributeValue value = testing::sample_attribute(spec, rng);
+  AttributeValue value;
+  draw_attribute(prepared, spec, rng, id, [&value]<class K, class Cell>(const K& params, Cell cell) {
+    value = K::value(params, cell);
+  });
   const int steps = steps_between(before, rng);
   if (const auto* p = std::get_if<UniformInt>(&spec.kind)) uniform_int_paths(*p, steps, paths);
   if (const auto* p = std::get_if<UniformFloat>(&spec.kind)) uniform_float_paths(*p, paths);
   if (const auto* p = std::get_if<Normal>(&spec.kind)) normal_paths(*p, before, steps, value, paths);
   if (const auto* p = std::get_if<Choice>(&spec.kind)) choice_paths(*p, steps, value, paths);
+  later_kind_paths(spec, prepared, id, steps, value, paths);
+  if (prepared.is_null(id)) paths.insert("nulls.null");
+}
+
+// attribute_paths for entity 0 under seed 0.
+inline void attribute_paths(const AttrSpec& spec, Xoshiro256PlusPlus& rng, PathSet& paths) {
+  attribute_paths(spec, prepare_draws({&spec, 1}, 0)[0], 0, rng, paths);
 }
 
 // The paths of entity `index` under `seed`.
@@ -127,10 +179,11 @@ inline PathSet entity_paths(std::uint64_t seed, std::uint64_t index,
   PathSet paths;
   if (specs.empty()) paths.insert("specs.none");
   Xoshiro256PlusPlus rng = entity_rng(seed, index);
+  const std::vector<PreparedDraw> draws = prepare_draws(specs, seed);
   std::set<std::string_view> names;
-  for (const AttrSpec& spec : specs) {
-    attribute_paths(spec, rng, paths);
-    if (!names.insert(spec.name).second) paths.insert("names.repeated");
+  for (std::size_t k = 0; k < specs.size(); ++k) {
+    attribute_paths(specs[k], draws[k], index, rng, paths);
+    if (!names.insert(specs[k].name).second) paths.insert("names.repeated");
   }
   if (index >= ~std::uint64_t{0} - 0xFFFF) paths.insert("ids.top_of_u64");
   return paths;

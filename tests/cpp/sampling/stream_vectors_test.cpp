@@ -32,7 +32,7 @@ const StreamVectors& shipped() {
 }
 
 TEST(StreamVectors, EveryCaseRegeneratesBitForBit) {
-  ASSERT_EQ(shipped().stream_version, 1u);
+  ASSERT_EQ(shipped().stream_version, 2u);
   ASSERT_GE(shipped().cases.size(), 40u);
   for (const StreamCase& c : shipped().cases) {
     EXPECT_EQ(vectors::check_case(c), "") << c.name;
@@ -91,7 +91,11 @@ TEST(StreamVectors, TheCasesClaimEverySamplerPath) {
       "normal.zero_at_bound", "choice.empty", "choice.uniform", "choice.uniform_correction",
       "choice.weighted", "choice.zero_weight_passed", "choice.zero_total",
       "choice.negative_weight", "text.non_ascii", "text.escapes", "names.repeated", "specs.none",
-      "ids.top_of_u64"};
+      "ids.top_of_u64", "sequence.value", "unique_int.one_pass", "unique_int.cycle_walk",
+      "uuid.draw", "bernoulli.draw", "exponential.draw", "lognormal.draw", "geometric.draw",
+      "poisson.inversion", "poisson.ptrs", "poisson.ptrs_retry", "zipf.first_try", "zipf.retry",
+      "timestamp.before_1970", "timestamp.leap_day", "date.before_1970", "date.leap_day",
+      "nulls.null"};
   PathSet claimed;
   for (const StreamCase& c : shipped().cases) claimed.insert(c.paths.begin(), c.paths.end());
   for (const std::string& path : required) EXPECT_TRUE(claimed.count(path)) << path;
