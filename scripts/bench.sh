@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks: the C++ ones (Google Benchmark) and the Python-side ones
-# (generate_entities, streaming output to /dev/shm, columnar output), then the statistical check
+# (generate_entities, streaming output to /dev/shm, columnar output, ten attribute kinds against
+# NumPy), then the statistical check
 # of the sampling kinds against SciPy (not part of the tests: it fails the script when a kind's
 # values do not follow its law).
 # Usage: scripts/bench.sh [cpp|python]   (both by default)
@@ -28,6 +29,8 @@ if [ "$what" = all ] || [ "$what" = python ]; then
   "$python" bench/gzip_bench.py
   say "columnar output"
   "$python" bench/columns_bench.py
+  say "ten attribute kinds against NumPy"
+  "$python" bench/kinds_bench.py
   say "the sampling kinds against SciPy's distributions"
   "$python" bench/distributions_check.py
 fi
