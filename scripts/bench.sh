@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks: the C++ ones (Google Benchmark) and the Python-side ones
 # (generate_entities, streaming output to /dev/shm, columnar output, ten attribute kinds against
-# NumPy), then the statistical check
-# of the sampling kinds against SciPy (not part of the tests: it fails the script when a kind's
-# values do not follow its law).
+# NumPy), then the statistical check of the sampling kinds against SciPy (not part of the tests: it
+# fails the script when a kind's values do not follow its law).
 # Usage: scripts/bench.sh [cpp|python]   (both by default)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$ROOT"
