@@ -6,7 +6,8 @@
       at most 0.5);
   (b) per kind, the nanoseconds per value of its Arrow column on one thread (a one-column Table,
       in a child interpreter with RAYON_NUM_THREADS=1) next to NumPy's for the same column; the
-      id column that every Table carries is timed alone too and shown as the baseline;
+      id column that every Table carries is timed alone too and shown as the baseline, and a
+      sequence column (no generator step) as the floor of a one-column Table;
   (c) the JSON Lines text of the whole table written to /dev/null on all cores (MB/s, rows/s).
 
 Run: python bench/kinds_bench.py [--rows N] [--rounds N]
@@ -102,6 +103,11 @@ def per_kind(rows: int, rounds: int) -> dict[str, list[float]]:
     tessary_table(1000, [])  # the worker pool starts before the first round
     (ours,) = alternating_medians(rounds, (lambda: None, lambda _: tessary_table(rows, [])))
     results["id"] = [ours / rows, float("nan")]
+    # A kind that takes no generator step: what a one-column Table costs beyond its id column
+    # before any value is drawn (the entity's generator set up, the column stored).
+    sequence = [{"name": "n", "type": "sequence"}]
+    (ours,) = alternating_medians(rounds, (lambda: None, lambda _: tessary_table(rows, sequence)))
+    results["sequence"] = [ours / rows, float("nan")]
     for spec in specs(rows):
         name = spec["name"]
         make = NUMPY_COLUMNS[name]
@@ -164,7 +170,12 @@ def main() -> None:
     kinds = {spec["name"]: spec["type"] for spec in attribute_specs}
     results = one_thread_per_kind(rows, max(3, rounds // 2))
     base = results.pop("id")[0]
+    sequence = results.pop("sequence")[0]
     print(f"    {'id':<8} {'(baseline)':<12} {base * 1e9:9.2f}")
+    print(
+        f"    {'n':<8} {'sequence':<12} {sequence * 1e9:9.2f} {(sequence - base) * 1e9:9.2f}"
+        "   (no generator step: the floor of a one-column Table)"
+    )
     for name, (mine, numpy) in results.items():
         net = mine - base
         print(
