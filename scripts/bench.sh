@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks: the C++ ones (Google Benchmark) and the Python-side ones
-# (generate_entities, streaming output to /dev/shm, columnar output).
+# (generate_entities, streaming output to /dev/shm, columnar output, ten attribute kinds against
+# NumPy), then the statistical check of the sampling kinds against SciPy (not part of the tests: it
+# fails the script when a kind's values do not follow its law).
 # Usage: scripts/bench.sh [cpp|python]   (both by default)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$ROOT"
@@ -19,11 +21,15 @@ fi
 if [ "$what" = all ] || [ "$what" = python ]; then
   ensure_debian_packages "${BUILD_TOOLS[@]}"
   python=$(ensure_venv "$(find_python)")
-  "$python" -m pip install -q ".[arrow]" numpy polars
+  "$python" -m pip install -q ".[bench]"
   "$python" bench/generate_bench.py
   "$python" bench/stream_bench.py
   "$python" bench/table_bench.py
   "$python" bench/gzip_bench.py
   say "columnar output"
   "$python" bench/columns_bench.py
+  say "ten attribute kinds against NumPy"
+  "$python" bench/kinds_bench.py
+  say "the sampling kinds against SciPy's distributions"
+  "$python" bench/distributions_check.py
 fi
