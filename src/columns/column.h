@@ -27,6 +27,8 @@ enum class ColumnKind : std::uint8_t {
   Timestamp,         // timestamp: int64 units (Column::time_unit) since the epoch, UTC
   Date32,            // date: int32 days since the epoch
   Uuid,              // uuid: 16 bytes, the canonical UUID extension type
+  Utf8,              // strings made for each entity (pattern, template)
+  Json,              // values of several types (a switch's): each value's JSON text
   ChoiceNull,        // choice with no values, or only null ones
   ChoiceInt64,       // choice of integers that fit int64
   ChoiceFloat64,     // choice of numbers that are all exact as doubles
@@ -50,6 +52,8 @@ inline bool holds_choice_cells(ColumnKind kind) {
     case ColumnKind::Timestamp:
     case ColumnKind::Date32:
     case ColumnKind::Uuid:
+    case ColumnKind::Utf8:
+    case ColumnKind::Json:
     case ColumnKind::ChoiceNull:
       break;
   }
@@ -78,6 +82,8 @@ struct Column {
   ColumnKind kind = ColumnKind::Int64;
   // Timestamp: the unit, as the Arrow format string's letter: 's', 'm' (ms) or 'u' (us).
   char time_unit = 's';
+  // Utf8 and Json: the most bytes of one cell's text.
+  std::uint64_t longest_text = 0;
   bool nullable = false;
   ChoiceCells choice;  // for the Choice kinds
 };

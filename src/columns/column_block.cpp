@@ -13,6 +13,7 @@
 #include "base/assert.h"
 #include "base/panic.h"
 #include "columns/arrow_status.h"
+#include "output/json_writer.h"
 #include "sampling/build_entity.h"
 
 namespace tessary {
@@ -126,17 +127,24 @@ class BatchBuilder {
     TESSARY_ASSERT(added_ < rows_);
     const std::size_t row = added_++;
     ids_[row] = id;
-    sample_entity(seed_, id, targets_.size(), [this, row, id](std::size_t k,
-                                                               Xoshiro256PlusPlus& rng) {
+    entity_text_.clear();
+    const EntityContext entity{id, spec_values_.data(), &entity_text_};
+    sample_entity(seed_, id, targets_.size(), [&](std::size_t k, Xoshiro256PlusPlus& rng) {
       Target& target = targets_[k];
-      draw_attribute(draws_[k], *target.spec, rng, id, [&]<class K, class Cell>(const K&, Cell cell) {
-        if (!target.kept) return;
-        if (draws_[k].is_null(id)) {
-          store_null(target, row);
-        } else {
-          store(target, row, cell);
-        }
-      });
+      const PreparedDraw& prepared = draws_[k];
+      draw_attribute(prepared, *target.spec, rng, entity,
+                     [&]<class K, class Cell>(const K& params, Cell cell) {
+                       const bool null = prepared.is_null(id);
+                       if (target.spec->referenced) {
+                         spec_values_[k] = null ? AttributeValue::null() : K::value(params, cell);
+                       }
+                       if (!target.kept) return;
+                       if (null) {
+                         store_null(target, row);
+                       } else {
+                         store(target, row, cell);
+                       }
+                     });
     });
   }
 
@@ -196,6 +204,91 @@ class BatchBuilder {
     mark_valid(target, row);
   }
 
+  // Appends `bytes` as the text of cell `row` of a text column.
+  static void append_text(Target& target, std::size_t row, std::string_view bytes) {
+    check_arrow(ArrowBufferAppend(target.text, bytes.data(), static_cast<std::int64_t>(bytes.size())),
+                "ArrowBufferAppend");
+    // At most max_batch_rows rows of the longest text: below 2^31.
+    target.offsets[row + 1] = static_cast<std::int32_t>(target.text->size_bytes);
+  }
+
+  // A string of the entity's text, into a utf8 column.
+  void store(Target& target, std::size_t row, TextSpan value) {
+    append_text(target, row, entity_text_.view().substr(value.offset, value.length));
+    mark_valid(target, row);
+  }
+
+  // A value of any kind (a switch's), converted to the column's type: the column was planned from
+  // every type the value can have.
+  void store(Target& target, std::size_t row, const AttributeValue& value) {
+    using Kind = AttributeValue::Kind;
+    if (value.kind == Kind::Null) {
+      store_null(target, row);
+      return;
+    }
+    switch (target.column) {
+      case ColumnKind::Int64:
+        store(target, row, int_of(value));
+        return;
+      case ColumnKind::Float64:
+        store(target, row, number_of(value));
+        return;
+      case ColumnKind::Timestamp:
+        store(target, row, value.i);
+        return;
+      case ColumnKind::Date32:
+        store(target, row, static_cast<std::int32_t>(value.i));
+        return;
+      case ColumnKind::Bool:
+        store(target, row, value.kind == Kind::Bool ? value.u != 0 : bool_of(value));
+        return;
+      case ColumnKind::Uuid:
+        store(target, row, value.uuid);
+        return;
+      case ColumnKind::Utf8:
+        append_text(target, row, string_of(value));
+        mark_valid(target, row);
+        return;
+      default:  // Json
+        scratch_.clear();
+        write_attribute_value(value, entity_text_, scratch_);
+        append_text(target, row, scratch_.view());
+        mark_valid(target, row);
+        return;
+    }
+  }
+
+  // An integer value, or a borrowed one, of an int64 column (so within int64).
+  static std::int64_t int_of(const AttributeValue& value) {
+    if (value.kind != AttributeValue::Kind::Borrowed) return value.i;
+    const JsonNumber& number = std::get<JsonNumber>(value.borrowed->data);
+    return number.kind == JsonNumber::Kind::Negative ? number.i
+                                                     : static_cast<std::int64_t>(number.u);
+  }
+
+  // The number of an integer, double or borrowed number value.
+  static double number_of(const AttributeValue& value) {
+    switch (value.kind) {
+      case AttributeValue::Kind::Unsigned:
+        return static_cast<double>(value.u);
+      case AttributeValue::Kind::Negative:
+        return static_cast<double>(value.i);
+      case AttributeValue::Kind::Double:
+        return value.d;
+      default:
+        return std::get<JsonNumber>(value.borrowed->data).to_f64();
+    }
+  }
+  // A borrowed boolean.
+  static bool bool_of(const AttributeValue& value) { return std::get<bool>(value.borrowed->data); }
+  // A borrowed string, or one of the entity's text.
+  std::string_view string_of(const AttributeValue& value) const {
+    if (value.kind == AttributeValue::Kind::Text) {
+      return entity_text_.view().substr(value.text.offset, value.text.length);
+    }
+    return std::get<std::string>(value.borrowed->data);
+  }
+
   // A float64 column is always nullable: a value that is not finite is null (and its cell 0, as
   // the null value of a record holds).
   [[gnu::always_inline]] static void store(Target& target, std::size_t row, double value) {
@@ -251,6 +344,8 @@ class BatchBuilder {
         std::memset(static_cast<std::uint8_t*>(target.cells) + row * UUID_BYTES, 0, UUID_BYTES);
         break;
       case ColumnKind::ChoiceJson:
+      case ColumnKind::Utf8:
+      case ColumnKind::Json:
         target.offsets[row + 1] = target.offsets[row];
         break;
       case ColumnKind::Bool:
@@ -269,6 +364,10 @@ class BatchBuilder {
   std::uint64_t* ids_ = nullptr;
   std::vector<PreparedDraw> draws_;  // draws_[k] for attribute k
   std::vector<Target> targets_;      // targets_[k] for attribute k
+  // The entity being drawn: the values of the attributes later ones refer to, and its strings.
+  std::vector<AttributeValue> spec_values_;
+  OutputBuffer entity_text_;
+  OutputBuffer scratch_;  // the JSON text of a value, on its way into a JSON column
 };
 
 BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec> specs,
@@ -277,7 +376,8 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
       seed_(seed),
       rows_(rows),
       draws_(prepare_draws(specs, seed)),
-      targets_(specs.size()) {
+      targets_(specs.size()),
+      spec_values_(specs.size()) {
   if (rows > max_batch_rows(schema)) {
     panic("a batch of " + std::to_string(rows) + " rows is more than its columns can hold (" +
           std::to_string(max_batch_rows(schema)) + ")");
@@ -333,12 +433,18 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
         target.cells = allocate_cells<std::int32_t>(array, rows);
         fill_dictionary(array, column.choice);
         break;
-      case ColumnKind::ChoiceJson: {
+      case ColumnKind::ChoiceJson:
+      case ColumnKind::Utf8:
+      case ColumnKind::Json: {
         target.offsets = allocate_cells<std::int32_t>(array, rows + 1);
         target.offsets[0] = 0;
         target.text = ArrowArrayBuffer(array, 2);
-        // Room for rows of average length; the text grows by doubling past that.
-        const std::size_t average = column.choice.text.size() / column.choice.count;
+        // Room for rows of a choice's average text, or of up to 32 bytes; the text grows by
+        // doubling past that.
+        const std::size_t average =
+            column.kind == ColumnKind::ChoiceJson
+                ? column.choice.text.size() / column.choice.count
+                : static_cast<std::size_t>(std::min<std::uint64_t>(column.longest_text, 32));
         use_batch_allocator(target.text);
         check_arrow(ArrowBufferReserve(target.text, static_cast<std::int64_t>(rows * average)),
                     "ArrowBufferReserve");

@@ -63,7 +63,7 @@ void export_column(const Column& column, ArrowSchema* field) {
     ArrowSchemaInit(field->dictionary);
     check_arrow(ArrowSchemaSetType(field->dictionary, NANOARROW_TYPE_STRING), "ArrowSchemaSetType");
     field->dictionary->flags = 0;
-  } else if (column.kind == ColumnKind::ChoiceJson) {
+  } else if (column.kind == ColumnKind::ChoiceJson || column.kind == ColumnKind::Json) {
     set_extension(field, "arrow.json");
   }
 }
@@ -74,6 +74,7 @@ std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrS
                                                            const EntityLayout& layout) {
   for (std::size_t k = 0; k < specs.size(); ++k) {
     const std::string& name = specs[k].name;
+    if (layout.member_of_spec[k] == EntityLayout::HIDDEN) continue;  // no column
     if (name == "id") {
       return ColumnSchemaError{spec_label(k) +
                                " is named \"id\", the name of the id column that begins every "
@@ -89,7 +90,9 @@ std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrS
 
   // The last spec of each name types its column.
   std::vector<std::size_t> last_spec(layout.member_names.size());
-  for (std::size_t k = 0; k < specs.size(); ++k) last_spec[layout.member_of_spec[k]] = k;
+  for (std::size_t k = 0; k < specs.size(); ++k) {
+    if (layout.member_of_spec[k] != EntityLayout::HIDDEN) last_spec[layout.member_of_spec[k]] = k;
+  }
 
   ColumnSchema schema;
   schema.columns.resize(layout.member_names.size());
@@ -107,6 +110,13 @@ std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrS
     if (column.kind == ColumnKind::ChoiceJson) {
       schema.max_cell_text_bytes =
           std::max(schema.max_cell_text_bytes, longest_entry(column.choice));
+    } else if (column.kind == ColumnKind::Utf8 || column.kind == ColumnKind::Json) {
+      if (column.longest_text >= MAX_COLUMN_TEXT) {
+        return ColumnSchemaError{spec_label(k) + "'s values can take " +
+                                 std::to_string(column.longest_text) +
+                                 " bytes, too many for a batch column"};
+      }
+      schema.max_cell_text_bytes = std::max(schema.max_cell_text_bytes, column.longest_text);
     }
   }
   return schema;
@@ -133,6 +143,8 @@ ArrowType column_storage_type(ColumnKind kind) {
     case ColumnKind::ChoiceDictionary:
       return NANOARROW_TYPE_INT32;
     case ColumnKind::ChoiceJson:
+    case ColumnKind::Utf8:
+    case ColumnKind::Json:
       break;
   }
   return NANOARROW_TYPE_STRING;
@@ -171,6 +183,10 @@ std::uint64_t longest_row_bytes(const ColumnSchema& schema) {
         break;
       case ColumnKind::ChoiceJson:
         bytes += sizeof(std::int32_t) + longest_entry(column.choice);
+        break;
+      case ColumnKind::Utf8:
+      case ColumnKind::Json:
+        bytes += sizeof(std::int32_t) + column.longest_text;
         break;
     }
     bytes += column.nullable ? 1 : 0;

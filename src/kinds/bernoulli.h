@@ -38,7 +38,7 @@ struct Bernoulli {
   static Draw prepare(const Bernoulli& params, std::uint64_t) {
     return {static_cast<std::uint64_t>(params.p * 0x1p53)};
   }
-  static bool draw(const Draw& prepared, Xoshiro256PlusPlus& rng, std::uint64_t) {
+  static bool draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext&) {
     return (rng.next_u64() >> 11) < prepared.threshold;
   }
   static AttributeValue value(const Bernoulli&, bool cell) { return AttributeValue::from_bool(cell); }

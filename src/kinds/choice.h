@@ -52,7 +52,7 @@ struct Choice {
   // The index of the pick: a uniform index (no weights) or the weighted pick; 0 without a draw
   // when there are no values. Panics with "index out of bounds: ..." when the weighted pick lands
   // on a weight beyond the last value.
-  static std::size_t draw(Draw params, Xoshiro256PlusPlus& rng, std::uint64_t);
+  static std::size_t draw(Draw params, Xoshiro256PlusPlus& rng, const EntityContext&);
   // Null when there are no values; otherwise the value at the drawn index, borrowed from the
   // attribute spec (the attribute spec list outlives the records).
   static AttributeValue value(const Choice& params, std::size_t cell) {
@@ -87,7 +87,7 @@ inline std::span<const double> pick_weights(const Choice& choice) {
   return choice.scaled_weights.empty() ? choice.weights : choice.scaled_weights;
 }
 
-inline std::size_t Choice::draw(Draw params, Xoshiro256PlusPlus& rng, std::uint64_t) {
+inline std::size_t Choice::draw(Draw params, Xoshiro256PlusPlus& rng, const EntityContext&) {
   const std::uint64_t n = params->values.size();
   if (n == 0) return 0;
   const std::uint64_t index = params->weights.empty()

@@ -43,7 +43,7 @@ struct Exponential {
   static Draw prepare(const Exponential& params, std::uint64_t) {
     return {params.mean, params.decimals};
   }
-  static double draw(const Draw& prepared, Xoshiro256PlusPlus& rng, std::uint64_t) {
+  static double draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext&) {
     return round_decimals(prepared.mean * standard_exponential(rng), prepared.decimals);
   }
   static AttributeValue value(const Exponential&, double cell) {

@@ -38,7 +38,7 @@ struct Geometric {
   static Draw prepare(const Geometric& params, std::uint64_t) {
     return prepare_geometric(params.p);
   }
-  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, std::uint64_t) {
+  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext&) {
     return draw_geometric(prepared, rng);
   }
   static AttributeValue value(const Geometric&, std::int64_t cell) {

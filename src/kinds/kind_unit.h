@@ -19,8 +19,9 @@
 //                                 none); building panics with param_fault_message of it
 //   Draw, prepare(spec, key)      what a draw needs, worked out once for usable parameters and
 //                                 the attribute's key under the call's seed (attribute_keys.h)
-//   draw(prepared, rng, id)       one value of entity `id`, taking the generator steps the unit
-//                                 documents, as the cell its column stores (CellValue below)
+//   draw(prepared, rng, entity)   one value of the entity (EntityContext below), taking the
+//                                 generator steps the unit documents, as the cell its column
+//                                 stores (CellValue below)
 //   value(spec, cell)             that cell as a record holds it
 //   check(spec, problems)         check_specs' findings beyond fault(): errors and "may fail"
 //                                 first, then warnings
@@ -105,14 +106,25 @@ inline ValueTextBounds int_text_bounds() {
   return {1, U64_TEXT_CAPACITY};
 }
 
+// What a draw may read of its entity besides the generator: its id, the values of the specs
+// before the drawing one (those that a later spec refers to), and the entity's text, to which a
+// draw that makes a string appends it (a TextSpan of it is the string's value).
+struct EntityContext {
+  std::uint64_t id = 0;
+  const AttributeValue* values = nullptr;  // values[k] of spec k, for the specs referred to
+  OutputBuffer* text = nullptr;
+};
+
 // What a kind's draw gives, and so which cells its column stores: an std::int64_t (int64 and
 // timestamp columns), a double (float64, null where not finite), a std::size_t (the index of a
-// value in the column's ChoiceCells), a bool, an std::int32_t (date32 days) or the UuidBits of a
-// UUID (16 bytes).
+// value in the column's ChoiceCells), a bool, an std::int32_t (date32 days), the UuidBits of a
+// UUID (16 bytes), the TextSpan of a string in the entity's text (utf8), or an AttributeValue of
+// any kind (a kind whose values vary in type: the column converts it).
 template <class T>
 concept CellValue =
     std::same_as<T, std::int64_t> || std::same_as<T, double> || std::same_as<T, std::size_t> ||
-    std::same_as<T, bool> || std::same_as<T, std::int32_t> || std::same_as<T, UuidBits>;
+    std::same_as<T, bool> || std::same_as<T, std::int32_t> || std::same_as<T, UuidBits> ||
+    std::same_as<T, TextSpan> || std::same_as<T, AttributeValue>;
 
 // How many of K's FIELDS the original language reads.
 template <class K>
@@ -127,7 +139,7 @@ constexpr std::size_t original_field_count() {
 template <class K>
 concept KindUnit = requires(K& spec, const K& params, BufferedValue& value,
                             Xoshiro256PlusPlus& rng, std::vector<KindProblem>& problems,
-                            OutputBuffer& scratch, Column& column) {
+                            OutputBuffer& scratch, Column& column, const EntityContext& entity) {
   { K::NAME } -> std::convertible_to<std::string_view>;
   { K::FIELDS.size() } -> std::convertible_to<std::size_t>;
   { K::REQUIRED } -> std::convertible_to<std::size_t>;
@@ -135,9 +147,9 @@ concept KindUnit = requires(K& spec, const K& params, BufferedValue& value,
   { K::fault(params) } -> std::same_as<ParamFault>;
   requires std::is_trivially_copyable_v<typename K::Draw> && alignof(typename K::Draw) <= 8;
   { K::prepare(params, std::uint64_t{}) } -> std::same_as<typename K::Draw>;
-  { K::draw(K::prepare(params, std::uint64_t{}), rng, std::uint64_t{}) } -> CellValue;
+  { K::draw(K::prepare(params, std::uint64_t{}), rng, entity) } -> CellValue;
   {
-    K::value(params, K::draw(K::prepare(params, std::uint64_t{}), rng, std::uint64_t{}))
+    K::value(params, K::draw(K::prepare(params, std::uint64_t{}), rng, entity))
   } -> std::same_as<AttributeValue>;
   { K::check(params, problems) } -> std::same_as<void>;
   { K::text_bounds(params, scratch) } -> std::same_as<ValueTextBounds>;

@@ -47,7 +47,7 @@ struct Lognormal {
   static Draw prepare(const Lognormal& params, std::uint64_t) {
     return {params.mu, params.sigma, params.decimals};
   }
-  static double draw(const Draw& prepared, Xoshiro256PlusPlus& rng, std::uint64_t) {
+  static double draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext&) {
     const double z = standard_normal(rng);
     return round_decimals(std::exp(prepared.mu + prepared.sigma * z), prepared.decimals);
   }

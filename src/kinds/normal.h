@@ -54,7 +54,7 @@ struct Normal {
   // becomes the bound, a value equal to it stays as it is (so -0.0 stays -0.0 under a min of
   // 0.0); then rounded to `decimals`, which may pass a bound by half a unit of the last place.
   // The result may be infinite or NaN (a null value).
-  static double draw(Draw params, Xoshiro256PlusPlus& rng, std::uint64_t) {
+  static double draw(Draw params, Xoshiro256PlusPlus& rng, const EntityContext&) {
     double value = params->mean + params->std_dev * standard_normal(rng);
     if (params->min && (std::isnan(value) || value < *params->min)) value = *params->min;
     if (params->max && (std::isnan(value) || value > *params->max)) value = *params->max;

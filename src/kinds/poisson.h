@@ -36,7 +36,7 @@ struct Poisson {
   [[nodiscard]] static ParamFault fault(const Poisson&) { return ParamFault::None; }
   using Draw = PoissonDraw;
   static Draw prepare(const Poisson& params, std::uint64_t) { return prepare_poisson(params.mean); }
-  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, std::uint64_t) {
+  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext&) {
     return draw_poisson(prepared, rng);
   }
   static AttributeValue value(const Poisson&, std::int64_t cell) {

@@ -46,8 +46,8 @@ struct Sequence {
     return {static_cast<std::uint64_t>(params.start), static_cast<std::uint64_t>(params.step)};
   }
   // In unsigned arithmetic, which is the int64 value for every id that fits_scale admits.
-  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus&, std::uint64_t id) {
-    return static_cast<std::int64_t>(prepared.start + prepared.step * id);
+  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus&, const EntityContext& entity) {
+    return static_cast<std::int64_t>(prepared.start + prepared.step * entity.id);
   }
   static AttributeValue value(const Sequence&, std::int64_t cell) {
     return AttributeValue::from_i64(cell);

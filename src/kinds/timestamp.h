@@ -84,8 +84,8 @@ struct Timestamp {
   static Draw prepare(const Timestamp& params, std::uint64_t key) {
     return UniformInt::prepare({params.low, params.high}, key);
   }
-  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, std::uint64_t id) {
-    return UniformInt::draw(prepared, rng, id);
+  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext& entity) {
+    return UniformInt::draw(prepared, rng, entity);
   }
   static AttributeValue value(const Timestamp& params, std::int64_t cell) {
     switch (params.unit) {

@@ -53,7 +53,7 @@ struct UniformFloat {
   static Draw prepare(const UniformFloat& params, std::uint64_t);
   // u * scale + low, u in [0, 1) with 52 random bits: never above high, never below low (before
   // rounding to `decimals`).
-  static double draw(const Draw& prepared, Xoshiro256PlusPlus& rng, std::uint64_t) {
+  static double draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext&) {
     const double u = mantissa_f64(rng) - 1.0;
     return round_decimals(u * prepared.scale + prepared.low, prepared.decimals);
   }

@@ -48,7 +48,7 @@ struct UniformInt {
   }
   // low + an offset in 0..high-low by the widening multiply with one correction draw; the full
   // i64 range returns one raw draw.
-  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, std::uint64_t) {
+  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext&) {
     if (prepared.range == 0) return static_cast<std::int64_t>(rng.next_u64());
     const std::uint64_t offset =
         widening_pick<std::uint64_t>(prepared.range, [&rng] { return rng.next_u64(); });

@@ -61,11 +61,11 @@ struct UniqueInt {
             make_keyed_permutation(last_offset(params), key)};
   }
   // Requires: id within the domain, as a table's scale is (fits_scale).
-  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus&, std::uint64_t id) {
-    if (id > prepared.permutation.last) [[unlikely]] {
+  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus&, const EntityContext& entity) {
+    if (entity.id > prepared.permutation.last) [[unlikely]] {
       panic("unique_int drawn for an id past its domain");
     }
-    return static_cast<std::int64_t>(prepared.low + permute(prepared.permutation, id));
+    return static_cast<std::int64_t>(prepared.low + permute(prepared.permutation, entity.id));
   }
   static AttributeValue value(const UniqueInt&, std::int64_t cell) {
     return AttributeValue::from_i64(cell);

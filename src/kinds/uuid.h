@@ -31,7 +31,7 @@ struct Uuid {
   [[nodiscard]] static ParamFault fault(const Uuid&) { return ParamFault::None; }
   struct Draw {};
   static Draw prepare(const Uuid&, std::uint64_t) { return {}; }
-  static UuidBits draw(const Draw&, Xoshiro256PlusPlus& rng, std::uint64_t) {
+  static UuidBits draw(const Draw&, Xoshiro256PlusPlus& rng, const EntityContext&) {
     const std::uint64_t high = rng.next_u64();
     const std::uint64_t low = rng.next_u64();
     return {(high & ~std::uint64_t{0xF000}) | 0x4000,

@@ -61,10 +61,10 @@ char* put_timestamp_string(std::int64_t value, TimeUnit unit, char* p) {
 }
 
 // Writes the text of one attribute value at p, which has SCALAR_ROOM bytes reserved in out, and
-// returns the end. Borrowed arrays, objects and strings go through the buffer (which may move its
-// bytes); afterwards `room` bytes are reserved again.
+// returns the end. Borrowed arrays, objects and strings, and strings of the entity's text, go
+// through the buffer (which may move its bytes); afterwards `room` bytes are reserved again.
 char* put_attribute_value(const AttributeValue& value, char* p, OutputBuffer& out,
-                          std::size_t room) {
+                          std::size_t room, const OutputBuffer& entity_text) {
   switch (value.kind) {
     case AttributeValue::Kind::Null:
       return put_literal("null", p);
@@ -92,6 +92,11 @@ char* put_attribute_value(const AttributeValue& value, char* p, OutputBuffer& ou
       p = write_uuid(value.uuid.high, value.uuid.low, p + 1);
       *p = '"';
       return p + 1;
+    case AttributeValue::Kind::Text:
+      out.advance(static_cast<std::size_t>(p - out.tail()));
+      write_json_string(entity_text.view().substr(value.text.offset, value.text.length), out);
+      out.reserve(room);
+      return out.tail();
     case AttributeValue::Kind::Borrowed:
       break;
   }
@@ -187,6 +192,13 @@ void write_value(const JsonValue& value, OutputBuffer& out) {
   std::visit(ValueWriter{out}, value.data);
 }
 
+void write_attribute_value(const AttributeValue& value, const OutputBuffer& entity_text,
+                           OutputBuffer& out) {
+  out.reserve(SCALAR_ROOM);
+  char* end = put_attribute_value(value, out.tail(), out, SCALAR_ROOM, entity_text);
+  out.advance(static_cast<std::size_t>(end - out.tail()));
+}
+
 EntityKeys prepare_entity_keys(const EntityLayout& layout) {
   EntityKeys keys;
   keys.layout = &layout;
@@ -227,7 +239,7 @@ void write_entity(const EntityRecord& record, const EntityKeys& keys, OutputBuff
     } else {
       std::memcpy(p, key_text + key_begin, key_length);
     }
-    p = put_attribute_value(values[m], p + key_length, out, room);
+    p = put_attribute_value(values[m], p + key_length, out, room, record.text);
     key_begin = key_end;
   }
   *p++ = '}';

@@ -26,6 +26,11 @@ void write_json_string(std::string_view text, OutputBuffer& out);
 // depth).
 void write_value(const JsonValue& value, OutputBuffer& out);
 
+// Appends the JSON text of one attribute value as write_entity writes it; `entity_text` holds the
+// entity's strings (TextSpan values).
+void write_attribute_value(const AttributeValue& value, const OutputBuffer& entity_text,
+                           OutputBuffer& out);
+
 // The member keys of a layout as JSON text, escaped once for every entity of a call: for member m
 // the bytes `,"name":` from text.data() + (m == 0 ? 0 : ends[m - 1]) to text.data() + ends[m].
 // Immutable once made; may be shared by threads.

@@ -14,6 +14,7 @@ EntityTextBounds entity_text_bounds(std::span<const AttrSpec> specs, const Entit
   OutputBuffer scratch;
   for (std::size_t k = 0; k < specs.size(); ++k) {
     // The last spec of a name wins.
+    if (layout.member_of_spec[k] == EntityLayout::HIDDEN) continue;
     ValueTextBounds& member = members[layout.member_of_spec[k]];
     member = std::visit([&]<class K>(const K& params) { return K::text_bounds(params, scratch); },
                         specs[k].kind);

@@ -21,6 +21,11 @@ struct AttrSpec {
   // What keys the attribute's decisions that are not value draws: its name and occurrence among
   // the specs of that name (sampling/entity_draws.h), set by the reader.
   std::uint64_t name_key = 0;
+  // `hidden`: drawn, and readable by later specs, but neither a member of the text nor a column
+  // (for a repeated name, its last spec decides).
+  bool hidden = false;
+  // Whether a later spec refers to this one's value, set by the reader.
+  bool referenced = false;
 };
 
 }  // namespace tessary

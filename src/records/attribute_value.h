@@ -14,9 +14,16 @@ struct UuidBits {
   std::uint64_t low = 0;
 };
 
+// A string an entity's draws wrote: bytes [offset, offset + length) of the entity's text (the
+// OutputBuffer of EntityContext), which holds every string value of one entity.
+struct TextSpan {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+};
+
 // The value of one attribute. Scalars are held inline; a choice borrows its value from the
-// attribute spec. Timestamps count units since 1970-01-01T00:00:00Z (the unit is the kind), dates
-// days since 1970-01-01.
+// attribute spec; a string made for the entity lies in the entity's text. Timestamps count units
+// since 1970-01-01T00:00:00Z (the unit is the kind), dates days since 1970-01-01.
 struct AttributeValue {
   enum class Kind : std::uint8_t {
     Null,
@@ -30,6 +37,7 @@ struct AttributeValue {
     TimestampMicros,
     Date,
     Uuid,
+    Text,
   };
 
   Kind kind = Kind::Null;
@@ -39,6 +47,7 @@ struct AttributeValue {
     double d;
     const JsonValue* borrowed;
     UuidBits uuid;
+    TextSpan text;
   };
 
   AttributeValue() : uuid() {}
@@ -80,6 +89,12 @@ struct AttributeValue {
     AttributeValue v;
     v.kind = kind;
     v.i = value;
+    return v;
+  }
+  static AttributeValue from_text(TextSpan span) {
+    AttributeValue v;
+    v.kind = Kind::Text;
+    v.text = span;
     return v;
   }
   static AttributeValue from_uuid(UuidBits bits) {

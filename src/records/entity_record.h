@@ -14,14 +14,20 @@
 #include <vector>
 
 #include "records/attr_spec.h"
+#include "output/output_buffer.h"
 #include "records/attribute_value.h"
 #include "sampling/entity_draws.h"
 
 namespace tessary {
 
 struct EntityLayout {
-  std::vector<std::string_view> member_names;  // distinct names, in order of first occurrence
-  std::vector<std::uint32_t> member_of_spec;   // spec k stores its value in member_of_spec[k]
+  // The distinct names of the members, in order of first occurrence; a name whose last spec is
+  // hidden is no member.
+  std::vector<std::string_view> member_names;
+  // Spec k stores its value in member_of_spec[k], or nowhere (HIDDEN) when its name is hidden.
+  std::vector<std::uint32_t> member_of_spec;
+
+  static constexpr std::uint32_t HIDDEN = 0xFFFFFFFF;
 };
 
 // Requires: specs outlives the layout (member names point into it).
@@ -31,6 +37,10 @@ struct EntityRecord {
   std::uint64_t id = 0;
   const EntityLayout* layout = nullptr;
   std::vector<AttributeValue> values;  // values[m] belongs to layout->member_names[m]
+  // The values of the specs that later specs refer to (spec_values[k] of spec k; the others are
+  // left as they are), and the strings that the entity's draws made.
+  std::vector<AttributeValue> spec_values;
+  OutputBuffer text;
   // The specs' draws prepared for the seed of the entities last built (empty until then), kept
   // with the record so that building many entities prepares them once.
   std::vector<PreparedDraw> draws;

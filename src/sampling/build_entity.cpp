@@ -19,9 +19,14 @@ void build_entity(std::uint64_t seed, std::uint64_t index, std::span<const AttrS
   }
   const std::uint32_t* member_of_spec = record.layout->member_of_spec.data();
   AttributeValue* values = record.values.data();
+  AttributeValue* spec_values = record.spec_values.data();
   const PreparedDraw* draws = record.draws.data();
+  record.text.clear();
+  const EntityContext entity{index, spec_values, &record.text};
   sample_entity(seed, index, specs.size(), [&](std::size_t k, Xoshiro256PlusPlus& rng) {
-    values[member_of_spec[k]] = draw_value(draws[k], specs[k], rng, index);
+    const AttributeValue value = draw_value(draws[k], specs[k], rng, entity);
+    if (specs[k].referenced) spec_values[k] = value;
+    if (member_of_spec[k] != EntityLayout::HIDDEN) values[member_of_spec[k]] = value;
   });
 }
 

@@ -73,7 +73,7 @@ struct PreparedDraw {
 // The prepared draws of specs[0 .. n) under `seed`. Nothing throws except std::bad_alloc.
 std::vector<PreparedDraw> prepare_draws(std::span<const AttrSpec> specs, std::uint64_t seed);
 
-// Draws attribute `spec` of entity `id` from `rng` with its prepared draw and hands the result to
+// Draws attribute `spec` of the entity from `rng` with its prepared draw and hands the result to
 // visit(params, cell) (the kind's parameters and its CellValue), where params is the kind K of
 // the spec. An attribute whose parameters are unusable panics with the message of its fault,
 // before any draw; a failing pick panics within the draw. One test of the kind per kind in list
@@ -82,30 +82,31 @@ std::vector<PreparedDraw> prepare_draws(std::span<const AttrSpec> specs, std::ui
 template <std::size_t I = 0, class Visit>
 [[gnu::always_inline]] inline void draw_attribute(const PreparedDraw& prepared,
                                                   const AttrSpec& spec, Xoshiro256PlusPlus& rng,
-                                                  std::uint64_t id, Visit&& visit) {
+                                                  const EntityContext& entity, Visit&& visit) {
   if constexpr (I == KIND_COUNT) {
     sampler_failure::unusable(prepared.fault);
   } else {
     using K = std::variant_alternative_t<I, AttrKind>;
     if (prepared.kind == I) {
-      visit(*std::get_if<I>(&spec.kind), K::draw(prepared.draw.get<K>(), rng, id));
+      visit(*std::get_if<I>(&spec.kind), K::draw(prepared.draw.get<K>(), rng, entity));
       return;
     }
-    draw_attribute<I + 1>(prepared, spec, rng, id, visit);
+    draw_attribute<I + 1>(prepared, spec, rng, entity, visit);
   }
 }
 
-// The value of attribute `spec` of entity `id`, as a record holds it: draw_attribute, then null
+// The value of attribute `spec` of the entity, as a record holds it: draw_attribute, then null
 // when the null decision says so.
 [[gnu::always_inline]] inline AttributeValue draw_value(const PreparedDraw& prepared,
                                                         const AttrSpec& spec,
-                                                        Xoshiro256PlusPlus& rng, std::uint64_t id) {
+                                                        Xoshiro256PlusPlus& rng,
+                                                        const EntityContext& entity) {
   AttributeValue value;
-  draw_attribute(prepared, spec, rng, id,
+  draw_attribute(prepared, spec, rng, entity,
                  [&value]<class K, class Cell>(const K& params, Cell cell) {
                    value = K::value(params, cell);
                  });
-  if (prepared.is_null(id)) value = AttributeValue::null();
+  if (prepared.is_null(entity.id)) value = AttributeValue::null();
   return value;
 }
 

@@ -183,7 +183,9 @@ TEST(WriteEntities, NoRecordsGiveAnEmptyArray) {
 
 TEST(WriteEntities, RecordsWithoutMembersHoldTheIdAlone) {
   const EntityLayout layout = layout_entities({});
-  std::vector<EntityRecord> records(2, make_entity_record(layout));
+  std::vector<EntityRecord> records;
+  records.push_back(make_entity_record(layout));
+  records.push_back(make_entity_record(layout));
   records[1].id = 1;
   EXPECT_EQ(entities_text(records), R"([{"id":0},{"id":1}])");
 }
@@ -204,7 +206,7 @@ TEST(WriteEntities, MembersFollowTheIdInLayoutOrder) {
     record.values[1] = AttributeValue::from_f64(0.5);
     record.values[2] = AttributeValue::borrow(choice);
     // values[3] left null
-    records.push_back(record);
+    records.push_back(std::move(record));
   }
   EXPECT_EQ(
       entities_text(records),

@@ -20,7 +20,9 @@ AttributeValue sample_value(const K& params, Xoshiro256PlusPlus& rng, std::uint6
                             std::uint64_t key = 0) {
   const ParamFault fault = K::fault(params);
   if (fault != ParamFault::None) sampler_failure::unusable(fault);
-  return K::value(params, K::draw(K::prepare(params, key), rng, id));
+  OutputBuffer text;
+  const EntityContext entity{id, nullptr, &text};
+  return K::value(params, K::draw(K::prepare(params, key), rng, entity));
 }
 
 inline AttributeValue sample_attribute(const AttrSpec& spec, Xoshiro256PlusPlus& rng,

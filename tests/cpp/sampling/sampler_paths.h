@@ -155,17 +155,15 @@ inline void later_kind_paths(const AttrSpec& spec, const PreparedDraw& prepared,
 inline void attribute_paths(const AttrSpec& spec, const PreparedDraw& prepared, std::uint64_t id,
                             Xoshiro256PlusPlus& rng, PathSet& paths) {
   const Xoshiro256PlusPlus before = rng;
-  AttributeValue value;
-  draw_attribute(prepared, spec, rng, id, [&value]<class K, class Cell>(const K& params, Cell cell) {
-    value = K::value(params, cell);
-  });
+  OutputBuffer text;
+  const AttributeValue value = draw_value(prepared, spec, rng, {id, nullptr, &text});
   const int steps = steps_between(before, rng);
   if (const auto* p = std::get_if<UniformInt>(&spec.kind)) uniform_int_paths(*p, steps, paths);
   if (const auto* p = std::get_if<UniformFloat>(&spec.kind)) uniform_float_paths(*p, paths);
   if (const auto* p = std::get_if<Normal>(&spec.kind)) normal_paths(*p, before, steps, value, paths);
   if (const auto* p = std::get_if<Choice>(&spec.kind)) choice_paths(*p, steps, value, paths);
   later_kind_paths(spec, prepared, id, steps, value, paths);
-  if (prepared.is_null(id)) paths.insert("nulls.null");
+  if (value.kind == AttributeValue::Kind::Null && prepared.is_null(id)) paths.insert("nulls.null");
 }
 
 // attribute_paths for entity 0 under seed 0.
