@@ -15,6 +15,7 @@
 
 #include "kinds/bernoulli.h"
 #include "kinds/choice.h"
+#include "kinds/const.h"
 #include "kinds/date.h"
 #include "kinds/exponential.h"
 #include "kinds/geometric.h"
@@ -22,6 +23,8 @@
 #include "kinds/normal.h"
 #include "kinds/poisson.h"
 #include "kinds/sequence.h"
+#include "kinds/switch.h"
+#include "kinds/template.h"
 #include "kinds/timestamp.h"
 #include "kinds/uniform_float.h"
 #include "kinds/uniform_int.h"
@@ -35,7 +38,7 @@ namespace tessary {
 // their index. Kinds added later are named, never numbered, and go after them.
 using AttrKind = std::variant<UniformInt, UniformFloat, Normal, Choice, Sequence, UniqueInt, Uuid,
                               Timestamp, Date, Bernoulli, Exponential, Lognormal, Poisson,
-                              Geometric, Zipf>;
+                              Geometric, Zipf, Const, Template, Switch>;
 
 inline constexpr std::size_t KIND_COUNT = std::variant_size_v<AttrKind>;
 

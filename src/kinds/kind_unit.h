@@ -10,8 +10,9 @@
 //   ORIGINAL_FIELDS               (optional) how many of FIELDS the original language reads (the
 //                                 rest are members that only the package's language honours);
 //                                 all of them when absent
-//   take(spec, i, value)          converts the value of member FIELDS[i] into `spec`
-//   finish(spec)                  (optional) checks the members together and derives what the
+//   take(spec, i, value[, scope]) converts the value of member FIELDS[i] into `spec`; a kind
+//                                 that refers to earlier specs takes the SpecScope too
+//   finish(spec[, scope])         (optional) checks the members together and derives what the
 //                                 kind works out once, after reading: a Problem names the member
 //   fits_scale(spec, scale)       (optional) why the ids 0 to scale - 1 cannot all be built (a
 //                                 Problem naming the member), checked when a table is made
@@ -106,6 +107,32 @@ inline ValueTextBounds int_text_bounds() {
   return {1, U64_TEXT_CAPACITY};
 }
 
+struct AttrSpec;
+
+// The specs before the one being read, for the kinds whose values refer to them (template,
+// expression, switch). A name refers to the last spec of that name before the one being read; a
+// name with none is an unresolved reference, which the reader reports as unknown or as coming
+// later. Lives only while a spec is read.
+class SpecScope {
+ public:
+  explicit SpecScope(std::vector<AttrSpec>& earlier) : earlier_(earlier) {}
+
+  // The index of the last spec before this one named `name`, if any.
+  std::optional<std::size_t> find(std::string_view name) const;
+  // The column spec k's values take: the types a reference may assume of them.
+  Column column_of(std::size_t k) const;
+  // The bounds of spec k's JSON text, "null" included when it may be null.
+  ValueTextBounds text_bounds_of(std::size_t k) const;
+  // Keeps spec k's value for the specs after it, which read it.
+  void refer_to(std::size_t k);
+  // The problem of a reference to `name` that names no earlier spec, at byte `at` of the document
+  // (or null).
+  static ProblemText unresolved(std::string_view name, const char* at);
+
+ private:
+  std::vector<AttrSpec>& earlier_;
+};
+
 // What a draw may read of its entity besides the generator: its id, the values of the specs
 // before the drawing one (those that a later spec refers to), and the entity's text, to which a
 // draw that makes a string appends it (a TextSpan of it is the string's value).
@@ -143,7 +170,10 @@ concept KindUnit = requires(K& spec, const K& params, BufferedValue& value,
   { K::NAME } -> std::convertible_to<std::string_view>;
   { K::FIELDS.size() } -> std::convertible_to<std::size_t>;
   { K::REQUIRED } -> std::convertible_to<std::size_t>;
-  { K::take(spec, std::size_t{}, value) } -> std::same_as<Problem>;
+  requires requires { { K::take(spec, std::size_t{}, value) } -> std::same_as<Problem>; } ||
+               requires(SpecScope& scope) {
+                 { K::take(spec, std::size_t{}, value, scope) } -> std::same_as<Problem>;
+               };
   { K::fault(params) } -> std::same_as<ParamFault>;
   requires std::is_trivially_copyable_v<typename K::Draw> && alignof(typename K::Draw) <= 8;
   { K::prepare(params, std::uint64_t{}) } -> std::same_as<typename K::Draw>;

@@ -47,6 +47,9 @@ class JsonReader {
   // Outcome of a step through an array or object.
   enum class Step : std::uint8_t { Item, End, Failed };
 
+  // The whole text being read.
+  std::string_view text() const { return text_; }
+
   // The count of bytes consumed so far: the index of the next byte.
   std::size_t offset() const { return index_; }
 
@@ -103,6 +106,12 @@ class JsonReader {
   // Records an error of value interpretation, which has no position until finish_object gives it
   // one. Always returns false.
   bool fail(std::string message);
+
+  // Records an error at byte index `index` of the text (an index reached earlier). Always returns
+  // false.
+  bool fail_at_offset(std::size_t index, std::string message) {
+    return fail_at(index, std::move(message));
+  }
 
   // Records an error at the byte `at` of the text (its column is that byte's, counted from 1).
   // Requires: `at` points into the text. Always returns false.

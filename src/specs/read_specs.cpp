@@ -79,6 +79,8 @@ std::string expected_kinds(const SpecLanguage& language) {
 
 // The member that every kind has in the package's language.
 constexpr std::string_view NULL_RATE = "null_rate";
+// The member of the specs of the list in the package's language.
+constexpr std::string_view HIDDEN = "hidden";
 
 // Reads `null_rate`: a number from 0 to 1.
 [[nodiscard]] Problem take_null_rate(const BufferedValue& value, double& out) {
@@ -95,7 +97,8 @@ constexpr std::string_view NULL_RATE = "null_rate";
 // other keys ("type" among them) are skipped; `uses` marks the members taken.
 template <class K>
 [[nodiscard]] Problem read_kind_as(BufferedObject& members, const SpecLanguage& language,
-                                   AttrKind& kind, std::vector<MemberUse>& uses) {
+                                   SpecScope& scope, AttrKind& kind,
+                                   std::vector<MemberUse>& uses) {
   K& spec = kind.emplace<K>();
   const std::size_t fields = language.extended ? K::FIELDS.size() : original_field_count<K>();
   const auto fields_end = K::FIELDS.begin() + static_cast<std::ptrdiff_t>(fields);
@@ -109,19 +112,27 @@ template <class K>
     if (taken[i]) return "duplicate field `" + std::string(key) + "`";
     taken[i] = true;
     uses[m] = i < original_field_count<K>() ? MemberUse::Original : MemberUse::PackageOnly;
-    if (Problem problem = K::take(spec, i, member.value)) return problem;
+    Problem problem;
+    if constexpr (requires { K::take(spec, i, member.value, scope); }) {
+      problem = K::take(spec, i, member.value, scope);
+    } else {
+      problem = K::take(spec, i, member.value);
+    }
+    if (problem) return problem;
   }
   for (std::size_t i = 0; i < K::REQUIRED; ++i) {
     if (!taken[i]) return "missing field `" + std::string(K::FIELDS[i]) + "`";
   }
-  if constexpr (requires { K::finish(spec); }) {
+  if constexpr (requires { K::finish(spec, scope); }) {
+    if (Problem problem = K::finish(spec, scope)) return problem;
+  } else if constexpr (requires { K::finish(spec); }) {
     if (Problem problem = K::finish(spec)) return problem;
   }
   return std::nullopt;
 }
 
 // read_kind_as for each kind, by its index in AttrKind.
-using ReadKind = Problem (*)(BufferedObject&, const SpecLanguage&, AttrKind&,
+using ReadKind = Problem (*)(BufferedObject&, const SpecLanguage&, SpecScope&, AttrKind&,
                             std::vector<MemberUse>&);
 template <std::size_t... I>
 constexpr std::array<ReadKind, KIND_COUNT> kind_readers(std::index_sequence<I...>) {
@@ -130,18 +141,46 @@ constexpr std::array<ReadKind, KIND_COUNT> kind_readers(std::index_sequence<I...
 constexpr std::array<ReadKind, KIND_COUNT> KIND_READERS =
     kind_readers(std::make_index_sequence<KIND_COUNT>());
 
-// The members common to every kind, in the package's language: `null_rate`.
-[[nodiscard]] Problem read_common_members(BufferedObject& members, double& null_rate,
-                                          std::vector<MemberUse>& uses) {
-  bool found = false;
+// The members common to every kind, in the package's language: `null_rate`, and `hidden` for a
+// spec of the list (not a switch's case).
+[[nodiscard]] Problem read_common_members(BufferedObject& members, AttrSpec& spec,
+                                          bool listed, std::vector<MemberUse>& uses) {
+  bool found_null_rate = false;
+  bool found_hidden = false;
   for (std::size_t m = 0; m < members.size(); ++m) {
-    if (members[m].key.string() != NULL_RATE) continue;
-    if (found) return "duplicate field `null_rate`";
-    found = true;
+    const std::string_view key = members[m].key.string();
+    Problem problem;
+    if (key == NULL_RATE) {
+      if (found_null_rate) return "duplicate field `null_rate`";
+      found_null_rate = true;
+      problem = take_null_rate(members[m].value, spec.null_rate);
+    } else if (key == HIDDEN && listed) {
+      if (found_hidden) return "duplicate field `hidden`";
+      found_hidden = true;
+      const auto* flag = std::get_if<bool>(&members[m].value.data);
+      if (flag == nullptr) return invalid_type_message(members[m].value, "a boolean");
+      spec.hidden = *flag;
+    } else {
+      continue;
+    }
     uses[m] = MemberUse::PackageOnly;
-    if (Problem problem = take_null_rate(members[m].value, null_rate)) return problem;
+    if (problem) return problem;
   }
   return std::nullopt;
+}
+
+// Interprets the members of a spec object whose name is read: its kind, the kind's members and
+// the common ones. The problem, if any, is the first in the order of those steps.
+[[nodiscard]] Problem interpret_spec(BufferedObject& members, const SpecLanguage& language,
+                                     SpecScope& scope, bool listed, AttrSpec& spec,
+                                     std::vector<MemberUse>& uses) {
+  std::size_t index = 0;
+  if (Problem problem = select_kind(members, language, index)) return problem;
+  if (Problem problem = KIND_READERS[index](members, language, scope, spec.kind, uses)) {
+    return problem;
+  }
+  if (!language.extended) return std::nullopt;
+  return read_common_members(members, spec, listed, uses);
 }
 
 // ---- the streaming pass
@@ -181,29 +220,34 @@ bool read_members(JsonReader& reader, std::optional<std::string>& name, Buffered
   }
 }
 
+// A reference that named no earlier spec, kept until the list is read: whether a later spec has
+// the name decides the message. The reader stops at the first.
+struct UnresolvedReference {
+  std::string referring;      // the attribute that refers
+  std::string name;           // the name it refers to
+  std::size_t position = 0;   // where the error is placed
+};
+
 // At the "{" of a spec object: reads it whole, then interprets it. Errors of the interpretation
 // are placed just after the object's "}", or at the byte of a string they concern. A problem of
 // parameters is prefixed with the attribute's name. `notes`, when given, receives the members
-// that the original language does not read.
+// that the original language does not read. A reference to a name that no earlier spec has is
+// kept in `unresolved` (the first one) and the spec read as a placeholder.
 bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<AttrSpec>& specs,
-               std::vector<std::vector<MemberNote>>* notes) {
+               std::vector<std::vector<MemberNote>>* notes,
+               std::optional<UnresolvedReference>& unresolved) {
   if (!reader.open_bracket()) return false;
   std::optional<std::string> name;
   BufferedObject members;
-  AttrKind kind;
-  double null_rate = 0;
+  AttrSpec spec;
   bool ok = read_members(reader, name, members);
   std::vector<MemberUse> uses(members.size(), MemberUse::Unread);
+  Problem problem;
   if (ok) {
-    std::size_t index = 0;
-    Problem problem;
-    if (!name) {
-      problem = "missing field `name`";
-    } else if (!(problem = select_kind(members, language, index))) {
-      problem = KIND_READERS[index](members, language, kind, uses);
-      if (!problem && language.extended) problem = read_common_members(members, null_rate, uses);
-    }
-    if (problem) {
+    SpecScope scope(specs);
+    problem = !name ? Problem("missing field `name`")
+                    : interpret_spec(members, language, scope, true, spec, uses);
+    if (problem && problem->unresolved_name.empty()) {
       std::string message = std::move(problem->message);
       if (problem->parameter) message = "attribute `" + *name + "`: " + message;
       ok = problem->at != nullptr ? reader.fail_at_byte(problem->at, std::move(message))
@@ -212,6 +256,15 @@ bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<Att
   }
   reader.finish_object();
   if (!ok) return false;
+  if (problem) {  // an unresolved reference: the spec stands in as a constant null
+    if (!unresolved) {
+      const std::size_t position =
+          problem->at != nullptr ? static_cast<std::size_t>(problem->at - reader.text().data()) + 1
+                                 : reader.offset();
+      unresolved = UnresolvedReference{*name, problem->unresolved_name, position};
+    }
+    spec.kind.emplace<Const>();
+  }
   if (notes != nullptr) {
     std::vector<MemberNote>& noted = notes->emplace_back();
     for (std::size_t m = 0; m < members.size(); ++m) {
@@ -220,8 +273,22 @@ bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<Att
       noted.push_back({std::string(key), uses[m] == MemberUse::PackageOnly});
     }
   }
-  specs.push_back({std::move(*name), std::move(kind), null_rate});
+  spec.name = std::move(*name);
+  specs.push_back(std::move(spec));
   return true;
+}
+
+// The error of an unresolved reference, once every spec is read.
+bool fail_unresolved(JsonReader& reader, const std::vector<AttrSpec>& specs,
+                     const UnresolvedReference& reference) {
+  const bool later = std::any_of(specs.begin(), specs.end(), [&](const AttrSpec& spec) {
+    return spec.name == reference.name;
+  });
+  const std::string message =
+      "attribute `" + reference.referring + "` refers to `" + reference.name + "`, " +
+      (later ? std::string("which comes after it: an attribute may use only those before it")
+             : std::string("which no attribute is named"));
+  return reader.fail_at_offset(reference.position, message);
 }
 
 // Gives every spec its name key: its name and how many specs before it share that name.
@@ -235,6 +302,7 @@ void set_name_keys(std::vector<AttrSpec>& specs) {
 bool read_spec_list(JsonReader& reader, const SpecLanguage& language,
                     std::vector<AttrSpec>& specs, std::vector<std::size_t>* starts,
                     std::vector<std::vector<MemberNote>>* notes) {
+  std::optional<UnresolvedReference> unresolved;
   const int next = reader.peek_value();
   if (next == JsonReader::END) return false;
   if (next != '[') return reader.report_unexpected("a sequence");
@@ -244,11 +312,12 @@ bool read_spec_list(JsonReader& reader, const SpecLanguage& language,
       case JsonReader::Step::Item:
         if (reader.peek() != '{') return reader.report_unexpected("struct AttrSpec");
         if (starts != nullptr) starts->push_back(reader.offset());
-        if (!read_spec(reader, language, specs, notes)) return false;
+        if (!read_spec(reader, language, specs, notes, unresolved)) return false;
         break;
       case JsonReader::Step::End:
         reader.close_bracket();
         if (!reader.end_document()) return false;
+        if (unresolved) return fail_unresolved(reader, specs, *unresolved);
         set_name_keys(specs);
         return true;
       case JsonReader::Step::Failed:
@@ -289,6 +358,20 @@ std::variant<std::vector<AttrSpec>, ReadError> read_specs(std::string_view text)
 
 std::variant<std::vector<AttrSpec>, ReadError> read_original_specs(std::string_view text) {
   return read_in_language(text, ORIGINAL_LANGUAGE);
+}
+
+Problem read_case_spec(const JsonValue& object, SpecScope& scope, AttrSpec& out) {
+  const auto* members = std::get_if<JsonObject>(&object.data);
+  if (members == nullptr) return invalid_type_message(object, "a spec object");
+  BufferedObject buffered;
+  for (const JsonMember& member : *members) {
+    if (member.key == "name") return "a case's spec takes no `name`";
+    BufferedMember& copy = buffered.emplace_back();
+    copy.key.data = member.key;
+    std::visit([&copy](const auto& data) { copy.value.data = data; }, member.value.data);
+  }
+  std::vector<MemberUse> uses(buffered.size(), MemberUse::Unread);
+  return interpret_spec(buffered, PACKAGE_LANGUAGE, scope, false, out, uses);
 }
 
 std::variant<SpecDocument, ReadError> read_spec_document(std::string_view text) {

@@ -10,6 +10,7 @@
 
 #include "records/attr_spec.h"
 #include "specs/read_error.h"
+#include "specs/take_field.h"
 
 namespace tessary {
 
@@ -47,6 +48,11 @@ extern const SpecLanguage ORIGINAL_LANGUAGE;
 // and messages; only the kinds accepted differ.
 [[nodiscard]] std::variant<std::vector<AttrSpec>, ReadError> read_original_specs(
     std::string_view text);
+
+// Reads a spec without a name (a switch's `then` or `default`) from its object, in the package's
+// language, with the specs before the switch in scope; `null_rate` is read, `hidden` is not. A
+// problem has no position (the reader places it at the switch's end).
+[[nodiscard]] Problem read_case_spec(const JsonValue& object, SpecScope& scope, AttrSpec& out);
 
 // The specs of a document and where each begins: starts[i] is the byte index of the "{" of
 // specs[i] in the text.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -60,6 +62,19 @@ Problem take_optional_f64(const BufferedValue& value, std::optional<double>& out
     return std::nullopt;
   }
   return take_f64(value, out.emplace());
+}
+
+Problem take_json_value(BufferedValue& value, JsonValue& out) {
+  std::visit(
+      [&out]<class T>(T& data) {
+        if constexpr (std::is_same_v<T, std::string_view>) {
+          out.data = std::string(data);
+        } else {
+          out.data = std::move(data);
+        }
+      },
+      value.data);
+  return std::nullopt;
 }
 
 Problem take_values(BufferedValue& value, std::vector<JsonValue>& out) {

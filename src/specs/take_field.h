@@ -28,6 +28,9 @@ struct ProblemText {
   // A problem of the parameters' values (not of the document's form): the reader names the
   // attribute in front of the message.
   bool parameter = false;
+  // A reference to this name, which no earlier spec has: the reader tells whether a later spec
+  // has it once the whole list is read.
+  std::string unresolved_name;
 };
 
 // A ProblemText, or none when all is well.
@@ -58,6 +61,9 @@ const char* byte_in_document(const BufferedValue& value, std::size_t offset);
 
 // null (none) or any number.
 [[nodiscard]] Problem take_optional_f64(const BufferedValue& value, std::optional<double>& out);
+
+// Any value, moved out of `value` (a string copied when it was a view of the document).
+[[nodiscard]] Problem take_json_value(BufferedValue& value, JsonValue& out);
 
 // An array of any values, moved out of `value` (the list keeps the array's own storage).
 [[nodiscard]] Problem take_values(BufferedValue& value, std::vector<JsonValue>& out);

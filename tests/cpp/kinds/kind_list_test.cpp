@@ -65,7 +65,16 @@ std::vector<AttrKind> usable_kinds() {
     {"name": "a", "type": "geometric", "p": 4e-18},
     {"name": "a", "type": "geometric", "p": 1},
     {"name": "a", "type": "zipf", "n": 9007199254740992, "s": 0.01},
-    {"name": "a", "type": "zipf", "n": 1, "s": 2}
+    {"name": "a", "type": "zipf", "n": 1, "s": 2},
+    {"name": "a", "type": "const", "value": {"k": [1, "\u00e9", null]}},
+    {"name": "a", "type": "const", "value": -7},
+    {"name": "t", "type": "template", "template": "{a}-{id:020d}-{{x}}"},
+    {"name": "t", "type": "template", "template": "{a:upper}"},
+    {"name": "s", "type": "switch", "on": "a", "cases": [
+      {"when": [null, 1.0], "then": {"type": "uniform_int", "low": -5, "high": 5}}]},
+    {"name": "s", "type": "switch", "on": "t", "cases": [
+      {"when": "x", "then": {"type": "uuid"}}],
+      "default": {"type": "choice", "values": [true, "a longer text"]}}
   ])");
   for (AttrSpec& spec : std::get<std::vector<AttrSpec>>(read)) kinds.push_back(std::move(spec.kind));
   return kinds;
@@ -86,7 +95,7 @@ TEST(KindUnits, EveryValueDrawnLiesWithinTheTextBoundsItsKindStates) {
           std::size_t shortest = SIZE_MAX, longest = 0;
           for (std::uint64_t seed = 0; seed < 4000; ++seed) {
             Xoshiro256PlusPlus rng = seed_from_u64(seed);
-            const std::string text = attribute_text(testing::sample_value(params, rng));
+            const std::string text = testing::sample_text(params, rng);
             shortest = std::min(shortest, text.size());
             longest = std::max(longest, text.size());
             if (bounds.ascii) {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <variant>
 
 #include "kinds/kind_list.h"
+#include "output/json_writer.h"
 #include "random/xoshiro.h"
 #include "records/attr_spec.h"
 #include "records/attribute_value.h"
@@ -20,9 +22,23 @@ AttributeValue sample_value(const K& params, Xoshiro256PlusPlus& rng, std::uint6
                             std::uint64_t key = 0) {
   const ParamFault fault = K::fault(params);
   if (fault != ParamFault::None) sampler_failure::unusable(fault);
+  // Kinds that read earlier specs (templates, switches) find them all null.
+  static const AttributeValue earlier[64];
   OutputBuffer text;
-  const EntityContext entity{id, nullptr, &text};
+  const EntityContext entity{id, earlier, &text};
   return K::value(params, K::draw(K::prepare(params, key), rng, entity));
+}
+
+// The JSON text of a value sampled as sample_value does (strings made by the draw included).
+template <class K>
+std::string sample_text(const K& params, Xoshiro256PlusPlus& rng) {
+  static const AttributeValue earlier[64];
+  OutputBuffer text;
+  const EntityContext entity{0, earlier, &text};
+  const AttributeValue value = K::value(params, K::draw(K::prepare(params, 0), rng, entity));
+  OutputBuffer json;
+  write_attribute_value(value, text, json);
+  return std::string(json.view());
 }
 
 inline AttributeValue sample_attribute(const AttrSpec& spec, Xoshiro256PlusPlus& rng,

@@ -1,0 +1,51 @@
+// SpecScope (declared with the kind units, kinds/kind_unit.h): what a spec may learn of the specs
+// before it.
+#include <algorithm>
+#include <string>
+#include <variant>
+
+#include "kinds/kind_unit.h"
+#include "records/attr_spec.h"
+
+namespace tessary {
+
+std::optional<std::size_t> SpecScope::find(std::string_view name) const {
+  for (std::size_t k = earlier_.size(); k-- > 0;) {
+    if (earlier_[k].name == name) return k;
+  }
+  return std::nullopt;
+}
+
+Column SpecScope::column_of(std::size_t k) const {
+  Column column;
+  const AttrSpec& spec = earlier_[k];
+  // A column the kind cannot plan (a choice's texts too large) still tells the types.
+  (void)std::visit([&]<class K>(const K& params) { return K::plan_column(params, k, column); },
+                   spec.kind);
+  if (spec.null_rate > 0) column.nullable = true;
+  return column;
+}
+
+ValueTextBounds SpecScope::text_bounds_of(std::size_t k) const {
+  OutputBuffer scratch;
+  const AttrSpec& spec = earlier_[k];
+  ValueTextBounds bounds = std::visit(
+      [&]<class K>(const K& params) { return K::text_bounds(params, scratch); }, spec.kind);
+  if (spec.null_rate > 0) {
+    bounds.shortest = std::min<std::size_t>(bounds.shortest, 4);
+    bounds.longest = std::max<std::size_t>(bounds.longest, 4);
+  }
+  return bounds;
+}
+
+void SpecScope::refer_to(std::size_t k) {
+  earlier_[k].referenced = true;
+}
+
+ProblemText SpecScope::unresolved(std::string_view name, const char* at) {
+  ProblemText problem(std::string(), at);
+  problem.unresolved_name = std::string(name);
+  return problem;
+}
+
+}  // namespace tessary
