@@ -129,7 +129,9 @@ class Parser {
   std::optional<Escape> read_escape(bool in_class) {
     const std::size_t backslash = pos_;
     ++pos_;
-    if (at_end()) return fail(backslash, "the pattern ends inside an escape: write \\\\ for a backslash");
+    if (at_end()) {
+      return fail(backslash, "the pattern ends inside an escape: write \\\\ for a backslash");
+    }
     const char c = peek();
     if (is_one_of(c, SPECIAL_CHARACTERS) || (in_class && c == '-')) {
       ++pos_;
@@ -332,7 +334,9 @@ class Parser {
       repeat.min = repeat.max = *min;
       if (!at_end() && peek() == ',') {
         ++pos_;
-        if (!at_end() && peek() == '}') return fail(pos_, "{m,} repeats without bound: write {m,n}");
+        if (!at_end() && peek() == '}') {
+          return fail(pos_, "{m,} repeats without bound: write {m,n}");
+        }
         const std::optional<std::uint32_t> max = read_count(open);
         if (!max) return std::nullopt;
         if (*max < *min) {
@@ -527,6 +531,9 @@ std::size_t excess_offset(const Node& node) {
 }
 
 constexpr std::size_t NO_STEP = ~std::size_t{0};
+// Bytes past the end of the literal pool and of a match, so that short literals can be copied
+// whole in fixed-size blocks.
+constexpr std::size_t LITERAL_SLACK = 16;
 
 // Flattens the tree into steps. Parts that draw nothing become literal bytes; consecutive
 // literal bytes become one step, except across a point that a jump lands on.
@@ -575,7 +582,8 @@ class Emitter {
           here();  // the body's first step is a jump target
           emit(body);
           --depth_;
-          const std::size_t end = push({PatternOp::RepeatEnd, static_cast<std::uint32_t>(start + 1)});
+          const std::size_t end =
+              push({PatternOp::RepeatEnd, static_cast<std::uint32_t>(start + 1)});
           pattern_.steps[start].c = static_cast<std::uint32_t>(end);
           here();
         }
@@ -669,6 +677,7 @@ std::variant<Pattern, PatternError> compile_pattern(std::string_view text) {
                             "smaller counts"};
   }
   Emitter(pattern).emit(*root);
+  pattern.literals.append(LITERAL_SLACK, '\0');
   pattern.shortest = root->shortest;
   pattern.longest = root->longest;
   pattern.ascii = root->ascii;
@@ -676,7 +685,7 @@ std::variant<Pattern, PatternError> compile_pattern(std::string_view text) {
 }
 
 void draw_pattern(const Pattern& pattern, Xoshiro256PlusPlus& rng, OutputBuffer& out) {
-  out.reserve(pattern.longest);
+  out.reserve(pattern.longest + LITERAL_SLACK);
   char* const begin = out.tail();
   char* end = begin;
   // Repetitions left of each RepeatStart open. Repeats nest only through groups, so at most one
@@ -690,7 +699,13 @@ void draw_pattern(const Pattern& pattern, Xoshiro256PlusPlus& rng, OutputBuffer&
     const PatternStep& step = steps[at];
     switch (step.op) {
       case PatternOp::Literal:
-        std::memcpy(end, pattern.literals.data() + step.a, step.b);
+        // A short literal goes as one fixed-size copy (the pool and the buffer have the room);
+        // a call to copy a few bytes would cost more than the rest of the step.
+        if (step.b <= LITERAL_SLACK) {
+          std::memcpy(end, pattern.literals.data() + step.a, LITERAL_SLACK);
+        } else {
+          std::memcpy(end, pattern.literals.data() + step.a, step.b);
+        }
         end += step.b;
         ++at;
         break;
