@@ -535,14 +535,20 @@ constexpr std::size_t NO_STEP = ~std::size_t{0};
 // whole in fixed-size blocks.
 constexpr std::size_t LITERAL_SLACK = 16;
 
-// Flattens the tree into steps. Parts that draw nothing become literal bytes; consecutive
-// literal bytes become one step, except across a point that a jump lands on.
+// The literal pool may hold this many bytes of the text of parts that draw nothing. Unrolled,
+// such text can be thousands of times the pattern's length ((a{9999}|b{9999}|...)); past the
+// budget a repeat stays a loop.
+constexpr std::size_t UNROLL_BUDGET = std::size_t{1} << 20;
+
+// Flattens the tree into steps. Parts that draw nothing become literal bytes while the pool is
+// within UNROLL_BUDGET; consecutive literal bytes become one step, except across a point that a
+// jump lands on.
 class Emitter {
  public:
   explicit Emitter(Pattern& pattern) : pattern_(pattern) {}
 
   void emit(const Node& node) {
-    if (!node.draws) {
+    if (!node.draws && pattern_.literals.size() + node.longest <= UNROLL_BUDGET) {
       const std::size_t before = pattern_.literals.size();
       fixed_text(node, pattern_.literals);
       add_literal(before);
@@ -589,8 +595,12 @@ class Emitter {
         }
         break;
       }
-      case Node::Kind::Literal:
-        break;  // a literal never draws
+      case Node::Kind::Literal: {  // past the budget: a literal is kept all the same
+        const std::size_t before = pattern_.literals.size();
+        pattern_.literals += node.bytes;
+        add_literal(before);
+        break;
+      }
     }
   }
 

@@ -117,7 +117,7 @@ inline std::size_t pattern_longest(const Pattern& pattern) { return pattern.long
 inline bool pattern_is_ascii(const Pattern& pattern) { return pattern.ascii; }
 
 // Appends one match, UTF-8, to out, drawing from rng by the rules above. Reserves
-// pattern_longest(pattern) bytes in out first.
+// pattern_longest(pattern) + 16 bytes in out first (short literals are copied in blocks of 16).
 void draw_pattern(const Pattern& pattern, Xoshiro256PlusPlus& rng, OutputBuffer& out);
 
 }  // namespace tessary

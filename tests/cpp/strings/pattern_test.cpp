@@ -315,6 +315,7 @@ TEST(DrawPattern, MatchesStayWithinTheBoundsAndReachThem) {
       {".{0,3}[^a-z]", L"[ -~]{0,3}[ -`{-~]", 1, 4, true},
       {"(a|bc|)?x{2}\\s\\t\\n", L"(a|bc|)?x{2}[ \\t]\\t\\n", 5, 7, true},
       {"((a[b-d]){1,2}|e){2}", L"((a[b-d]){1,2}|e){2}", 2, 8, true},
+      {"(x{1,3}|yy)z", L"(x{1,3}|yy)z", 2, 4, true},
       {"é[α-ω]{1,2}😀?", L"é[α-ω]{1,2}😀?", 4, 10, false},
       {"[a-cé-ë€-₭😀-😂]{2}", L"[a-cé-ë€-₭😀-😂]{2}", 2, 8, false},
       {"[\\--/\\]\\\\\\[^]", L"[-./\\]\\\\\\[^]", 1, 1, true},
@@ -391,6 +392,25 @@ TEST(DrawPattern, StreamIsPinned) {
       EXPECT_EQ(draw(pattern, rng), c.draws.at(index)) << c.pattern << ", entity " << index;
     }
   }
+}
+
+// Text that draws nothing is unrolled into the program only up to a budget, since it can be far
+// larger than the pattern; past it, repeats stay loops and give the same text.
+TEST(DrawPattern, DrawFreeTextPastTheUnrollBudgetIsStillWhole) {
+  std::string text = "(";
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    text += std::string(1, letter) + "{60000}" + (letter < 'z' ? "|" : ")xyz");
+  }
+  const Pattern pattern = compiled(text);
+  EXPECT_LT(pattern.literals.size(), std::size_t{2} << 20);  // unrolled: 26 * 60000 bytes
+  std::set<char> firsts;
+  for (std::uint64_t index = 0; index < 300; ++index) {
+    Xoshiro256PlusPlus rng = entity_rng(9, index);
+    const std::string out = draw(pattern, rng);
+    ASSERT_EQ(out, std::string(60000, out[0]) + "xyz");
+    firsts.insert(out[0]);
+  }
+  EXPECT_EQ(firsts.size(), 26u);
 }
 
 // Appending keeps what the buffer held and grows it as needed.
