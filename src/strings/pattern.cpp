@@ -548,7 +548,8 @@ class Emitter {
   explicit Emitter(Pattern& pattern) : pattern_(pattern) {}
 
   void emit(const Node& node) {
-    if (!node.draws && pattern_.literals.size() + node.longest <= UNROLL_BUDGET) {
+    if (!node.draws && (node.kind == Node::Kind::Literal ||
+                        pattern_.literals.size() + node.longest <= UNROLL_BUDGET)) {
       const std::size_t before = pattern_.literals.size();
       fixed_text(node, pattern_.literals);
       add_literal(before);
@@ -595,12 +596,8 @@ class Emitter {
         }
         break;
       }
-      case Node::Kind::Literal: {  // past the budget: a literal is kept all the same
-        const std::size_t before = pattern_.literals.size();
-        pattern_.literals += node.bytes;
-        add_literal(before);
-        break;
-      }
+      case Node::Kind::Literal:
+        break;  // taken above, whatever the budget
     }
   }
 
