@@ -584,11 +584,8 @@ class Emitter {
           push({PatternOp::ClassRepeat, body.class_index, node.min, node.max});
         } else {
           const std::size_t start = push({PatternOp::RepeatStart, node.min, node.max});
-          ++depth_;
-          pattern_.repeat_depth = std::max(pattern_.repeat_depth, depth_);
           here();  // the body's first step is a jump target
           emit(body);
-          --depth_;
           const std::size_t end =
               push({PatternOp::RepeatEnd, static_cast<std::uint32_t>(start + 1)});
           pattern_.steps[start].c = static_cast<std::uint32_t>(end);
@@ -644,7 +641,6 @@ class Emitter {
 
   Pattern& pattern_;
   std::size_t open_literal_ = NO_STEP;
-  std::size_t depth_ = 0;
 };
 
 // Writes member `index` of a class at out.

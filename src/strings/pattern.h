@@ -101,7 +101,6 @@ struct Pattern {
   std::string class_bytes;
   std::vector<PatternRun> class_runs;
   std::vector<std::uint32_t> branch_starts;
-  std::size_t repeat_depth = 0;  // the most RepeatStart steps open at once
   std::size_t shortest = 0;      // bytes of the shortest and longest match
   std::size_t longest = 0;
   bool ascii = true;             // every match is ASCII
