@@ -400,73 +400,70 @@ std::variant<Expression, ExpressionError> compile_expression(std::string_view te
 }
 
 double evaluate(const Expression& expression, const double* slots) {
-  double stack[MAX_EXPRESSION_STACK];
-  std::size_t top = 0;  // the number of values on the stack
+  // The top of the stack stays in a register (`top`); `below` holds the values under it, so that
+  // a push stores one value and a binary operation loads one.
+  double below[MAX_EXPRESSION_STACK];
+  std::size_t count = 0;  // the values in `below`
+  double top = 0;         // meaningless before the first push, which stores it unread
   for (const ExpressionStep& step : expression.steps) {
     switch (step.op) {
       case ExpressionOp::Constant:
-        stack[top++] = step.number;
+        below[count++] = top;
+        top = step.number;
         break;
       case ExpressionOp::Operand:
-        stack[top++] = slots[step.slot];
+        below[count++] = top;
+        top = slots[step.slot];
         break;
       case ExpressionOp::Negate:
-        stack[top - 1] = -stack[top - 1];
+        top = -top;
         break;
       case ExpressionOp::Abs:
-        stack[top - 1] = std::fabs(stack[top - 1]);
+        top = std::fabs(top);
         break;
       case ExpressionOp::Floor:
-        stack[top - 1] = std::floor(stack[top - 1]);
+        top = std::floor(top);
         break;
       case ExpressionOp::Ceil:
-        stack[top - 1] = std::ceil(stack[top - 1]);
+        top = std::ceil(top);
         break;
       case ExpressionOp::Sqrt:
-        stack[top - 1] = std::sqrt(stack[top - 1]);
+        top = std::sqrt(top);
         break;
       case ExpressionOp::Exp:
-        stack[top - 1] = std::exp(stack[top - 1]);
+        top = std::exp(top);
         break;
       case ExpressionOp::Log:
-        stack[top - 1] = std::log(stack[top - 1]);
+        top = std::log(top);
         break;
       case ExpressionOp::Round:
-        stack[top - 1] = round_decimals(stack[top - 1], DecimalScale{step.number});
+        top = round_decimals(top, DecimalScale{step.number});
         break;
       case ExpressionOp::Add:
-        --top;
-        stack[top - 1] = stack[top - 1] + stack[top];
+        top = below[--count] + top;
         break;
       case ExpressionOp::Subtract:
-        --top;
-        stack[top - 1] = stack[top - 1] - stack[top];
+        top = below[--count] - top;
         break;
       case ExpressionOp::Multiply:
-        --top;
-        stack[top - 1] = stack[top - 1] * stack[top];
+        top = below[--count] * top;
         break;
       case ExpressionOp::Divide:
-        --top;
-        stack[top - 1] = stack[top - 1] / stack[top];
+        top = below[--count] / top;
         break;
       case ExpressionOp::Min: {
-        --top;
-        const double a = stack[top - 1];
-        const double b = stack[top];
-        stack[top - 1] = a < b ? a : b;
+        const double a = below[--count];
+        top = a < top ? a : top;
         break;
       }
       case ExpressionOp::Max: {
-        --top;
-        const double a = stack[top - 1];
-        const double b = stack[top];
-        stack[top - 1] = a > b ? a : b;
+        const double a = below[--count];
+        top = a > top ? a : top;
         break;
       }
     }
   }
-  return stack[0];
+  return top;
 }
 
 bool expression_may_be_non_finite(const Expression& expression) {
