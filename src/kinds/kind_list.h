@@ -18,9 +18,11 @@
 #include "kinds/const.h"
 #include "kinds/date.h"
 #include "kinds/exponential.h"
+#include "kinds/expression.h"
 #include "kinds/geometric.h"
 #include "kinds/lognormal.h"
 #include "kinds/normal.h"
+#include "kinds/pattern.h"
 #include "kinds/poisson.h"
 #include "kinds/sequence.h"
 #include "kinds/switch.h"
@@ -38,7 +40,8 @@ namespace tessary {
 // their index. Kinds added later are named, never numbered, and go after them.
 using AttrKind = std::variant<UniformInt, UniformFloat, Normal, Choice, Sequence, UniqueInt, Uuid,
                               Timestamp, Date, Bernoulli, Exponential, Lognormal, Poisson,
-                              Geometric, Zipf, Const, Template, Switch>;
+                              Geometric, Zipf, Const, Template, Switch, PatternKind,
+                              ExpressionKind>;
 
 inline constexpr std::size_t KIND_COUNT = std::variant_size_v<AttrKind>;
 

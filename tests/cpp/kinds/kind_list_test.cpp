@@ -45,7 +45,7 @@ std::vector<AttrKind> usable_kinds() {
                   {}),
   };
   // The later kinds, read from a document so that their members are derived as the reader does.
-  auto read = read_specs(R"([
+  auto read = read_specs(R"json([
     {"name": "a", "type": "sequence", "start": -9223372036854775808, "step": 3},
     {"name": "a", "type": "sequence"},
     {"name": "a", "type": "unique_int", "low": -9223372036854775808, "high": 9223372036854775807},
@@ -74,8 +74,11 @@ std::vector<AttrKind> usable_kinds() {
       {"when": [null, 1.0], "then": {"type": "uniform_int", "low": -5, "high": 5}}]},
     {"name": "s", "type": "switch", "on": "t", "cases": [
       {"when": "x", "then": {"type": "uuid"}}],
-      "default": {"type": "choice", "values": [true, "a longer text"]}}
-  ])");
+      "default": {"type": "choice", "values": [true, "a longer text"]}},
+    {"name": "p", "type": "pattern", "pattern": "(ab|\u00e9{2,3})[x-z\\d]{0,4}\\n"},
+    {"name": "e", "type": "expression", "expression": "a * 2 + id"},
+    {"name": "e", "type": "expression", "expression": "round(id / 3, 2)", "as": "int"}
+  ])json");
   for (AttrSpec& spec : std::get<std::vector<AttrSpec>>(read)) kinds.push_back(std::move(spec.kind));
   return kinds;
 }
