@@ -223,6 +223,7 @@ bool read_members(JsonReader& reader, std::optional<std::string>& name, Buffered
 // A reference that named no earlier spec, kept until the list is read: whether a later spec has
 // the name decides the message. The reader stops at the first.
 struct UnresolvedReference {
+  std::size_t spec = 0;       // its index
   std::string referring;      // the attribute that refers
   std::string name;           // the name it refers to
   std::size_t position = 0;   // where the error is placed
@@ -261,7 +262,8 @@ bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<Att
       const std::size_t position =
           problem->at != nullptr ? static_cast<std::size_t>(problem->at - reader.text().data()) + 1
                                  : reader.offset();
-      unresolved = UnresolvedReference{*name, problem->unresolved_name, position};
+      unresolved =
+          UnresolvedReference{specs.size(), *name, problem->unresolved_name, position};
     }
     spec.kind.emplace<Const>();
   }
@@ -281,13 +283,16 @@ bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<Att
 // The error of an unresolved reference, once every spec is read.
 bool fail_unresolved(JsonReader& reader, const std::vector<AttrSpec>& specs,
                      const UnresolvedReference& reference) {
-  const bool later = std::any_of(specs.begin(), specs.end(), [&](const AttrSpec& spec) {
-    return spec.name == reference.name;
-  });
+  const bool later = std::any_of(specs.begin() + static_cast<std::ptrdiff_t>(reference.spec) + 1,
+                                 specs.end(),
+                                 [&](const AttrSpec& spec) { return spec.name == reference.name; });
+  const std::string start = "attribute `" + reference.referring + "` refers to ";
   const std::string message =
-      "attribute `" + reference.referring + "` refers to `" + reference.name + "`, " +
-      (later ? std::string("which comes after it: an attribute may use only those before it")
-             : std::string("which no attribute is named"));
+      later ? start + "`" + reference.name +
+                  "`, which comes after it: an attribute may use only those before it"
+      : reference.name == reference.referring
+          ? start + "itself: an attribute may use only those before it"
+          : start + "`" + reference.name + "`, which no attribute is named";
   return reader.fail_at_offset(reference.position, message);
 }
 
