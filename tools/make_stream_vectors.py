@@ -354,8 +354,63 @@ def package_cases() -> list[dict[str, Any]]:
     ]
 
 
+def derived_cases() -> list[dict[str, Any]]:
+    """Cases of the kinds that read earlier attributes, and of patterns and hidden attributes."""
+    people = [
+        choice("first", ["Ana", "Bo", "Chlo\u00e9", 'D"Arcy'], [4, 3, 2, 1]) | {"hidden": True},
+        choice("last", ["Silva", "Ng", "M\u00fcller"]) | {"hidden": True},
+        kind("email", "template", template="{first:lower}.{last:upper}@example.com"),
+        kind("phone", "pattern", pattern="\\+1-[2-9]\\d{2}-\\d{3}-\\d{4}"),
+        choice("job", ["engineer", "nurse", "teacher", "chef"]),
+        kind("salary", "switch", on="job", cases=[
+            {"when": "engineer", "then": {"type": "normal", "mean": 90000, "std_dev": 9000, "decimals": 2}},
+            {"when": ["nurse", "teacher"], "then": {"type": "uniform_int", "low": 40000, "high": 60000,
+                                                    "null_rate": 0.2}}]),
+        kind("bonus", "expression", expression="round(salary * 0.1, 2) + id / 4"),
+        kind("order", "template", template="ORD-{id:08d}-{{{job}}}"),
+        kind("tier", "const", value={"level": 2, "tags": ["a", None]}),
+        kind("n", "expression", expression="id * 3 - 1", **{"as": "int"}) | {"hidden": True},
+        kind("code", "template", template="{n:05d}/{tier}/{salary}"),
+    ]
+    switches = [
+        uniform_int("k", 0, 4),
+        kind("s", "switch", on="k", cases=[
+            {"when": [0, 1.0], "then": {"type": "uuid"}},
+            {"when": 2, "then": {"type": "switch", "on": "k", "cases": [
+                {"when": 2, "then": {"type": "zipf", "n": 100, "s": 1.5}}]}},
+            {"when": 3, "then": {"type": "const", "value": None}}],
+             default={"type": "poisson", "mean": 30, "null_rate": 0.5}),
+        RAW,
+    ]
+    patterns = [
+        kind("a", "pattern", pattern="[A-Z]{3}-\\d{2,6}(x|yy|)\\."),
+        kind("b", "pattern", pattern="[^a-z]?[\u03b1-\u03c9]{1,3}\\w\\s."),
+        kind("c", "pattern", pattern="fixed text"),
+        RAW,
+    ]
+    expressions = [
+        uniform_float("a", -10.0, 10.0), normal("b", 0.0, 1e6), kind("c", "poisson", mean=3),
+        kind("x", "expression", expression="(a * b - c / 3) * -2 + max(a, b, c) - min(a, 0.5) / (abs(b) + 1)"),
+        kind("y", "expression", expression="round(sqrt(abs(a)) * exp(a / 5) + log(c), 3)"),
+        kind("z", "expression", expression="floor(b / 7) + ceil(a) + id", **{"as": "int"}),
+        kind("w", "expression", expression="1 / (c - c)"),
+    ]
+    return [
+        package_case("people: templates, a pattern, switches, expressions, hidden names", 31, people, 0, 3000,
+                     ["pattern.draw", "template.fields", "switch.case", "switch.no_case", "expression.value",
+                      "expression.null", "const.value", "names.hidden", "text.non_ascii", "text.escapes"]),
+        package_case("switches: numbers by value, a nested switch, a null case, the default", 32, switches, 0, 200,
+                     ["switch.case", "switch.default", "uniform_int.one_draw", "uniform_int.full_range"]),
+        package_case("patterns: quantifiers, classes, alternation, Unicode", 33, patterns, 0, 300,
+                     ["pattern.draw", "uniform_int.full_range"]),
+        package_case("expressions in double arithmetic, as int, and a null from 0/0", 34, expressions, 0, 300,
+                     ["expression.value", "expression.null", "uniform_float.draw", "normal.main",
+                      "poisson.inversion"]),
+    ]
+
+
 def main() -> None:
-    cases = plain_cases() + searched_cases() + package_cases()
+    cases = plain_cases() + searched_cases() + package_cases() + derived_cases()
     vectors = {
         "stream_version": tessary.STREAM_VERSION,
         "generator": "tools/make_stream_vectors.py",

@@ -283,23 +283,31 @@ Problem Switch::finish(Switch& spec) {
   return std::nullopt;
 }
 
-AttributeValue Switch::draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
-                            const EntityContext& entity) {
-  const Switch& params = *prepared.spec;
+std::optional<std::size_t> switch_branch(const Switch& params, const AttributeValue& on,
+                                         const OutputBuffer& entity_text) {
   const SwitchBranches& branches = *params.branches;
-  const AttributeValue& on = entity.values[params.on];
   const std::optional<JsonNumber> number = number_of(on);
   thread_local OutputBuffer text;  // the JSON text of `on`, when a case needs it
   text.clear();
-  std::size_t taken = branches.cases.size();
   for (std::size_t j = 0; j < branches.cases.size(); ++j) {
-    if (matches(branches.cases[j], on, number, *entity.text, text)) {
-      taken = j;
-      break;
-    }
+    if (matches(branches.cases[j], on, number, entity_text, text)) return j;
   }
-  if (taken == branches.cases.size() && !branches.fallback) return AttributeValue::null();
-  return draw_branch(branches.branch(taken), splitmix64(prepared.key, taken + 1), rng, entity);
+  if (branches.fallback) return branches.cases.size();
+  return std::nullopt;
+}
+
+std::size_t switch_case_count(const Switch& params) {
+  return params.branches->cases.size();
+}
+
+AttributeValue Switch::draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
+                            const EntityContext& entity) {
+  const Switch& params = *prepared.spec;
+  const std::optional<std::size_t> taken =
+      switch_branch(params, entity.values[params.on], *entity.text);
+  if (!taken) return AttributeValue::null();
+  return draw_branch(params.branches->branch(*taken), splitmix64(prepared.key, *taken + 1), rng,
+                     entity);
 }
 
 ValueTextBounds Switch::text_bounds(const Switch& params, OutputBuffer& scratch) {

@@ -62,4 +62,11 @@ struct Switch {
   static bool fits_column(const Switch& params, const Column& column);
 };
 
+// The branch a switch takes for the value `on` of its attribute (`entity_text` holds the
+// entity's strings): the first case that matches, the default (switch_case_count) when none does,
+// or none when there is no default either.
+std::optional<std::size_t> switch_branch(const Switch& params, const AttributeValue& on,
+                                         const OutputBuffer& entity_text);
+std::size_t switch_case_count(const Switch& params);
+
 }  // namespace tessary

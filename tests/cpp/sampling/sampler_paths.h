@@ -16,11 +16,14 @@
 //   sequence.value  unique_int.one_pass  unique_int.cycle_walk  uuid.draw  bernoulli.draw
 //   exponential.draw  lognormal.draw  geometric.draw  poisson.inversion  poisson.ptrs
 //   poisson.ptrs_retry  zipf.first_try  zipf.retry  timestamp.before_1970  timestamp.leap_day
-//   date.before_1970  date.leap_day  nulls.null
+//   date.before_1970  date.leap_day  nulls.null  pattern.draw  template.fields  const.value
+//   expression.value  expression.null  switch.case  switch.default  switch.no_case  names.hidden
 // (and range.empty, which the vectors test tells from the range itself).
 #pragma once
 
+#include <algorithm>
 #include <bit>
+#include <vector>
 #include <cmath>
 #include <cstdint>
 #include <set>
@@ -151,24 +154,57 @@ inline void later_kind_paths(const AttrSpec& spec, const PreparedDraw& prepared,
   }
 }
 
-// Draws one attribute from `rng` as the entity build does and adds the paths it took.
-inline void attribute_paths(const AttrSpec& spec, const PreparedDraw& prepared, std::uint64_t id,
-                            Xoshiro256PlusPlus& rng, PathSet& paths) {
+// The paths of the kinds that read earlier attributes, and of patterns.
+inline void derived_kind_paths(const AttrSpec& spec, const AttributeValue& value, PathSet& paths) {
+  const bool null = value.kind == AttributeValue::Kind::Null;
+  if (std::holds_alternative<PatternKind>(spec.kind)) paths.insert("pattern.draw");
+  if (std::holds_alternative<Const>(spec.kind)) paths.insert("const.value");
+  if (const auto* p = std::get_if<Template>(&spec.kind)) {
+    if (std::any_of(p->parts.begin(), p->parts.end(), [](const auto& part) { return part.field; })) {
+      paths.insert("template.fields");
+    }
+  }
+  if (std::holds_alternative<ExpressionKind>(spec.kind)) {
+    paths.insert(null ? "expression.null" : "expression.value");
+  }
+}
+
+// The paths of a switch: which branch it took, for the value of its `on` attribute.
+inline void switch_paths(const AttrSpec& spec, const EntityContext& entity, PathSet& paths) {
+  const auto* p = std::get_if<Switch>(&spec.kind);
+  if (p == nullptr) return;
+  const std::optional<std::size_t> branch = switch_branch(*p, entity.values[p->on], *entity.text);
+  if (!branch) {
+    paths.insert("switch.no_case");
+  } else {
+    paths.insert(*branch < switch_case_count(*p) ? "switch.case" : "switch.default");
+  }
+}
+
+// Draws one attribute from `rng` as the entity build does, adds the paths it took and gives its
+// value.
+inline AttributeValue attribute_paths(const AttrSpec& spec, const PreparedDraw& prepared,
+                            const EntityContext& entity, Xoshiro256PlusPlus& rng,
+                            PathSet& paths) {
+  const std::uint64_t id = entity.id;
   const Xoshiro256PlusPlus before = rng;
-  OutputBuffer text;
-  const AttributeValue value = draw_value(prepared, spec, rng, {id, nullptr, &text});
+  const AttributeValue value = draw_value(prepared, spec, rng, entity);
   const int steps = steps_between(before, rng);
   if (const auto* p = std::get_if<UniformInt>(&spec.kind)) uniform_int_paths(*p, steps, paths);
   if (const auto* p = std::get_if<UniformFloat>(&spec.kind)) uniform_float_paths(*p, paths);
   if (const auto* p = std::get_if<Normal>(&spec.kind)) normal_paths(*p, before, steps, value, paths);
   if (const auto* p = std::get_if<Choice>(&spec.kind)) choice_paths(*p, steps, value, paths);
   later_kind_paths(spec, prepared, id, steps, value, paths);
+  derived_kind_paths(spec, value, paths);
+  switch_paths(spec, entity, paths);
   if (value.kind == AttributeValue::Kind::Null && prepared.is_null(id)) paths.insert("nulls.null");
+  return value;
 }
 
-// attribute_paths for entity 0 under seed 0.
+// attribute_paths for entity 0 under seed 0, of a spec that reads no other.
 inline void attribute_paths(const AttrSpec& spec, Xoshiro256PlusPlus& rng, PathSet& paths) {
-  attribute_paths(spec, prepare_draws({&spec, 1}, 0)[0], 0, rng, paths);
+  OutputBuffer text;
+  attribute_paths(spec, prepare_draws({&spec, 1}, 0)[0], {0, nullptr, &text}, rng, paths);
 }
 
 // The paths of entity `index` under `seed`.
@@ -178,10 +214,14 @@ inline PathSet entity_paths(std::uint64_t seed, std::uint64_t index,
   if (specs.empty()) paths.insert("specs.none");
   Xoshiro256PlusPlus rng = entity_rng(seed, index);
   const std::vector<PreparedDraw> draws = prepare_draws(specs, seed);
+  std::vector<AttributeValue> values(specs.size());
+  OutputBuffer text;
+  const EntityContext entity{index, values.data(), &text};
   std::set<std::string_view> names;
   for (std::size_t k = 0; k < specs.size(); ++k) {
-    attribute_paths(specs[k], draws[k], index, rng, paths);
+    values[k] = attribute_paths(specs[k], draws[k], entity, rng, paths);
     if (!names.insert(specs[k].name).second) paths.insert("names.repeated");
+    if (specs[k].hidden) paths.insert("names.hidden");
   }
   if (index >= ~std::uint64_t{0} - 0xFFFF) paths.insert("ids.top_of_u64");
   return paths;
