@@ -25,6 +25,11 @@ struct SwitchCase {
 struct SwitchBranches {
   std::vector<SwitchCase> cases;
   std::optional<AttrSpec> fallback;  // `default`
+  // When `on` is a choice (or a const): its values, and the branch each one takes, worked out
+  // once, so that a draw finds its branch with one load (NO_BRANCH: none).
+  const JsonValue* on_values = nullptr;
+  std::vector<std::uint32_t> branch_of_value;
+  static constexpr std::uint32_t NO_BRANCH = 0xFFFFFFFF;
 
   // Branch j: case j, or the default after the cases.
   const AttrSpec& branch(std::size_t j) const {
@@ -262,8 +267,8 @@ Problem Switch::take(Switch& spec, std::size_t field, BufferedValue& value, Spec
   return std::nullopt;
 }
 
-Problem Switch::finish(Switch& spec) {
-  const SwitchBranches& branches = *spec.branches;
+Problem Switch::finish(Switch& spec, SpecScope& scope) {
+  SwitchBranches& branches = *spec.branches;
   for (std::size_t j = 0; j < branches.count(); ++j) {
     const AttrSpec& branch = branches.branch(j);
     const std::string label = j < branches.cases.size()
@@ -280,12 +285,35 @@ Problem Switch::finish(Switch& spec) {
       }
     }
   }
+  const Column on = scope.column_of(spec.on);
+  if (holds_choice_cells(on.kind) && on.choice.values != nullptr) {
+    OutputBuffer no_text;
+    for (std::size_t i = 0; i < on.choice.count; ++i) {
+      const std::optional<std::size_t> branch =
+          switch_branch(spec, AttributeValue::borrow(on.choice.values[i]), no_text);
+      branches.branch_of_value.push_back(branch ? static_cast<std::uint32_t>(*branch)
+                                                : SwitchBranches::NO_BRANCH);
+    }
+    branches.on_values = on.choice.values;
+  }
   return std::nullopt;
 }
 
 std::optional<std::size_t> switch_branch(const Switch& params, const AttributeValue& on,
                                          const OutputBuffer& entity_text) {
   const SwitchBranches& branches = *params.branches;
+  if (on.kind == AttributeValue::Kind::Borrowed && branches.on_values != nullptr) {
+    // A value of the choice `on` names is one of its values, whose index its address tells.
+    const std::size_t index =
+        static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(on.borrowed) -
+                                 reinterpret_cast<std::uintptr_t>(branches.on_values)) /
+        sizeof(JsonValue);
+    if (index < branches.branch_of_value.size() && on.borrowed == branches.on_values + index) {
+      const std::uint32_t branch = branches.branch_of_value[index];
+      if (branch == SwitchBranches::NO_BRANCH) return std::nullopt;
+      return branch;
+    }
+  }
   const std::optional<JsonNumber> number = number_of(on);
   thread_local OutputBuffer text;  // the JSON text of `on`, when a case needs it
   text.clear();

@@ -44,7 +44,7 @@ struct Switch {
 
   [[nodiscard]] static Problem take(Switch& spec, std::size_t field, BufferedValue& value,
                                     SpecScope& scope);
-  [[nodiscard]] static Problem finish(Switch& spec);
+  [[nodiscard]] static Problem finish(Switch& spec, SpecScope& scope);
   [[nodiscard]] static ParamFault fault(const Switch&) { return ParamFault::None; }
   struct Draw {
     const Switch* spec;
