@@ -91,7 +91,6 @@ void fill_dictionary(ArrowArray* column, const ChoiceCells& cells) {
   dictionary->null_count = 0;
 }
 
-
 // Makes `array` an empty array of the column's storage type.
 void init_column_array(ArrowArray* array, ColumnKind kind) {
   const ArrowType type = column_storage_type(kind);
@@ -160,11 +159,11 @@ class BatchBuilder {
     const AttrSpec* spec = nullptr;
     bool kept = false;
     ColumnKind column = ColumnKind::ChoiceNull;
-    std::uint8_t* validity = nullptr;  // null when the column has no nulls to mark
-    void* cells = nullptr;             // the fixed-width cells, or the bits of a bool column
-    std::int32_t* offsets = nullptr;   // JSON text: rows + 1 offsets into `text`
-    ArrowBuffer* text = nullptr;       // JSON text
-    const std::uint64_t* words = nullptr;   // a choice's cells (ChoiceCells)
+    std::uint8_t* validity = nullptr;      // null when the column has no nulls to mark
+    void* cells = nullptr;                 // the fixed-width cells, or the bits of a bool column
+    std::int32_t* offsets = nullptr;       // JSON text: rows + 1 offsets into `text`
+    ArrowBuffer* text = nullptr;           // JSON text
+    const std::uint64_t* words = nullptr;  // a choice's cells (ChoiceCells)
     const std::uint8_t* valid = nullptr;
     const ChoiceCells* choice = nullptr;
     std::int64_t nulls = 0;
@@ -206,8 +205,9 @@ class BatchBuilder {
 
   // Appends `bytes` as the text of cell `row` of a text column.
   static void append_text(Target& target, std::size_t row, std::string_view bytes) {
-    check_arrow(ArrowBufferAppend(target.text, bytes.data(), static_cast<std::int64_t>(bytes.size())),
-                "ArrowBufferAppend");
+    check_arrow(
+        ArrowBufferAppend(target.text, bytes.data(), static_cast<std::int64_t>(bytes.size())),
+        "ArrowBufferAppend");
     // At most max_batch_rows rows of the longest text: below 2^31.
     target.offsets[row + 1] = static_cast<std::int32_t>(target.text->size_bytes);
   }

@@ -24,7 +24,8 @@ std::uint64_t longest_entry(const ChoiceCells& cells) {
 
 void set_field(ArrowSchema* field, ArrowType type, std::string_view name, bool nullable) {
   if (type == NANOARROW_TYPE_FIXED_SIZE_BINARY) {
-    check_arrow(ArrowSchemaSetTypeFixedSize(field, type, UUID_BYTES), "ArrowSchemaSetTypeFixedSize");
+    check_arrow(ArrowSchemaSetTypeFixedSize(field, type, UUID_BYTES),
+                "ArrowSchemaSetTypeFixedSize");
   } else {
     check_arrow(ArrowSchemaSetType(field, type), "ArrowSchemaSetType");
   }
@@ -101,9 +102,9 @@ std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrS
     column.name = layout.member_names[m];
     const std::size_t k = last_spec[m];
     column.spec = k;
-    if (std::optional<ColumnSchemaError> error = std::visit(
-            [&]<class K>(const K& params) { return K::plan_column(params, k, column); },
-            specs[k].kind)) {
+    if (std::optional<ColumnSchemaError> error =
+            std::visit([&]<class K>(const K& params) { return K::plan_column(params, k, column); },
+                       specs[k].kind)) {
       return std::move(*error);
     }
     if (specs[k].null_rate > 0) column.nullable = true;

@@ -41,7 +41,9 @@ struct Bernoulli {
   static bool draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext&) {
     return (rng.next_u64() >> 11) < prepared.threshold;
   }
-  static AttributeValue value(const Bernoulli&, bool cell) { return AttributeValue::from_bool(cell); }
+  static AttributeValue value(const Bernoulli&, bool cell) {
+    return AttributeValue::from_bool(cell);
+  }
   static void check(const Bernoulli&, std::vector<KindProblem>&) {}
   static ValueTextBounds text_bounds(const Bernoulli&, OutputBuffer&) { return {4, 5}; }
   static std::uint64_t work(const Bernoulli&) { return 1; }

@@ -47,8 +47,7 @@ struct Const {
   }
   static std::uint64_t work(const Const&) { return 1; }
   [[nodiscard]] static std::optional<ColumnSchemaError> plan_column(const Const& params,
-                                                                    std::size_t k,
-                                                                    Column& column) {
+                                                                    std::size_t k, Column& column) {
     return Choice::plan_column(params.only, k, column);
   }
   static bool fits_column(const Const& params, const Column& column) {

@@ -42,7 +42,8 @@ struct Date {
     return UniformInt::prepare({params.start, params.end}, key);
   }
   // The days of a date lie within int32 (time_parse.h).
-  static std::int32_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext& entity) {
+  static std::int32_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
+                           const EntityContext& entity) {
     return static_cast<std::int32_t>(UniformInt::draw(prepared, rng, entity));
   }
   static AttributeValue value(const Date&, std::int32_t cell) {

@@ -54,8 +54,8 @@ struct Exponential {
     return float_text_bounds();
   }
   static std::uint64_t work(const Exponential&) { return 2; }
-  [[nodiscard]] static std::optional<ColumnSchemaError> plan_column(const Exponential&,
-                                                                    std::size_t, Column& column) {
+  [[nodiscard]] static std::optional<ColumnSchemaError> plan_column(const Exponential&, std::size_t,
+                                                                    Column& column) {
     return plan_float_column(column);
   }
   static bool fits_column(const Exponential&, const Column& column) {

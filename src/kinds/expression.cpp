@@ -84,8 +84,7 @@ Problem ExpressionKind::take(ExpressionKind& spec, std::size_t field, const Buff
   return std::nullopt;
 }
 
-AttributeValue ExpressionKind::draw(Draw params, Xoshiro256PlusPlus&,
-                                    const EntityContext& entity) {
+AttributeValue ExpressionKind::draw(Draw params, Xoshiro256PlusPlus&, const EntityContext& entity) {
   double slots[MAX_OPERANDS];
   for (std::size_t slot = 0; slot < params->operands.size(); ++slot) {
     const std::size_t source = params->operands[slot];

@@ -4,7 +4,8 @@
 //   (mu and sigma required)
 //
 // Generator steps: those of normal's standard draw (sampling/standard_normal.h).
-// Text: as uniform_float. Column: float64, null where not finite (exp overflows above about 709.78).
+// Text: as uniform_float. Column: float64, null where not finite (exp overflows above about
+// 709.78).
 #pragma once
 
 #include <array>

@@ -30,8 +30,8 @@ struct Poisson {
   }
   [[nodiscard]] static Problem finish(Poisson& spec) {
     if (spec.mean >= 0 && spec.mean <= POISSON_MAX_MEAN) return std::nullopt;
-    return parameter_problem("`mean` must be a number from 0 to " +
-                             f64_string(POISSON_MAX_MEAN) + ", not " + f64_string(spec.mean));
+    return parameter_problem("`mean` must be a number from 0 to " + f64_string(POISSON_MAX_MEAN) +
+                             ", not " + f64_string(spec.mean));
   }
   [[nodiscard]] static ParamFault fault(const Poisson&) { return ParamFault::None; }
   using Draw = PoissonDraw;

@@ -24,8 +24,7 @@ struct Sequence {
   static constexpr std::array<std::string_view, 2> FIELDS = {"start", "step"};
   static constexpr std::size_t REQUIRED = 0;
 
-  [[nodiscard]] static Problem take(Sequence& spec, std::size_t field,
-                                    const BufferedValue& value) {
+  [[nodiscard]] static Problem take(Sequence& spec, std::size_t field, const BufferedValue& value) {
     return take_i64(value, field == 0 ? spec.start : spec.step);
   }
   // The last value, start + step * (scale - 1), must be an int64 (the values between then are).

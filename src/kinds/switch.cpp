@@ -85,11 +85,11 @@ void add_when(const JsonValue& when, SwitchCase& branch) {
 }
 
 // Reads {"when": ..., "then": {...}}.
-Problem read_case(const JsonValue& item, std::size_t index, SpecScope& scope,
-                  SwitchCase& branch) {
+Problem read_case(const JsonValue& item, std::size_t index, SpecScope& scope, SwitchCase& branch) {
   const std::string label = "`cases`[" + std::to_string(index) + "]";
   const auto* object = std::get_if<JsonObject>(&item.data);
-  if (object == nullptr) return invalid_type_message(item, "a case {\"when\": ..., \"then\": {...}}");
+  if (object == nullptr)
+    return invalid_type_message(item, "a case {\"when\": ..., \"then\": {...}}");
   const JsonValue* when = nullptr;
   const JsonValue* then = nullptr;
   for (const JsonMember& member : *object) {
@@ -128,7 +128,17 @@ Column branch_column(const AttrSpec& spec, std::size_t k) {
 
 // The type class of a column kind, for combining the branches' columns: kinds that hold the same
 // values share a class; ChoiceNull (only nulls) has none.
-enum class TypeClass : std::uint8_t { None, Integer, Float, Bool, Timestamp, Date, Uuid, Text, Json };
+enum class TypeClass : std::uint8_t {
+  None,
+  Integer,
+  Float,
+  Bool,
+  Timestamp,
+  Date,
+  Uuid,
+  Text,
+  Json
+};
 
 TypeClass type_class(ColumnKind kind) {
   switch (kind) {
@@ -175,9 +185,8 @@ Column combined_column(const Switch& params, std::size_t k) {
     result.longest_text = std::max<std::uint64_t>(result.longest_text, bounds.longest);
     const TypeClass type = type_class(column.kind);
     if (type == TypeClass::None) continue;
-    const bool same_time_unit =
-        type != TypeClass::Timestamp || common != TypeClass::Timestamp ||
-        column.time_unit == result.time_unit;
+    const bool same_time_unit = type != TypeClass::Timestamp || common != TypeClass::Timestamp ||
+                                column.time_unit == result.time_unit;
     if (common == TypeClass::None) {
       common = type;
       result.time_unit = column.time_unit;
@@ -189,15 +198,33 @@ Column combined_column(const Switch& params, std::size_t k) {
     }
   }
   switch (common) {
-    case TypeClass::None: result.kind = ColumnKind::ChoiceNull; break;
-    case TypeClass::Integer: result.kind = ColumnKind::Int64; break;
-    case TypeClass::Float: result.kind = ColumnKind::Float64; break;
-    case TypeClass::Bool: result.kind = ColumnKind::Bool; break;
-    case TypeClass::Timestamp: result.kind = ColumnKind::Timestamp; break;
-    case TypeClass::Date: result.kind = ColumnKind::Date32; break;
-    case TypeClass::Uuid: result.kind = ColumnKind::Uuid; break;
-    case TypeClass::Text: result.kind = ColumnKind::Utf8; break;
-    case TypeClass::Json: result.kind = ColumnKind::Json; break;
+    case TypeClass::None:
+      result.kind = ColumnKind::ChoiceNull;
+      break;
+    case TypeClass::Integer:
+      result.kind = ColumnKind::Int64;
+      break;
+    case TypeClass::Float:
+      result.kind = ColumnKind::Float64;
+      break;
+    case TypeClass::Bool:
+      result.kind = ColumnKind::Bool;
+      break;
+    case TypeClass::Timestamp:
+      result.kind = ColumnKind::Timestamp;
+      break;
+    case TypeClass::Date:
+      result.kind = ColumnKind::Date32;
+      break;
+    case TypeClass::Uuid:
+      result.kind = ColumnKind::Uuid;
+      break;
+    case TypeClass::Text:
+      result.kind = ColumnKind::Utf8;
+      break;
+    case TypeClass::Json:
+      result.kind = ColumnKind::Json;
+      break;
   }
   result.nullable = true;
   return result;

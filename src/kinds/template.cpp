@@ -99,8 +99,8 @@ void append_field_text(const AttributeValue& value, TemplateField::Format format
   } else if (format == TemplateField::Format::ZeroPadded && number != nullptr &&
              number->kind != JsonNumber::Kind::Double) {
     const bool negative = number->kind == JsonNumber::Kind::Negative;
-    append_digits(negative ? 0 - static_cast<std::uint64_t>(number->i) : number->u, negative,
-                  width, out);
+    append_digits(negative ? 0 - static_cast<std::uint64_t>(number->i) : number->u, negative, width,
+                  out);
     return;
   } else if (value.kind == Kind::Unsigned || value.kind == Kind::Negative) {
     const bool negative = value.kind == Kind::Negative;
@@ -127,8 +127,7 @@ void append_field_text(const AttributeValue& value, TemplateField::Format format
   }
 }
 
-Problem Template::take(Template& spec, std::size_t, const BufferedValue& value,
-                       SpecScope& scope) {
+Problem Template::take(Template& spec, std::size_t, const BufferedValue& value, SpecScope& scope) {
   std::string_view text;
   if (Problem problem = take_string(value, text)) return problem;
   spec.parts.assign(1, TemplatePart{});
@@ -178,8 +177,9 @@ Problem Template::take(Template& spec, std::size_t, const BufferedValue& value,
       if (!k) return SpecScope::unresolved(name, name_at);
       if (field.format == TemplateField::Format::ZeroPadded &&
           !holds_integers(scope.column_of(*k).kind)) {
-        return parameter_problem("`template`: `{" + std::string(inside) + "}` pads integers, and `" +
-                                     std::string(name) + "` can give other values",
+        return parameter_problem("`template`: `{" + std::string(inside) +
+                                     "}` pads integers, and `" + std::string(name) +
+                                     "` can give other values",
                                  name_at);
       }
       scope.refer_to(*k);

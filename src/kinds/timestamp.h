@@ -46,7 +46,7 @@ struct Timestamp {
   Instant start_instant;
   Instant end_instant;
   TimeUnit unit = TimeUnit::Seconds;
-  std::int64_t low = 0;   // the first and last count of units of the range
+  std::int64_t low = 0;  // the first and last count of units of the range
   std::int64_t high = 0;
 
   static constexpr std::string_view NAME = "timestamp";
@@ -84,7 +84,8 @@ struct Timestamp {
   static Draw prepare(const Timestamp& params, std::uint64_t key) {
     return UniformInt::prepare({params.low, params.high}, key);
   }
-  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext& entity) {
+  static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
+                           const EntityContext& entity) {
     return UniformInt::draw(prepared, rng, entity);
   }
   static AttributeValue value(const Timestamp& params, std::int64_t cell) {

@@ -37,7 +37,9 @@ struct Uuid {
     return {(high & ~std::uint64_t{0xF000}) | 0x4000,
             (low & ~(std::uint64_t{3} << 62)) | (std::uint64_t{2} << 62)};
   }
-  static AttributeValue value(const Uuid&, UuidBits cell) { return AttributeValue::from_uuid(cell); }
+  static AttributeValue value(const Uuid&, UuidBits cell) {
+    return AttributeValue::from_uuid(cell);
+  }
   static void check(const Uuid&, std::vector<KindProblem>&) {}
   static ValueTextBounds text_bounds(const Uuid&, OutputBuffer&) {
     return {UUID_TEXT_LENGTH + 2, UUID_TEXT_LENGTH + 2};

@@ -40,7 +40,9 @@ struct Zipf {
   }
   [[nodiscard]] static ParamFault fault(const Zipf&) { return ParamFault::None; }
   using Draw = ZipfDraw;
-  static Draw prepare(const Zipf& params, std::uint64_t) { return prepare_zipf(params.n, params.s); }
+  static Draw prepare(const Zipf& params, std::uint64_t) {
+    return prepare_zipf(params.n, params.s);
+  }
   static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus& rng, const EntityContext&) {
     return draw_zipf(prepared, rng);
   }

@@ -2,10 +2,11 @@
 //
 // Members come in spec order: a name that several specs share takes the position of its first
 // spec and the value of its last. The layout of members is the same for every entity of a call,
-// so it is worked out once (EntityLayout) and each record holds just its id, one value per member
-// and the prepared draws of its specs. Values that come from a "choice" point into the attribute spec list instead of copying
+// so it is worked out once (EntityLayout) and each record holds just its id, one value per member,
+// the values of the specs later ones read, the entity's strings and the prepared draws of its
+// specs. Values that come from a "choice" point into the attribute spec list instead of copying
 // it; the list of specs outlives the records. A record can be refilled for the next entity without
-// allocating.
+// allocating once warm.
 #pragma once
 
 #include <cstdint>
