@@ -12,6 +12,15 @@
 // log(1 + t) / t (sampling/log_exp.h), so that they stay accurate as s goes to 1, where H becomes
 // log x, and s = 1 itself needs no case of its own.
 //
+// Precision at large n: for s < 1, H grows as n^(1-s) / (1-s) and h(k) = k^-s falls below its
+// rounding unit from about k = 2^44 on at n = 2^53 (for s >= 1, where the sum converges, far
+// later). Values of H then cannot tell neighbouring k apart, so the test under the block never
+// subtracts them: it is a ratio of quantities local to the cell (accept_in_cell). What rounding
+// leaves is the inversion's: x is within about 2^-45 of H^-1(u) relative, which moves values between
+// near neighbours (up to about a hundred apart at 2^53) without bias; the distribution function of
+// the values stays within about 2 * 10^-14 of the law's (measured for s from 0.01 to 1.1 at
+// n = 2^53), far below what any sample can show.
+//
 // All functions are pure or act on a generator the caller owns; they are safe on any thread.
 #pragma once
 
@@ -48,16 +57,24 @@ inline double integral_inverse(double y, double s) {
   return std::exp(log_one_plus_over_x(t) * y);
 }
 
-// The k of 1..n whose cell (k - 1/2, k + 1/2] holds x > 0; x beyond n + 1/2 (+infinity included)
-// or below 1/2 is held to n or 1. The cells are closed at the top, so that x = k - 1/2 exactly (a
-// double up to 2^52) is the top of cell k - 1, which every block covers, and never the foot of
-// cell k, where the exact test rejects by a margin of order k^-2, far below rounding.
-inline std::int64_t cell_of(double x, std::int64_t n) {
-  if (!(x < static_cast<double>(n))) return n;  // n is exact up to 2^53
+// A value k and the offset k - x of the x it was rounded from.
+struct ZipfCell {
+  std::int64_t k;
+  double k_minus_x;
+};
+
+// The k of 1..n whose cell (k - 1/2, k + 1/2] holds x > 0, and k - x; x beyond n + 1/2 (+infinity
+// included) or at most 1/2 is held to n or 1. The cells are closed at the top, so that x = k - 1/2
+// exactly (a double up to 2^52) is the top of cell k - 1, which every block covers, and never the
+// foot of cell k, where the exact test rejects by a margin of order k^-2, far below rounding.
+// k - x is exact below n: x - floor(x) is, and from 2^52 on it is 0 (every double is an integer).
+inline ZipfCell cell_of(double x, std::int64_t n) {
+  if (!(x < static_cast<double>(n))) return {n, static_cast<double>(n) - x};  // n <= 2^53 is exact
   const auto floor_x = static_cast<std::int64_t>(x);  // 0 <= x < 2^53
-  // x - floor_x is exact; it is 0 from 2^52 on, where every double is an integer.
-  const std::int64_t k = x - static_cast<double>(floor_x) > 0.5 ? floor_x + 1 : floor_x;
-  return k < 1 ? 1 : k;
+  const double above_floor = x - static_cast<double>(floor_x);
+  const bool up = above_floor > 0.5;  // without a branch: it goes either way at random
+  const ZipfCell cell{floor_x + up, static_cast<double>(up) - above_floor};
+  return cell.k >= 1 ? cell : ZipfCell{1, 1.0 - x};
 }
 
 // Whether x in the cell of k > 1 lies under the block of height h(k) at the cell's top, i.e.
@@ -68,8 +85,7 @@ inline std::int64_t cell_of(double x, std::int64_t n) {
 // (exp(t) - 1) / t are taken by sampling/log_exp.h. Subtracting values of H instead would leave
 // nothing of h(k) once it falls below the rounding unit of H (for s < 1, H grows as n^(1 - s)),
 // and the rounding would decide the test, rejecting large k too often.
-inline bool accept_in_cell(double x, std::int64_t k, double s) {
-  const double k_minus_x = static_cast<double>(k) - x;
+inline bool accept_in_cell(double x, double k_minus_x, double s) {
   const double log_top_over_x = log_one_plus((k_minus_x + 0.5) / x);
   const double k_over_x_to_s = std::exp(s * log_one_plus(k_minus_x / x));
   const double ratio = x * k_over_x_to_s * log_top_over_x *
@@ -122,10 +138,11 @@ inline std::int64_t draw_zipf(const ZipfDraw& zipf, Xoshiro256PlusPlus& rng) {
     const double r = unit_f64(rng);
     const double u = zipf.h_integral_x1 + r * (zipf.h_integral_n - zipf.h_integral_x1);
     const double x = integral_inverse(u, zipf.s);
-    const std::int64_t k = cell_of(x, zipf.n);
-    if (k == 1) return k;
-    const double kd = static_cast<double>(k);
-    if (kd - x <= zipf.squeeze || accept_in_cell(x, k, zipf.s)) return k;
+    const ZipfCell cell = cell_of(x, zipf.n);
+    if (cell.k_minus_x <= zipf.squeeze || cell.k == 1 ||
+        accept_in_cell(x, cell.k_minus_x, zipf.s)) {
+      return cell.k;
+    }
   }
 }
 
