@@ -16,10 +16,10 @@
 // rounding unit from about k = 2^44 on at n = 2^53 (for s >= 1, where the sum converges, far
 // later). Values of H then cannot tell neighbouring k apart, so the test under the block never
 // subtracts them: it is a ratio of quantities local to the cell (accept_in_cell). What rounding
-// leaves is the inversion's: x is within about 2^-45 of H^-1(u) relative, which moves values between
-// near neighbours (up to about a hundred apart at 2^53) without bias; the distribution function of
-// the values stays within about 2 * 10^-14 of the law's (measured for s from 0.01 to 1.1 at
-// n = 2^53), far below what any sample can show.
+// leaves is the inversion's: x is within about 2^-45 of H^-1(u) relative, which moves values
+// between near neighbours (up to about a hundred apart at 2^53) without bias; the distribution
+// function of the values stays within about 2 * 10^-14 of the law's (measured for s from 0.01 to
+// 1.1 at n = 2^53), far below what any sample can show.
 //
 // All functions are pure or act on a generator the caller owns; they are safe on any thread.
 #pragma once
@@ -81,7 +81,7 @@ inline ZipfCell cell_of(double x, std::int64_t n) {
 // H(k + 1/2) - H(x) <= h(k). Written as a ratio that stays accurate to a few units in the last
 // place for every k up to 2^53: with L = log((k + 1/2) / x),
 //   (H(k + 1/2) - H(x)) / h(k) = x (k / x)^s L (exp((1 - s) L) - 1) / ((1 - s) L),
-// where k - x and k - x + 1/2 are exact (x is within a factor 2 of k) and log(1 + t) and
+// where k - x and k - x + 1/2 are exact (as cell_of gives them) and log(1 + t) and
 // (exp(t) - 1) / t are taken by sampling/log_exp.h. Subtracting values of H instead would leave
 // nothing of h(k) once it falls below the rounding unit of H (for s < 1, H grows as n^(1 - s)),
 // and the rounding would decide the test, rejecting large k too often.
@@ -129,8 +129,8 @@ inline ZipfDraw prepare_zipf(std::int64_t n, double s) {
 // accept_in_cell, which decides it to within a few units in the last place of h(k) at any k.
 // The expected number of attempts is the hat's area over the target's sum: at most 1.017
 // (computed for s from 0.025 to 50 in steps of 0.025 and n up to 3000, and n up to 10^5 in steps
-// of 0.01; the worst is near s = 3, n = 5, and the ratio settles as n grows); rounding adds no
-// rejections of its own, up to n = 2^53.
+// of 0.01; the worst is near s = 3, n = 5, and the ratio settles as n grows). Rounding decides
+// only an x within a few units in the last place of a block's foot, so this holds up to n = 2^53.
 // Generator steps: 1 per attempt. Uses the C library's exp and log. Safe on any thread.
 inline std::int64_t draw_zipf(const ZipfDraw& zipf, Xoshiro256PlusPlus& rng) {
   using namespace zipf_detail;
