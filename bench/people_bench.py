@@ -13,7 +13,10 @@ same for every contender (the names and their weights come from a seeded NumPy g
   (b) the table as JSON Lines to /dev/null, the Table made and written, against the same NumPy +
       Polars DataFrame made and written by write_ndjson (target: ratio <= 0.5);
   (c) Faker and Mimesis making the same rows as a list of dicts, one row at a time, timed on
-      2*10^4 rows and scaled to the table's rows, beside tessary's (a) and (b).
+      2*10^4 rows and scaled to the table's rows, beside tessary's (a) and (b);
+  (d) per column, the nanoseconds per row on one thread of tessary and of NumPy + Polars (in a
+      child interpreter with RAYON_NUM_THREADS=1 and POLARS_MAX_THREADS=1), to show which kind
+      costs what.
 
 Each contender's rows are checked once before the timing (email made of two listed names, phone
 of the pattern, listed country and job, salary near its job's law, bonus a tenth of the salary) so
@@ -30,6 +33,8 @@ import json
 import os
 import re
 import statistics
+import subprocess
+import sys
 
 import numpy as np
 import polars as pl
@@ -139,41 +144,71 @@ COUNTRY_SERIES = pl.Series(COUNTRIES, dtype=pl.Enum(COUNTRIES))
 JOB_SERIES = pl.Series(JOB_NAMES, dtype=pl.Enum(JOB_NAMES))
 
 
+def email_column() -> pl.Expr:
+    return (
+        pl.concat_str(pl.col("first"), pl.lit("."), pl.col("last"), pl.lit("@example.com"))
+        .str.to_lowercase()
+        .alias("email")
+    )
+
+
+def phone_column() -> pl.Expr:
+    """From the integer columns area (200..999), exchange (0..999) and line (0..9999)."""
+    area, exchange, line = (
+        pl.col(name).cast(pl.String).str.zfill(width)
+        for name, width in (("area", 3), ("exchange", 3), ("line", 4))
+    )
+    return pl.concat_str(pl.lit("+1-"), area, pl.lit("-"), exchange, pl.lit("-"), line).alias(
+        "phone"
+    )
+
+
+def salary_column() -> pl.Expr:
+    """From the job and a standard normal column z."""
+    (job, (_, mean, std_dev)), *others = JOBS.items()
+    salary = pl.when(pl.col("job") == job).then(mean + std_dev * pl.col("z"))
+    for job, (_, mean, std_dev) in others:
+        salary = salary.when(pl.col("job") == job).then(mean + std_dev * pl.col("z"))
+    return salary.round(2).alias("salary")
+
+
+def bonus_column() -> pl.Expr:
+    return (pl.col("salary") * 0.1).round(2).alias("bonus")
+
+
+def polars_names(rng: np.random.Generator, rows: int, weighted_names: bool) -> dict[str, pl.Series]:
+    first_p, last_p = (FIRST_P, LAST_P) if weighted_names else (None, None)
+    return {
+        "first": FIRST_SERIES.gather(rng.choice(NAME_COUNT, rows, p=first_p)),
+        "last": LAST_SERIES.gather(rng.choice(NAME_COUNT, rows, p=last_p)),
+    }
+
+
+def polars_phone_digits(rng: np.random.Generator, rows: int) -> dict[str, np.ndarray]:
+    return {
+        "area": rng.integers(200, 1000, rows),
+        "exchange": rng.integers(0, 1000, rows),
+        "line": rng.integers(0, 10_000, rows),
+    }
+
+
 def polars_frame(rows: int, weighted_names: bool = True) -> pl.DataFrame:
     """NumPy draws every column on one Generator; Polars gathers the picks and builds the strings,
     the salary and the bonus as column expressions."""
     rng = np.random.default_rng(SEED)
-    first_p, last_p = (FIRST_P, LAST_P) if weighted_names else (None, None)
     frame = pl.DataFrame(
         {
             "id": np.arange(rows, dtype=np.uint64),
-            "first": FIRST_SERIES.gather(rng.choice(NAME_COUNT, rows, p=first_p)),
-            "last": LAST_SERIES.gather(rng.choice(NAME_COUNT, rows, p=last_p)),
-            "area": rng.integers(200, 1000, rows),
-            "exchange": rng.integers(0, 1000, rows),
-            "line": rng.integers(0, 10_000, rows),
+            **polars_names(rng, rows, weighted_names),
+            **polars_phone_digits(rng, rows),
             "country": COUNTRY_SERIES.gather(rng.choice(len(COUNTRIES), rows, p=COUNTRY_P)),
             "job": JOB_SERIES.gather(rng.choice(len(JOB_NAMES), rows, p=JOB_P)),
             "z": rng.standard_normal(rows),
         }
     )
-    salary = pl.when(False).then(None)
-    for job, (_, mean, std_dev) in JOBS.items():
-        salary = salary.when(pl.col("job") == job).then(mean + std_dev * pl.col("z"))
-    digits = [pl.col(name).cast(pl.String).str.zfill(width)
-              for name, width in (("area", 3), ("exchange", 3), ("line", 4))]  # fmt: skip
     return frame.select(
-        "id",
-        pl.concat_str(pl.col("first"), pl.lit("."), pl.col("last"), pl.lit("@example.com"))
-        .str.to_lowercase()
-        .alias("email"),
-        pl.concat_str(
-            pl.lit("+1-"), digits[0], pl.lit("-"), digits[1], pl.lit("-"), digits[2]
-        ).alias("phone"),
-        "country",
-        "job",
-        salary.round(2).alias("salary"),
-    ).with_columns((pl.col("salary") * 0.1).round(2).alias("bonus"))
+        "id", email_column(), phone_column(), "country", "job", salary_column()
+    ).with_columns(bonus_column())
 
 
 def polars_jsonl(rows: int) -> None:
@@ -247,6 +282,66 @@ def mimesis_rows(rows: int) -> list[dict]:
     return Schema(schema=row, iterations=rows).create()
 
 
+# --- the cost of each column on one thread ----------------------------------------------------
+
+COLUMN_STEPS = ["2 names weighted", "2 names uniform", "email", "phone", "country", "job",
+                "salary", "bonus"]  # fmt: skip
+
+
+def tessary_column_costs(rows: int, rounds: int) -> dict[str, float]:
+    """Seconds per row of each column: the Table of the specs up to it less the Table of the specs
+    before it (the id column alone before the names), in alternating rounds. The columns after
+    the names are added to uniformly picked names."""
+    people, uniform_names = specs(), specs(weighted_names=False)[:2]
+    # Each step: the specs of its Table and the step it is measured against.
+    steps = {"id": ([], None), "2 names weighted": (people[:2], "id"),
+             "2 names uniform": (uniform_names, "id")}  # fmt: skip
+    for k in range(2, len(people)):
+        steps[people[k]["name"]] = (uniform_names + people[2 : k + 1], list(steps)[-1])
+    texts = [json.dumps(step_specs) for step_specs, _ in steps.values()]
+    calls = [(lambda: None, lambda _, text=text: tessary_table(rows, text)) for text in texts]
+    seconds = dict(zip(steps, alternating_medians(rounds, *calls), strict=True))
+    return {
+        name: (seconds[name] - seconds[previous]) / rows
+        for name, (_, previous) in steps.items()
+        if previous is not None
+    }
+
+
+def polars_column_costs(rows: int, rounds: int) -> dict[str, float]:
+    """Seconds per row of each column as polars_frame makes it, from its own draws and from the
+    columns it reads made beforehand (untimed)."""
+    rng = np.random.default_rng(SEED)
+    names = pl.DataFrame(polars_names(rng, rows, weighted_names=False))
+    jobs = pl.DataFrame({"job": JOB_SERIES.gather(rng.choice(len(JOB_NAMES), rows, p=JOB_P))})
+    salaries = jobs.with_columns(z=rng.standard_normal(rows)).select(salary_column())
+    columns = {
+        "2 names weighted": lambda: pl.DataFrame(polars_names(rng, rows, weighted_names=True)),
+        "2 names uniform": lambda: pl.DataFrame(polars_names(rng, rows, weighted_names=False)),
+        "email": lambda: names.select(email_column()),
+        "phone": lambda: pl.DataFrame(polars_phone_digits(rng, rows)).select(phone_column()),
+        "country": lambda: COUNTRY_SERIES.gather(rng.choice(len(COUNTRIES), rows, p=COUNTRY_P)),
+        "job": lambda: JOB_SERIES.gather(rng.choice(len(JOB_NAMES), rows, p=JOB_P)),
+        "salary": lambda: jobs.with_columns(z=rng.standard_normal(rows)).select(salary_column()),
+        "bonus": lambda: salaries.select(bonus_column()),
+    }
+    calls = [(lambda: None, lambda _, make=make: make()) for make in columns.values()]
+    return {name: t / rows for name, t in
+            zip(columns, alternating_medians(rounds, *calls), strict=True)}  # fmt: skip
+
+
+def one_thread_column_costs(rows: int, rounds: int) -> dict[str, list[float]]:
+    """[tessary, NumPy + Polars] seconds per row of each column, in a child interpreter where both
+    run on one thread."""
+    env = dict(os.environ, RAYON_NUM_THREADS="1", POLARS_MAX_THREADS="1")
+    out = subprocess.run(
+        [sys.executable, __file__, "--child-column-costs", "--rows", str(rows), "--rounds",
+         str(rounds)],
+        env=env, capture_output=True, text=True, check=True,
+    )  # fmt: skip
+    return json.loads(out.stdout)
+
+
 # --- the check of every contender's rows -------------------------------------------------------
 
 PHONE_RE = re.compile(PHONE_PATTERN)
@@ -305,8 +400,14 @@ def main() -> None:
         default=2 * 10**4,
         help="rows Faker and Mimesis make per round (scaled to --rows)",
     )
+    parser.add_argument("--child-column-costs", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     rows, rounds, peer_rows = args.rows, args.rounds, min(args.peer_rows, args.rows)
+    if args.child_column_costs:
+        tessary_table(1000)
+        ours, theirs = tessary_column_costs(rows, rounds), polars_column_costs(rows, rounds)
+        print(json.dumps({name: [ours[name], theirs[name]] for name in COLUMN_STEPS}))
+        return
 
     load_before = os.getloadavg()
     import faker
@@ -360,6 +461,14 @@ def main() -> None:
             f"tessary is {scaled / table_seconds:,.0f}x faster to Arrow, "
             f"{scaled / jsonl_seconds:,.0f}x to JSON Lines"
         )
+    print(
+        f"(d) ns per row of each column on one thread, medians of {rounds} alternating rounds "
+        "(tessary: a Table less the Table without the column; the columns after the names added "
+        "to names picked uniformly):"
+    )
+    print(f"    {'column':<18} {'tessary':>9} {'NumPy + Polars':>15} {'ratio':>7}")
+    for name, (mine, theirs) in one_thread_column_costs(rows, rounds).items():
+        print(f"    {name:<18} {mine * 1e9:9.1f} {theirs * 1e9:15.1f} {mine / theirs:7.2f}")
     print(
         "load average (1, 5, 15 min) "
         + " ".join(f"{x:.2f}" for x in load_before)
