@@ -56,7 +56,7 @@ std::vector<SpecProblem> check_specs(std::string_view text) {
                                   ", whose values this spec overwrites");
       earlier->second = i;
     }
-    if (spec.name == "id") {
+    if (spec.name == "id" && !spec.hidden) {
       make(Severity::Warning,
            "the name \"id\" makes a second \"id\" member beside the entity's id");
     }
