@@ -63,13 +63,8 @@ std::vector<SpecProblem> check_specs(std::string_view text) {
     for (KindProblem& problem : kind_problems) {
       if (problem.severity == Severity::Warning) make(problem.severity, std::move(problem.message));
     }
-    // What generate_entities reads differently: a kind it refuses, members it ignores, and
-    // members that nothing reads.
-    if (spec.kind.index() >= ORIGINAL_KIND_COUNT) {
-      make(Severity::Warning, "generate_entities refuses the kind `" +
-                                  std::string(KIND_NAMES[spec.kind.index()]) +
-                                  "`; every other output reads it");
-    }
+    // Members that generate_entities ignores (it reads the original language), and members
+    // that nothing reads.
     for (const MemberNote& note : document.notes[i]) {
       make(Severity::Warning,
            note.package_only

@@ -15,9 +15,9 @@
 //             of entities expected to fail.
 //   warning   Legal but likely a mistake: a name used by an earlier spec, whose values are
 //             overwritten; a spec named "id"; a normal "min" above "max"; weights that are all 0.
-//             And what generate_entities, which reads only the original language, reads
-//             differently: a kind it refuses, a member it ignores that every other output
-//             honours (`null_rate`, `decimals`), and a member that nothing reads (a typo).
+//             And a member that generate_entities (which reads only the original language)
+//             ignores but every other output honours (`null_rate`, `decimals`, `hidden`), and a
+//             member that nothing reads (a typo).
 //
 // Not problems: a choice with no values (it gives null and its weights are never looked at), a
 // negative or zero std_dev. A document cannot hold an infinite or NaN number (the reader refuses

@@ -220,5 +220,4 @@ def test_check_specs_warns_of_what_generate_entities_reads_otherwise():
         ("warning", "generate_entities ignores the member `null_rate`, which every other output "
                     "honours"),
         ("warning", "nothing reads the member `null_rat` of a `uniform_int`"),
-        ("warning", "generate_entities refuses the kind `zipf`; every other output reads it"),
     ]
