@@ -66,7 +66,8 @@ def test_every_output_holds_the_text_values_and_no_hidden_attribute():
     assert typed_rows(arrow.to_pylist()) == text
     assert typed_rows(pl.DataFrame(people).to_dicts()) == text
     relation = duckdb.sql("select * from people order by id")
-    assert typed_rows([dict(zip(relation.columns, row)) for row in relation.fetchall()]) == text
+    rows = [dict(zip(relation.columns, row, strict=True)) for row in relation.fetchall()]
+    assert typed_rows(rows) == text
     assert all("first" not in row and "seen" not in row for row in text)
     for row in text:
         assert row["code"] == str(row["id"] * 2)
@@ -96,7 +97,8 @@ def test_the_same_on_1_2_and_8_threads():
 def test_values_follow_the_attributes_they_read():
     rows = text_rows(tessary.Table(5, 4000, SPECS))
     # Only ASCII letters change case.
-    emails = {f"{f.lower()}.{l}@example.com" for f in FIRST for l in ["SILVA", "NG", "M\u00fcLLER"]}
+    emails = {f"{first.lower()}.{last}@example.com"
+              for first in FIRST for last in ["SILVA", "NG", "M\u00fcLLER"]}
     assert {row["email"] for row in rows} <= emails
     by_job: dict[str, set[str]] = {}
     for row in rows:
@@ -127,8 +129,10 @@ def test_an_expression_is_the_formula_in_double_arithmetic_bit_for_bit():
         {"name": "c", "type": "poisson", "mean": 3},
         {"name": "x", "type": "expression",
          "expression": "(a * b - c / 3) * -2 + max(a, b, c) - min(a, 0.5) / (abs(b) + 1)"},
-        {"name": "y", "type": "expression", "expression": "round(sqrt(abs(a)) * exp(a / 5) + log(c + 1), 3)"},
-        {"name": "z", "type": "expression", "expression": "floor(b / 7) + ceil(a) + id", "as": "int"},
+        {"name": "y", "type": "expression",
+         "expression": "round(sqrt(abs(a)) * exp(a / 5) + log(c + 1), 3)"},
+        {"name": "z", "type": "expression", "expression": "floor(b / 7) + ceil(a) + id",
+         "as": "int"},
     ])
     import math
 

@@ -18,7 +18,8 @@ LATER_KINDS = [
     {"name": "u", "type": "uuid", "null_rate": 0.1},
     {"name": "t", "type": "timestamp", "start": "1969-06-30T22:00:00-02:00",
      "end": "2021-06-30T23:59:59.999999Z", "unit": "us", "null_rate": 0.1},
-    {"name": "ts", "type": "timestamp", "start": "2020-02-28T00:00:00Z", "end": "2020-03-01T00:00:00Z"},
+    {"name": "ts", "type": "timestamp", "start": "2020-02-28T00:00:00Z",
+     "end": "2020-03-01T00:00:00Z"},
     {"name": "d", "type": "date", "start": "1968-02-27", "end": "2024-03-02", "null_rate": 0.1},
     {"name": "b", "type": "bernoulli", "p": 0.3, "null_rate": 0.2},
     {"name": "e", "type": "exponential", "mean": 3, "decimals": 2, "null_rate": 0.1},
@@ -86,7 +87,9 @@ def test_polars_and_duckdb_read_the_same_values():
     assert_rows_match(pl.DataFrame(entities).to_dicts(), text)
     relation = duckdb.sql("select * from entities order by id")
     assert relation.types[relation.columns.index("u")] == "UUID"
-    assert_rows_match([dict(zip(relation.columns, row)) for row in relation.fetchall()], text)
+    assert_rows_match(
+        [dict(zip(relation.columns, row, strict=True)) for row in relation.fetchall()], text
+    )
 
 
 def test_parquet_keeps_the_types_and_stores_seconds_as_milliseconds(tmp_path):
@@ -175,7 +178,8 @@ def test_generate_entities_keeps_the_original_language():
         ('{"name":"t","type":"timestamp","start":"2021-01-01T00:00:00.5Z","end":"2021-01-01T00:00:00.9Z"}',
          'attribute `t`: `start` to `end` holds no instant at the unit "s" at line 1 column 96'),
         ('{"name":"t","type":"timestamp","start":"2021-01-01T00:00:00Z","end":"2021-01-01T00:00:00Z",'
-         '"unit":"ns"}', 'attribute `t`: `unit` must be "s", "ms" or "us", not "ns" at line 1 column 104'),
+         '"unit":"ns"}',
+         'attribute `t`: `unit` must be "s", "ms" or "us", not "ns" at line 1 column 104'),
         ('{"name":"b","type":"bernoulli","p":1.5}',
          "attribute `b`: `p` must be a number from 0 to 1, not 1.5 at line 1 column 40"),
         ('{"name":"z","type":"zipf","n":0,"s":1}',
