@@ -24,8 +24,8 @@
 
 namespace tessary {
 
-// Read through make_choice, which derives the last two fields from `weights` once per call, so
-// that a weighted pick does not add up the weights again for every entity.
+// Read through make_choice, which derives the last three fields from `weights` once per call, so
+// that a weighted pick neither adds up the weights again nor scans them for every entity.
 struct Choice {
   std::vector<JsonValue> values;
   std::vector<double> weights;  // as the document gives them; empty when it gives none
@@ -35,6 +35,8 @@ struct Choice {
   std::vector<double> scaled_weights;
   // The total of the weights the pick scans, added one by one in list order from -0.0.
   double weight_total = -0.0;
+  // Where the pick of those weights changes, for a search instead of the scan (empty: the scan).
+  PickBands pick_bands;
 
   static constexpr std::string_view NAME = "choice";
   static constexpr std::array<std::string_view, 2> FIELDS = {"values", "weights"};
@@ -92,7 +94,8 @@ inline std::size_t Choice::draw(Draw params, Xoshiro256PlusPlus& rng, const Enti
   if (n == 0) return 0;
   const std::uint64_t index = params->weights.empty()
                                   ? uniform_index(n, rng)
-                                  : weighted_pick(pick_weights(*params), params->weight_total, rng);
+                                  : weighted_pick(pick_weights(*params), params->weight_total,
+                                                  params->pick_bands, rng);
   if (index >= n) [[unlikely]] {
     sampler_failure::index_out_of_bounds(n, index);
   }
