@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -65,10 +66,14 @@ struct Choice {
   // "may fail" with the share of entities; a warning when every weight is 0.
   static void check(const Choice& params, std::vector<KindProblem>& problems);
   static ValueTextBounds text_bounds(const Choice& params, OutputBuffer& scratch);
-  // A weighted pick subtracts weights one after another (a dependent chain of about a nanosecond
-  // each) until it stops, on average half-way and at worst at the end: a quarter of the weights in
-  // units of a scalar sample (a few nanoseconds) covers the worst case.
-  static std::uint64_t work(const Choice& params) { return 1 + params.weights.size() / 4; }
+  // A weighted pick by the scan subtracts weights one after another (a dependent chain of about a
+  // nanosecond each) until it stops, on average half-way and at worst at the end: a quarter of the
+  // weights in units of a scalar sample (a few nanoseconds) covers the worst case. A search over
+  // the bands takes log2 of the weights steps of a few nanoseconds while they fit the caches.
+  static std::uint64_t work(const Choice& params) {
+    const std::size_t k = params.weights.size();
+    return params.pick_bands.lower.empty() ? 1 + k / 4 : 1 + std::bit_width(k);
+  }
   // Refuses a choice whose distinct strings or JSON texts take 2^31 bytes or more together.
   [[nodiscard]] static std::optional<ColumnSchemaError> plan_column(const Choice& params,
                                                                     std::size_t k, Column& column);

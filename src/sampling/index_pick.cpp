@@ -1,6 +1,8 @@
 #include "sampling/index_pick.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 
 namespace tessary {
@@ -9,6 +11,16 @@ namespace {
 PicksPast always_at(std::size_t pick, std::size_t n) {
   if (pick < n) return {};
   return {1.0, true, pick, pick};
+}
+
+// The neighbours of a finite double: the next one towards -infinity and towards +infinity.
+double next_below(double x) {
+  if (x == 0) return -std::numeric_limits<double>::denorm_min();
+  const auto bits = std::bit_cast<std::uint64_t>(x);
+  return std::bit_cast<double>(x > 0 ? bits - 1 : bits + 1);
+}
+double next_above(double x) {
+  return -next_below(-x);
 }
 
 }  // namespace
@@ -54,8 +66,8 @@ PickBands pick_bands(std::span<const double> weights) {
         (sum_error + kUnit * (distance_sum + position * (slack + sum_error))) * (1 + 0x1p-8);
     if (!(radius <= kLargest)) return {};
     // The pick passes j from the largest threshold among 0..j on: the bands' running maxima.
-    lower = std::max(lower, std::nextafter(sum - radius, -kInf));
-    upper = std::max(upper, std::nextafter(sum + radius, kInf));
+    lower = std::max(lower, next_below(sum - radius));
+    upper = std::max(upper, next_above(sum + radius));
     bands.lower[j] = lower;
     bands.upper[j] = upper;
   }
