@@ -84,9 +84,10 @@ inline std::size_t weighted_pick(std::span<const double> weights, double total,
 // bands bracket those thresholds without running the scan per threshold.
 //
 // Entry j (for j = 0 .. size - 2): every t below lower[j] picks j or less, every t above upper[j]
-// picks more than j; between them (a band of a few units in the last place of the cumulative
-// weights) the scan decides. Both arrays are non-decreasing. Empty when the scan is used instead:
-// a short list, a weight or total that is not finite, or cumulative weights near the overflow.
+// picks more than j; between them (a band as wide as the scan's running error bound, some j units
+// in the last place of the cumulative weights) the scan decides. Both arrays are non-decreasing.
+// Empty when the scan is used instead: a list of at most SCANNED_WEIGHTS, a weight that is not
+// finite, or cumulative weights or bands beyond 2^1019 in magnitude.
 struct PickBands {
   std::vector<double> lower;
   std::vector<double> upper;
