@@ -178,16 +178,13 @@ bool add_text(ChoiceCells& cells, std::string_view text) {
   return std::nullopt;
 }
 
-}  // namespace
-
-Choice make_choice(std::vector<JsonValue> values, std::vector<double> weights) {
-  Choice choice{std::move(values), std::move(weights), {}, -0.0};
-  choice.weight_total = total_in_list_order(choice.weights);
-  if (std::isfinite(choice.weight_total)) return choice;
+// Scales the pick weights of `choice` when every weight is finite but their total overflows.
+void scale_overflowing_weights(Choice& choice) {
+  if (std::isfinite(choice.weight_total)) return;
   // An infinite or NaN weight is taken as it is.
   if (!std::all_of(choice.weights.begin(), choice.weights.end(),
                    [](double w) { return std::isfinite(w); })) {
-    return choice;
+    return;
   }
 
   // Halve until the total fits. k finite weights add up to less than k * DBL_MAX in magnitude, so
@@ -199,6 +196,15 @@ Choice make_choice(std::vector<JsonValue> values, std::vector<double> weights) {
                    [factor](double w) { return w * factor; });
     choice.weight_total = total_in_list_order(choice.scaled_weights);
   }
+}
+
+}  // namespace
+
+Choice make_choice(std::vector<JsonValue> values, std::vector<double> weights) {
+  Choice choice{std::move(values), std::move(weights), {}, -0.0, {}};
+  choice.weight_total = total_in_list_order(choice.weights);
+  scale_overflowing_weights(choice);
+  choice.pick_bands = pick_bands(pick_weights(choice));
   return choice;
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -24,8 +25,8 @@
 
 namespace tessary {
 
-// Read through make_choice, which derives the last two fields from `weights` once per call, so
-// that a weighted pick does not add up the weights again for every entity.
+// Read through make_choice, which derives the last three fields from `weights` once per call, so
+// that a weighted pick neither adds up the weights again nor scans them for every entity.
 struct Choice {
   std::vector<JsonValue> values;
   std::vector<double> weights;  // as the document gives them; empty when it gives none
@@ -35,6 +36,8 @@ struct Choice {
   std::vector<double> scaled_weights;
   // The total of the weights the pick scans, added one by one in list order from -0.0.
   double weight_total = -0.0;
+  // Where the pick of those weights changes, for a search instead of the scan (empty: the scan).
+  PickBands pick_bands;
 
   static constexpr std::string_view NAME = "choice";
   static constexpr std::array<std::string_view, 2> FIELDS = {"values", "weights"};
@@ -63,10 +66,14 @@ struct Choice {
   // "may fail" with the share of entities; a warning when every weight is 0.
   static void check(const Choice& params, std::vector<KindProblem>& problems);
   static ValueTextBounds text_bounds(const Choice& params, OutputBuffer& scratch);
-  // A weighted pick subtracts weights one after another (a dependent chain of about a nanosecond
-  // each) until it stops, on average half-way and at worst at the end: a quarter of the weights in
-  // units of a scalar sample (a few nanoseconds) covers the worst case.
-  static std::uint64_t work(const Choice& params) { return 1 + params.weights.size() / 4; }
+  // A weighted pick by the scan subtracts weights one after another (a dependent chain of about a
+  // nanosecond each) until it stops, on average half-way and at worst at the end: a quarter of the
+  // weights in units of a scalar sample (a few nanoseconds) covers the worst case. A search over
+  // the bands takes log2 of the weights steps of a few nanoseconds while they fit the caches.
+  static std::uint64_t work(const Choice& params) {
+    const std::size_t k = params.weights.size();
+    return params.pick_bands.lower.empty() ? 1 + k / 4 : 1 + std::bit_width(k);
+  }
   // Refuses a choice whose distinct strings or JSON texts take 2^31 bytes or more together.
   [[nodiscard]] static std::optional<ColumnSchemaError> plan_column(const Choice& params,
                                                                     std::size_t k, Column& column);
@@ -92,7 +99,8 @@ inline std::size_t Choice::draw(Draw params, Xoshiro256PlusPlus& rng, const Enti
   if (n == 0) return 0;
   const std::uint64_t index = params->weights.empty()
                                   ? uniform_index(n, rng)
-                                  : weighted_pick(pick_weights(*params), params->weight_total, rng);
+                                  : weighted_pick(pick_weights(*params), params->weight_total,
+                                                  params->pick_bands, rng);
   if (index >= n) [[unlikely]] {
     sampler_failure::index_out_of_bounds(n, index);
   }

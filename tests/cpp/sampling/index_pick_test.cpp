@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "sampling/stream_helpers.h"
@@ -139,6 +141,95 @@ TEST(WeightedPick, AgreesWithThePlainScanOnLongAndOddLists) {
                 reference_pick(weights, unit_f64(unit_rng)))
           << "list " << list << ", seed " << seed;
     }
+  }
+}
+
+// The scan's pick for the 53-bit draw u (unit_f64 = u * 2^-53).
+std::size_t scan_at(std::span<const double> weights, double total, std::uint64_t u) {
+  Xoshiro256PlusPlus rng = rng_drawing_first(u << 11);
+  return weighted_pick(weights, total, rng);
+}
+
+// Every u in (lo, hi] where the scan's pick differs from the pick at u - 1. The pick is monotone
+// in u (t is, and every rounded subtraction is), so equal picks at both ends mean none between.
+void add_changes(std::span<const double> weights, double total, std::uint64_t lo,
+                 std::size_t pick_lo, std::uint64_t hi, std::size_t pick_hi,
+                 std::vector<std::uint64_t>& changes) {
+  if (pick_lo == pick_hi) return;
+  if (hi == lo + 1) {
+    changes.push_back(hi);
+    return;
+  }
+  const std::uint64_t mid = lo + (hi - lo) / 2;
+  const std::size_t pick_mid = scan_at(weights, total, mid);
+  add_changes(weights, total, lo, pick_lo, mid, pick_mid, changes);
+  add_changes(weights, total, mid, pick_mid, hi, pick_hi, changes);
+}
+
+// A list of `size` weights of one of several families: lognormal, equal, with zeros and negatives,
+// spanning many binades (tiny, huge and subnormal), with cancelling huge weights, or runs of weights
+// below half a unit in the last place of 1 between weights of 1. Taken off a t above 1, as near the
+// later thresholds, those vanish in the rounding one after another: the error of t grows linearly,
+// as the bound of the bands allows for.
+std::vector<double> weight_list(std::size_t size, std::uint64_t family, Xoshiro256PlusPlus& rng) {
+  constexpr double kDenormMin = std::numeric_limits<double>::denorm_min();
+  std::vector<double> weights(size);
+  for (std::size_t j = 0; j < size; ++j) {
+    double& w = weights[j];
+    const double unit = unit_f64(rng);
+    const double lognormal = std::exp(4 * (unit_f64(rng) + unit_f64(rng) - 1));
+    switch (family) {
+      case 0: w = lognormal; break;
+      case 1: w = 0.1; break;
+      case 2: w = unit < 0.2 ? 0.0 : unit < 0.4 ? -lognormal : lognormal; break;
+      case 3: w = lognormal * (unit < 0.3 ? 1e-300 : unit < 0.6 ? 1e300 : 1.0); break;
+      case 4: w = kDenormMin * static_cast<double>(uniform_index(1000, rng)); break;
+      case 5: w = unit < 0.05 ? (unit < 0.025 ? 1e16 : -1e16) : lognormal; break;
+      default: w = j % 64 == 63 ? 1.0 : 0x1.4p-54 * (1 + unit / 2); break;
+    }
+  }
+  return weights;
+}
+
+// The search over the bands must give the scan's pick everywhere: at every draw where the pick
+// changes and at its neighbours (where a band too narrow would show), and at random draws.
+TEST(WeightedPickBands, GiveTheScansPickAtEveryChangeAndItsNeighbours) {
+  constexpr std::uint64_t kLastDraw = (std::uint64_t{1} << 53) - 1;
+  Xoshiro256PlusPlus lists = seed_from_u64(53);
+  for (int list = 0; list < 120; ++list) {
+    const std::size_t size = list % 20 == 0 ? 2000 : 1 + uniform_index(300, lists);
+    const Choice choice = make_choice({}, weight_list(size, uniform_index(7, lists), lists));
+    const std::span<const double> weights = pick_weights(choice);
+    const double total = choice.weight_total;
+    const auto fast_at = [&](std::uint64_t u) {
+      Xoshiro256PlusPlus rng = rng_drawing_first(u << 11);
+      return weighted_pick(weights, total, choice.pick_bands, rng);
+    };
+    std::vector<std::uint64_t> changes;
+    add_changes(weights, total, 0, scan_at(weights, total, 0), kLastDraw,
+                scan_at(weights, total, kLastDraw), changes);
+    std::vector<std::uint64_t> draws = {0, 1, kLastDraw};
+    for (std::uint64_t u : changes) draws.insert(draws.end(), {u - 1, u, u + 1});
+    for (int draw = 0; draw < 2000; ++draw) draws.push_back(lists.next_u64() >> 11);
+    for (std::uint64_t u : draws) {
+      if (u > kLastDraw) continue;
+      ASSERT_EQ(fast_at(u), scan_at(weights, total, u))
+          << "list " << list << " of " << size << " weights, draw " << u;
+    }
+  }
+}
+
+// The bands of ordinary weights are narrow, so that nearly every pick is a search, not a scan.
+TEST(WeightedPickBands, AreNarrowForLognormalWeights) {
+  Xoshiro256PlusPlus rng = seed_from_u64(7);
+  for (std::size_t size : {std::size_t{9}, std::size_t{1000}, std::size_t{100000}}) {
+    const Choice choice = make_choice({}, weight_list(size, 0, rng));
+    const PickBands& bands = choice.pick_bands;
+    ASSERT_EQ(bands.lower.size(), size - 1);
+    double width = 0;
+    for (std::size_t j = 0; j + 1 < size; ++j) width += bands.upper[j] - bands.lower[j];
+    // The running error bound grows as size^2 u: about 1e-12 of the total at 10^5 weights.
+    EXPECT_LT(width / choice.weight_total, 1e-16 * static_cast<double>(size * size)) << size;
   }
 }
 
