@@ -115,11 +115,12 @@ SLOW_DOCUMENTS = {
         'json.dumps([{"name": "a", "type": "normal", "mean": 0, "std_dev": 1}] * 1000)',
         50_000_000,
     ),
-    # One pick among four million weights: each entity scans milliseconds of weights, so blocks
-    # must be cut by that work, not by the entity's short text.
+    # One pick among four million weights so large that their sum must be scaled, which the
+    # pick's search does not cover: each entity scans milliseconds of weights, so blocks must be
+    # cut by that work, not by the entity's short text.
     "four million weights": (
         'json.dumps([{"name": "a", "type": "choice", "values": list(range(4_000_000)),'
-        ' "weights": [1] * 4_000_000}])',
+        ' "weights": [1e308] * 4_000_000}])',
         100_000,
     ),
 }
