@@ -7,7 +7,7 @@
 //   uniform_int and the other integer kinds              int64
 //   uniform_float, normal and the other double kinds     float64, null where not finite
 //   bernoulli                   bool
-//   timestamp                   timestamp with the spec's unit and time zone "UTC"
+//   timestamp                   timestamp with the attribute's unit and time zone "UTC"
 //   date                        date32
 //   uuid                        the canonical extension type arrow.uuid over
 //                               fixed_size_binary(16), the bytes in text order

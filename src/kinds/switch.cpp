@@ -14,7 +14,7 @@
 
 namespace tessary {
 
-// One case: the values its `when` matches, and the spec it then takes.
+// One case: the values its `when` matches, and the attribute it then draws (its `then`).
 struct SwitchCase {
   std::vector<JsonNumber> numbers;  // matched by value
   std::vector<std::string> texts;   // the JSON text of the other values, matched by equality

@@ -11,7 +11,7 @@
 // matched by a list that holds it). The `then` and `default` specs are specs of any kind without
 // a name, with every member of their kind (`null_rate`, `decimals`, a switch of their own...).
 // The value is the taken spec's, null when no case matches and there is no default.
-// Generator steps: those of the spec taken (none when none is). A case's spec has its own key
+// Generator steps: those of the case taken (none when none is). A case's `then` has its own key
 // and null decisions: branch j (the cases in order, then the default) has the key
 // splitmix64(attribute key, j + 1), and is null when the top 53 bits of
 // splitmix64(branch key ^ (id * 0x5851F42D4C957F2D), 2) are below floor(null_rate * 2^53).
@@ -35,7 +35,7 @@ namespace tessary {
 struct SwitchBranches;
 
 struct Switch {
-  std::size_t on = 0;  // the spec whose value is matched
+  std::size_t on = 0;  // the index of the attribute whose value is matched
   std::shared_ptr<SwitchBranches> branches;
 
   static constexpr std::string_view NAME = "switch";

@@ -29,7 +29,7 @@ struct TemplateField {
   enum class Format : std::uint8_t { Plain, Lower, Upper, ZeroPadded };
   static constexpr std::size_t ID = SIZE_MAX;  // `spec` of the entity's id
 
-  std::size_t spec = ID;  // the spec whose value it inserts
+  std::size_t spec = ID;  // the index of the attribute whose value it inserts
   Format format = Format::Plain;
   std::uint8_t width = 0;  // ZeroPadded
 };

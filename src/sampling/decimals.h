@@ -23,7 +23,7 @@ namespace tessary {
 // The most decimals a spec may ask for: 10^15 < 2^53 is exact as a double, so every scale is.
 inline constexpr std::int64_t MAX_DECIMALS = 15;
 
-// The scale 10^decimals of a spec, or 0 when the spec rounds nothing.
+// The scale 10^decimals of an attribute, or 0 when it rounds nothing.
 struct DecimalScale {
   double scale = 0;
 };

@@ -74,8 +74,8 @@ struct PreparedDraw {
 std::vector<PreparedDraw> prepare_draws(std::span<const AttrSpec> specs, std::uint64_t seed);
 
 // Draws attribute `spec` of the entity from `rng` with its prepared draw and hands the result to
-// visit(params, cell) (the kind's parameters and its CellValue), where params is the kind K of
-// the spec. An attribute whose parameters are unusable panics with the message of its fault,
+// visit(params, cell) (the kind's parameters and its CellValue), where params is the attribute's
+// kind K. An attribute whose parameters are unusable panics with the message of its fault,
 // before any draw; a failing pick panics within the draw. One test of the kind per kind in list
 // order, which the compiler inlines into the per-entity loops (neither std::visit, which it does
 // not always inline, nor a jump table, whose indirect branch alternating kinds mispredict).

@@ -233,7 +233,7 @@ struct UnresolvedReference {
 // are placed just after the object's "}", or at the byte of a string they concern. A problem of
 // parameters is prefixed with the attribute's name. `notes`, when given, receives the members
 // that the original language does not read. A reference to a name that no earlier spec has is
-// kept in `unresolved` (the first one) and the spec read as a placeholder.
+// kept in `unresolved` (the first one), and a constant null stands in for the attribute.
 bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<AttrSpec>& specs,
                std::vector<std::vector<MemberNote>>* notes,
                std::optional<UnresolvedReference>& unresolved) {
@@ -257,7 +257,7 @@ bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<Att
   }
   reader.finish_object();
   if (!ok) return false;
-  if (problem) {  // an unresolved reference: the spec stands in as a constant null
+  if (problem) {  // an unresolved reference: a constant null stands in for the attribute
     if (!unresolved) {
       const std::size_t position =
           problem->at != nullptr ? static_cast<std::size_t>(problem->at - reader.text().data()) + 1
