@@ -18,13 +18,11 @@ from __future__ import annotations
 import argparse
 import json
 import os
-import subprocess
-import sys
 from collections.abc import Callable
 
 import numpy as np
 import pyarrow as pa
-from timing import alternating_medians
+from timing import alternating_medians, child_json
 
 import tessary
 
@@ -122,13 +120,7 @@ def per_kind(rows: int, rounds: int) -> dict[str, list[float]]:
 
 def one_thread_per_kind(rows: int, rounds: int) -> dict[str, list[float]]:
     """per_kind in a child interpreter whose Tables run on one worker thread."""
-    env = dict(os.environ, RAYON_NUM_THREADS="1")
-    out = subprocess.run(
-        [sys.executable, __file__, "--child-per-kind", "--rows", str(rows), "--rounds",
-         str(rounds)],
-        env=env, capture_output=True, text=True, check=True,
-    )  # fmt: skip
-    return json.loads(out.stdout)
+    return child_json(__file__, "--child-per-kind", rows, rounds, RAYON_NUM_THREADS="1")
 
 
 def main() -> None:

@@ -33,15 +33,13 @@ import json
 import os
 import re
 import statistics
-import subprocess
-import sys
 
 import numpy as np
 import polars as pl
 import pyarrow as pa
 from faker import Faker
 from mimesis import Field, Schema
-from timing import alternating_medians
+from timing import alternating_medians, child_json
 
 import tessary
 
@@ -333,13 +331,8 @@ def polars_column_costs(rows: int, rounds: int) -> dict[str, float]:
 def one_thread_column_costs(rows: int, rounds: int) -> dict[str, list[float]]:
     """[tessary, NumPy + Polars] seconds per row of each column, in a child interpreter where both
     run on one thread."""
-    env = dict(os.environ, RAYON_NUM_THREADS="1", POLARS_MAX_THREADS="1")
-    out = subprocess.run(
-        [sys.executable, __file__, "--child-column-costs", "--rows", str(rows), "--rounds",
-         str(rounds)],
-        env=env, capture_output=True, text=True, check=True,
-    )  # fmt: skip
-    return json.loads(out.stdout)
+    return child_json(__file__, "--child-column-costs", rows, rounds, RAYON_NUM_THREADS="1",
+                      POLARS_MAX_THREADS="1")
 
 
 # --- the check of every contender's rows -------------------------------------------------------

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import json
 import os
 import statistics
 import subprocess
@@ -43,3 +44,14 @@ def one_and_two_threads(child: str, *args: str, repeats: int = 3) -> tuple[float
         one.append(run(1))
         two.append(run(2))
     return statistics.median(one), statistics.median(two)
+
+
+def child_json(script: str, flag: str, rows: int, rounds: int, **env: str) -> dict:
+    """Runs `script` again in a child interpreter, with `flag`, --rows and --rounds and these
+    environment variables added (a thread count, say), and gives the JSON it prints."""
+    out = subprocess.run(
+        [sys.executable, script, flag, "--rows", str(rows), "--rounds", str(rounds)],
+        env=dict(os.environ, **env), capture_output=True, text=True, check=True,
+    )  # fmt: skip
+    result: dict = json.loads(out.stdout)
+    return result

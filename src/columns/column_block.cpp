@@ -231,7 +231,7 @@ class BatchBuilder {
         store(target, row, int_of(value));
         return;
       case ColumnKind::Float64:
-        store(target, row, number_of(value));
+        store(target, row, number_of(value)->to_f64());
         return;
       case ColumnKind::Timestamp:
         store(target, row, value.i);
@@ -260,24 +260,9 @@ class BatchBuilder {
 
   // An integer value, or a borrowed one, of an int64 column (so within int64).
   static std::int64_t int_of(const AttributeValue& value) {
-    if (value.kind != AttributeValue::Kind::Borrowed) return value.i;
-    const JsonNumber& number = std::get<JsonNumber>(value.borrowed->data);
+    const JsonNumber number = *number_of(value);
     return number.kind == JsonNumber::Kind::Negative ? number.i
                                                      : static_cast<std::int64_t>(number.u);
-  }
-
-  // The number of an integer, double or borrowed number value.
-  static double number_of(const AttributeValue& value) {
-    switch (value.kind) {
-      case AttributeValue::Kind::Unsigned:
-        return static_cast<double>(value.u);
-      case AttributeValue::Kind::Negative:
-        return static_cast<double>(value.i);
-      case AttributeValue::Kind::Double:
-        return value.d;
-      default:
-        return std::get<JsonNumber>(value.borrowed->data).to_f64();
-    }
   }
   // A borrowed boolean.
   static bool bool_of(const AttributeValue& value) { return std::get<bool>(value.borrowed->data); }

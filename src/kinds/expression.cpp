@@ -13,26 +13,6 @@ bool holds_numbers(ColumnKind kind) {
          kind == ColumnKind::ChoiceNull;
 }
 
-// The number of a value as a double, or none when it is null.
-std::optional<double> number_of(const AttributeValue& value) {
-  switch (value.kind) {
-    case AttributeValue::Kind::Unsigned:
-      return static_cast<double>(value.u);
-    case AttributeValue::Kind::Negative:
-      return static_cast<double>(value.i);
-    case AttributeValue::Kind::Double:
-      return value.d;
-    case AttributeValue::Kind::Borrowed:
-      if (const auto* number = std::get_if<JsonNumber>(&value.borrowed->data)) {
-        return number->to_f64();
-      }
-      break;
-    default:
-      break;
-  }
-  return std::nullopt;  // null (a reference reads only numeric kinds)
-}
-
 }  // namespace
 
 Problem ExpressionKind::take(ExpressionKind& spec, std::size_t field, const BufferedValue& value,
@@ -92,9 +72,10 @@ AttributeValue ExpressionKind::draw(Draw params, Xoshiro256PlusPlus&, const Enti
       slots[slot] = static_cast<double>(entity.id);
       continue;
     }
-    const std::optional<double> number = number_of(entity.values[source]);
+    // A reference reads only numeric kinds: a value that is no number is null.
+    const std::optional<JsonNumber> number = number_of(entity.values[source]);
     if (!number) return AttributeValue::null();
-    slots[slot] = *number;
+    slots[slot] = number->to_f64();
   }
   const double result = evaluate(*params->program, slots);
   if (!params->as_int) return AttributeValue::from_f64(result);  // null where not finite

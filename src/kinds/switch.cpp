@@ -48,24 +48,6 @@ bool same_number(const JsonNumber& a, const JsonNumber& b) {
   return a.to_f64() == b.to_f64();
 }
 
-// The number a value holds, if it is one.
-std::optional<JsonNumber> number_of(const AttributeValue& value) {
-  switch (value.kind) {
-    case AttributeValue::Kind::Unsigned:
-      return JsonNumber::from_u64(value.u);
-    case AttributeValue::Kind::Negative:
-      return JsonNumber::from_negative(value.i);
-    case AttributeValue::Kind::Double:
-      return JsonNumber::from_f64(value.d);
-    case AttributeValue::Kind::Borrowed:
-      if (const auto* number = std::get_if<JsonNumber>(&value.borrowed->data)) return *number;
-      break;
-    default:
-      break;
-  }
-  return std::nullopt;
-}
-
 bool is_null(const AttributeValue& value) {
   return value.kind == AttributeValue::Kind::Null ||
          (value.kind == AttributeValue::Kind::Borrowed && value.borrowed->is_null());

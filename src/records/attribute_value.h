@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <optional>
+#include <variant>
 
 #include "records/json_value.h"
 
@@ -104,5 +106,24 @@ struct AttributeValue {
     return v;
   }
 };
+
+// The number a value holds: an integer, a double or a borrowed number; none for any other value,
+// null included.
+inline std::optional<JsonNumber> number_of(const AttributeValue& value) {
+  switch (value.kind) {
+    case AttributeValue::Kind::Unsigned:
+      return JsonNumber::from_u64(value.u);
+    case AttributeValue::Kind::Negative:
+      return JsonNumber::from_negative(value.i);
+    case AttributeValue::Kind::Double:
+      return JsonNumber::from_f64(value.d);
+    case AttributeValue::Kind::Borrowed:
+      if (const auto* number = std::get_if<JsonNumber>(&value.borrowed->data)) return *number;
+      break;
+    default:
+      break;
+  }
+  return std::nullopt;
+}
 
 }  // namespace tessary

@@ -112,3 +112,30 @@ def resident_kib() -> int:
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     raise AssertionError("no VmRSS")
+
+
+TABLE_DIGESTS = """
+import hashlib, sys, pyarrow as pa, tessary
+t = tessary.Table(int(sys.argv[1]), int(sys.argv[2]), sys.argv[3])
+batches = pa.table(t).to_batches()
+sink = pa.BufferOutputStream()
+with pa.ipc.new_stream(sink, batches[0].schema) as w:
+    [w.write_batch(b) for b in batches]
+print(hashlib.sha256(t.text("jsonl").encode()).hexdigest(),
+      hashlib.sha256(sink.getvalue()).hexdigest())
+"""
+
+
+def table_digests_by_threads(seed: int, scale: int, specs: str, threads: list[str]) -> list[str]:
+    """The digests of a table's JSON Lines text and of its Arrow IPC stream, made in a fresh
+    interpreter for each thread count."""
+    outputs = []
+    for count in threads:
+        child = subprocess.run(
+            [sys.executable, "-c", TABLE_DIGESTS, str(seed), str(scale), specs],
+            env={**os.environ, "RAYON_NUM_THREADS": count},
+            capture_output=True, text=True, timeout=120,
+        )
+        assert child.returncode == 0, child.stderr
+        outputs.append(child.stdout)
+    return outputs

@@ -10,7 +10,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import tessary
-from helpers import run_python
+from helpers import table_digests_by_threads
 
 FIRST = ["Ana", "Bo", "Chlo\u00e9", "D'Arcy"]
 PEOPLE = [
@@ -76,21 +76,7 @@ def test_every_output_holds_the_text_values_and_no_hidden_attribute():
 
 @pytest.mark.slow
 def test_the_same_on_1_2_and_8_threads():
-    code = (
-        "import hashlib, pyarrow as pa, tessary\n"
-        f"t = tessary.Table(4, 50_000, {SPECS!r})\n"
-        "sink = pa.BufferOutputStream()\n"
-        "batches = pa.table(t).to_batches()\n"
-        "with pa.ipc.new_stream(sink, batches[0].schema) as w:\n"
-        "    [w.write_batch(b) for b in batches]\n"
-        "print(hashlib.sha256(t.text('jsonl').encode()).hexdigest(),\n"
-        "      hashlib.sha256(sink.getvalue()).hexdigest())\n"
-    )
-    outputs = []
-    for threads in ("1", "2", "8"):
-        child = run_python(code, {"RAYON_NUM_THREADS": threads})
-        assert child.returncode == 0, child.stderr
-        outputs.append(child.stdout)
+    outputs = table_digests_by_threads(4, 50_000, SPECS, ["1", "2", "8"])
     assert outputs[0] == outputs[1] == outputs[2]
 
 

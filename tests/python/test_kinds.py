@@ -10,7 +10,7 @@ import pyarrow.parquet as pq
 import pytest
 
 import tessary
-from helpers import run_python
+from helpers import table_digests_by_threads
 
 LATER_KINDS = [
     {"name": "key", "type": "unique_int", "low": 1, "high": 10**6},
@@ -105,21 +105,7 @@ def test_parquet_keeps_the_types_and_stores_seconds_as_milliseconds(tmp_path):
 
 @pytest.mark.slow
 def test_text_and_columns_are_the_same_on_1_2_and_8_threads():
-    code = (
-        "import hashlib, sys, pyarrow as pa, tessary\n"
-        f"t = tessary.Table(24, 60_000, {SPECS!r})\n"
-        "columns = pa.table(t).to_batches()\n"
-        "sink = pa.BufferOutputStream()\n"
-        "with pa.ipc.new_stream(sink, columns[0].schema) as w:\n"
-        "    [w.write_batch(b) for b in columns]\n"
-        "print(hashlib.sha256(t.text('jsonl').encode()).hexdigest(),\n"
-        "      hashlib.sha256(sink.getvalue()).hexdigest())\n"
-    )
-    outputs = []
-    for threads in ("1", "2", "8"):
-        child = run_python(code, {"RAYON_NUM_THREADS": threads})
-        assert child.returncode == 0, child.stderr
-        outputs.append(child.stdout)
+    outputs = table_digests_by_threads(24, 60_000, SPECS, ["1", "2", "8"])
     assert outputs[0] == outputs[1] == outputs[2]
 
 
