@@ -102,12 +102,9 @@ std::variant<ColumnSchema, ColumnSchemaError> plan_columns(std::span<const AttrS
     column.name = layout.member_names[m];
     const std::size_t k = last_spec[m];
     column.spec = k;
-    if (std::optional<ColumnSchemaError> error =
-            std::visit([&]<class K>(const K& params) { return K::plan_column(params, k, column); },
-                       specs[k].kind)) {
+    if (std::optional<ColumnSchemaError> error = plan_attribute_column(specs[k], k, column)) {
       return std::move(*error);
     }
-    if (specs[k].null_rate > 0) column.nullable = true;
     if (column.kind == ColumnKind::ChoiceJson) {
       schema.max_cell_text_bytes =
           std::max(schema.max_cell_text_bytes, longest_entry(column.choice));

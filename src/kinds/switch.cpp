@@ -100,11 +100,10 @@ Problem read_case(const JsonValue& item, std::size_t index, SpecScope& scope, Sw
   return std::nullopt;
 }
 
-// The column of branch spec `spec` (spec k of the list, for messages).
+// The column of a case's `then` (spec k of the list is the switch, for messages).
 Column branch_column(const AttrSpec& spec, std::size_t k) {
   Column column;
-  (void)std::visit([&]<class K>(const K& params) { return K::plan_column(params, k, column); },
-                   spec.kind);
+  (void)plan_attribute_column(spec, k, column);
   return column;
 }
 
@@ -352,13 +351,7 @@ ValueTextBounds Switch::text_bounds(const Switch& params, OutputBuffer& scratch)
   ValueTextBounds bounds{SIZE_MAX, 0, true};
   if (!branches.fallback) bounds = {4, 4, true};  // "null"
   for (std::size_t j = 0; j < branches.count(); ++j) {
-    const AttrSpec& spec = branches.branch(j);
-    ValueTextBounds branch = std::visit(
-        [&]<class K>(const K& kind) { return K::text_bounds(kind, scratch); }, spec.kind);
-    if (spec.null_rate > 0) {
-      branch.shortest = std::min<std::size_t>(branch.shortest, 4);
-      branch.longest = std::max<std::size_t>(branch.longest, 4);
-    }
+    const ValueTextBounds branch = attribute_text_bounds(branches.branch(j), scratch);
     bounds.shortest = std::min(bounds.shortest, branch.shortest);
     bounds.longest = std::max(bounds.longest, branch.longest);
     bounds.ascii = bounds.ascii && branch.ascii;

@@ -15,13 +15,7 @@ EntityTextBounds entity_text_bounds(std::span<const AttrSpec> specs, const Entit
   for (std::size_t k = 0; k < specs.size(); ++k) {
     // The last spec of a name wins.
     if (layout.member_of_spec[k] == EntityLayout::HIDDEN) continue;
-    ValueTextBounds& member = members[layout.member_of_spec[k]];
-    member = std::visit([&]<class K>(const K& params) { return K::text_bounds(params, scratch); },
-                        specs[k].kind);
-    if (specs[k].null_rate > 0) {  // "null"
-      member.shortest = std::min<std::size_t>(member.shortest, 4);
-      member.longest = std::max<std::size_t>(member.longest, 4);
-    }
+    members[layout.member_of_spec[k]] = attribute_text_bounds(specs[k], scratch);
   }
   EntityTextBounds bounds{7, 7, true};  // {"id": and }
   for (std::size_t m = 0; m < members.size(); ++m) {

@@ -5,8 +5,12 @@
 // attribute and their parameters are listed in kinds/kind_list.h.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <variant>
 
 #include "kinds/kind_list.h"
 
@@ -27,5 +31,30 @@ struct AttrSpec {
   // Whether a later spec refers to this one's value, set by the reader.
   bool referenced = false;
 };
+
+// The bounds of the JSON text of an attribute's values: its kind's, with "null" when its null_rate
+// is above 0.
+inline ValueTextBounds attribute_text_bounds(const AttrSpec& spec, OutputBuffer& scratch) {
+  ValueTextBounds bounds = std::visit(
+      [&]<class K>(const K& params) { return K::text_bounds(params, scratch); }, spec.kind);
+  if (spec.null_rate > 0) {
+    bounds.shortest = std::min<std::size_t>(bounds.shortest, 4);
+    bounds.longest = std::max<std::size_t>(bounds.longest, 4);
+  }
+  return bounds;
+}
+
+// Plans the column of an attribute's values (spec k of the list, for messages): its kind's,
+// nullable when its null_rate is above 0.
+[[nodiscard]] inline std::optional<ColumnSchemaError> plan_attribute_column(const AttrSpec& spec,
+                                                                            std::size_t k,
+                                                                            Column& column) {
+  if (std::optional<ColumnSchemaError> error = std::visit(
+          [&]<class K>(const K& params) { return K::plan_column(params, k, column); }, spec.kind)) {
+    return error;
+  }
+  if (spec.null_rate > 0) column.nullable = true;
+  return std::nullopt;
+}
 
 }  // namespace tessary

@@ -18,24 +18,14 @@ std::optional<std::size_t> SpecScope::find(std::string_view name) const {
 
 Column SpecScope::column_of(std::size_t k) const {
   Column column;
-  const AttrSpec& spec = earlier_[k];
   // A column the kind cannot plan (a choice's texts too large) still tells the types.
-  (void)std::visit([&]<class K>(const K& params) { return K::plan_column(params, k, column); },
-                   spec.kind);
-  if (spec.null_rate > 0) column.nullable = true;
+  (void)plan_attribute_column(earlier_[k], k, column);
   return column;
 }
 
 ValueTextBounds SpecScope::text_bounds_of(std::size_t k) const {
   OutputBuffer scratch;
-  const AttrSpec& spec = earlier_[k];
-  ValueTextBounds bounds = std::visit(
-      [&]<class K>(const K& params) { return K::text_bounds(params, scratch); }, spec.kind);
-  if (spec.null_rate > 0) {
-    bounds.shortest = std::min<std::size_t>(bounds.shortest, 4);
-    bounds.longest = std::max<std::size_t>(bounds.longest, 4);
-  }
-  return bounds;
+  return attribute_text_bounds(earlier_[k], scratch);
 }
 
 void SpecScope::refer_to(std::size_t k) {
