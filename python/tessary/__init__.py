@@ -8,7 +8,9 @@ compressed, or Parquet), chunks of bytes (``iter_text``), Arrow record batches (
 the Arrow stream interface that pyarrow, Polars and DuckDB read), and partitioned data sets on
 Dask (``tessary.dask``). The functions ``write``, ``iter_text`` and ``generate_batches`` do the
 same from the arguments of a Table; ``generate_entities(seed, scale, specs_json)`` returns the JSON
-text of the whole data set. ``make_seed()`` draws a fresh seed from the operating system.
+text of the whole data set. ``Dataset(seed, document_json)`` reads a document of several tables
+whose ``reference`` attributes point at one another; each of its tables is a Table.
+``make_seed()`` draws a fresh seed from the operating system.
 
 ``STREAM_VERSION`` numbers the stream contract (docs/stability.md): the same arguments give the same
 bytes for as long as it stays the same, and any change of a single output byte raises it.
@@ -19,6 +21,7 @@ from typing import Any, Final
 from tessary._core import generate_entities, make_seed
 from tessary.checking import SpecProblem, check_specs
 from tessary.columns import generate_batches
+from tessary.dataset import Dataset
 from tessary.table import Table
 from tessary.writing import WriteResult, iter_text, write
 
@@ -29,6 +32,7 @@ __version__ = "0.1.0"
 STREAM_VERSION: Final = 2
 
 __all__ = [
+    "Dataset",
     "PanicException",
     "SpecProblem",
     "STREAM_VERSION",

@@ -69,13 +69,17 @@ class Table(_engine.Table):
         shown = ", ".join(f"{name} ({kind})" for name, kind in attributes[:REPR_ATTRIBUTES])
         if len(attributes) > REPR_ATTRIBUTES:
             shown += f", +{len(attributes) - REPR_ATTRIBUTES} more"
+        table = "" if self.name is None else f" {self.name!r} of a data set,"
         return (
-            f"<tessary.Table seed={self.seed} ids [{self.start}, {self.stop}) of {self.scale}: "
-            f"{shown or 'no attributes'}>"
+            f"<tessary.Table{table} seed={self.seed} ids [{self.start}, {self.stop}) of "
+            f"{self.scale}: {shown or 'no attributes'}>"
         )
 
     def __reduce__(self) -> tuple[object, ...]:
-        # Pickled as its arguments (for Dask workers): the specs are read again on arrival.
+        # Pickled as its arguments (for Dask workers): the specs are read again on arrival, a data
+        # set's table with its whole data set.
+        if self.dataset is not None:
+            return (_rebuild_from_dataset, (self.dataset, self.name, self.start, self.stop))
         return (_rebuild, (self.seed, self.scale, self.specs_json, self.start, self.stop))
 
     def iter_text(
@@ -118,3 +122,8 @@ class Table(_engine.Table):
 
 def _rebuild(seed: int, scale: int, specs_json: str, start: int, stop: int) -> Table:
     return Table(seed, scale, specs_json, start=start, stop=stop)
+
+
+def _rebuild_from_dataset(dataset: _engine.Dataset, name: str, start: int, stop: int) -> Table:
+    table: Table = dataset._table(Table, name)
+    return table._range(start, stop)

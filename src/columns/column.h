@@ -22,6 +22,7 @@ inline constexpr std::uint64_t MAX_COLUMN_TEXT = std::numeric_limits<std::int32_
 
 enum class ColumnKind : std::uint8_t {
   Int64,             // uniform_int and the other kinds of integers
+  UInt64,            // entity ids (a reference to another table's `id`)
   Float64,           // uniform_float, normal and the other kinds of doubles
   Bool,              // bernoulli
   Timestamp,         // timestamp: int64 units (Column::time_unit) since the epoch, UTC
@@ -47,6 +48,7 @@ inline bool holds_choice_cells(ColumnKind kind) {
     case ColumnKind::ChoiceJson:
       return true;
     case ColumnKind::Int64:
+    case ColumnKind::UInt64:
     case ColumnKind::Float64:
     case ColumnKind::Bool:
     case ColumnKind::Timestamp:

@@ -127,7 +127,7 @@ class BatchBuilder {
     const std::size_t row = added_++;
     ids_[row] = id;
     entity_text_.clear();
-    const EntityContext entity{id, spec_values_.data(), &entity_text_};
+    const EntityContext entity{id, spec_values_.data(), &entity_text_, parent_ids_.data()};
     sample_entity(seed_, id, targets_.size(), [&](std::size_t k, Xoshiro256PlusPlus& rng) {
       Target& target = targets_[k];
       const PreparedDraw& prepared = draws_[k];
@@ -226,9 +226,18 @@ class BatchBuilder {
       store_null(target, row);
       return;
     }
+    if (holds_choice_cells(target.column)) {
+      // A choice's value, copied by a reference: its index in the choice's values.
+      store(target, row, static_cast<std::size_t>(value.borrowed - target.choice->values));
+      return;
+    }
     switch (target.column) {
       case ColumnKind::Int64:
         store(target, row, int_of(value));
+        return;
+      case ColumnKind::UInt64:
+        static_cast<std::uint64_t*>(target.cells)[row] = value.u;
+        mark_valid(target, row);
         return;
       case ColumnKind::Float64:
         store(target, row, number_of(value)->to_f64());
@@ -315,6 +324,7 @@ class BatchBuilder {
   static void store_null(Target& target, std::size_t row) {
     switch (target.column) {
       case ColumnKind::Int64:
+      case ColumnKind::UInt64:
       case ColumnKind::Float64:
       case ColumnKind::Timestamp:
       case ColumnKind::ChoiceInt64:
@@ -351,6 +361,7 @@ class BatchBuilder {
   std::vector<Target> targets_;      // targets_[k] for attribute k
   // The entity being drawn: the values of the attributes later ones refer to, and its strings.
   std::vector<AttributeValue> spec_values_;
+  std::vector<std::uint64_t> parent_ids_;
   OutputBuffer entity_text_;
   OutputBuffer scratch_;  // the JSON text of a value, on its way into a JSON column
 };
@@ -362,7 +373,8 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
       rows_(rows),
       draws_(prepare_draws(specs, seed)),
       targets_(specs.size()),
-      spec_values_(specs.size()) {
+      spec_values_(specs.size()),
+      parent_ids_(specs.size()) {
   if (rows > max_batch_rows(schema)) {
     panic("a batch of " + std::to_string(rows) + " rows is more than its columns can hold (" +
           std::to_string(max_batch_rows(schema)) + ")");
@@ -392,6 +404,7 @@ BatchBuilder::BatchBuilder(const ColumnSchema& schema, std::span<const AttrSpec>
     target.choice = &column.choice;
     switch (column.kind) {
       case ColumnKind::Int64:
+      case ColumnKind::UInt64:
       case ColumnKind::Timestamp:
         target.cells = allocate_cells<std::int64_t>(array, rows);
         break;

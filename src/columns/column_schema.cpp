@@ -126,6 +126,8 @@ ArrowType column_storage_type(ColumnKind kind) {
     case ColumnKind::ChoiceInt64:
     case ColumnKind::Timestamp:
       return NANOARROW_TYPE_INT64;
+    case ColumnKind::UInt64:
+      return NANOARROW_TYPE_UINT64;
     case ColumnKind::Date32:
       return NANOARROW_TYPE_INT32;
     case ColumnKind::Uuid:
@@ -158,6 +160,7 @@ std::uint64_t longest_row_bytes(const ColumnSchema& schema) {
   for (const Column& column : schema.columns) {
     switch (column.kind) {
       case ColumnKind::Int64:
+      case ColumnKind::UInt64:
       case ColumnKind::Float64:
       case ColumnKind::Timestamp:
       case ColumnKind::ChoiceInt64:

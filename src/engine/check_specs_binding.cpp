@@ -44,7 +44,10 @@ PyObject* problem_tuple(const SpecProblem& problem) {
 }  // namespace
 
 CallResult problem_list(std::string_view specs_json) {
-  const std::vector<SpecProblem> problems = check_specs(specs_json);
+  return problems_to_list(check_specs(specs_json));
+}
+
+CallResult problems_to_list(const std::vector<SpecProblem>& problems) {
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(problems.size()));
   if (list == nullptr) return PendingError::fetch();
   for (std::size_t k = 0; k < problems.size(); ++k) {

@@ -7,6 +7,7 @@
 
 #include "engine/batches.h"
 #include "engine/check_specs_binding.h"
+#include "engine/dataset.h"
 #include "engine/engine_state.h"
 #include "engine/hasher.h"
 #include "engine/output_options.h"
@@ -55,7 +56,12 @@ int exec_module(PyObject* module) {
       PyModule_AddObjectRef(module, "Batches", state.batches_type) < 0) {
     return -1;
   }
-  // Looked up by name only: the module's attribute keeps the type alive.
+  // Looked up by name only: the modules' attributes keep these types alive.
+  PyObject* dataset_type = make_dataset_type(module);
+  if (dataset_type == nullptr) return -1;
+  const int dataset_added = PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(dataset_type));
+  Py_DECREF(dataset_type);
+  if (dataset_added < 0) return -1;
   PyObject* hasher_type = make_hasher_type(module);
   if (hasher_type == nullptr) return -1;
   const int added = PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(hasher_type));

@@ -17,6 +17,7 @@
 #include "engine/batches.h"
 #include "engine/caller_duties.h"
 #include "engine/check_specs_binding.h"
+#include "engine/dataset.h"
 #include "engine/engine_state.h"
 #include "engine/output_options.h"
 #include "engine/text_chunks.h"
@@ -43,9 +44,12 @@ struct Table {
   std::shared_ptr<const PreparedSpecs> specs;  // constructed in place by the allocating function
   PyObject* specs_json;                        // the str the specs were read from; strong
   std::uint64_t seed;
+  std::uint64_t table_seed;  // what the entities are drawn under: the seed, or a data set's mix
   std::uint64_t scale;
   std::uint64_t start;
   std::uint64_t stop;
+  PyObject* dataset;  // the data set it belongs to, or None; strong
+  PyObject* name;     // its name in the data set, or None; strong
 };
 
 Table* as_table(PyObject* object) {
@@ -81,7 +85,8 @@ struct IdRange {
   return range;
 }
 
-// A new table of `type` holding the specs; the other fields are the caller's to set.
+// A new table of `type` holding the specs, of no data set; the other fields are the caller's to
+// set.
 CallResult allocate(PyTypeObject* type, std::shared_ptr<const PreparedSpecs> specs,
                     PyObject* specs_json) {
   PyObject* object = type->tp_alloc(type, 0);
@@ -89,6 +94,8 @@ CallResult allocate(PyTypeObject* type, std::shared_ptr<const PreparedSpecs> spe
   Table* self = as_table(object);
   new (&self->specs) std::shared_ptr<const PreparedSpecs>(std::move(specs));
   self->specs_json = Py_NewRef(specs_json);
+  self->dataset = Py_NewRef(Py_None);
+  self->name = Py_NewRef(Py_None);
   return object;
 }
 
@@ -122,6 +129,7 @@ CallResult make_table(PyTypeObject* type, PyObject* seed, PyObject* scale, PyObj
   if (PyObject** object = std::get_if<PyObject*>(&made)) {
     Table* self = as_table(*object);
     self->seed = seed_value;
+    self->table_seed = seed_value;
     self->scale = scale_value;
     self->start = range.start;
     self->stop = range.stop;
@@ -152,9 +160,12 @@ PyObject* table_range(PyObject* object, PyObject* const* args, Py_ssize_t nargs)
     if (PyObject** slice = std::get_if<PyObject*>(&made)) {
       Table* table = as_table(*slice);
       table->seed = self->seed;
+      table->table_seed = self->table_seed;
       table->scale = self->scale;
       table->start = range.start;
       table->stop = range.stop;
+      Py_SETREF(table->dataset, Py_NewRef(self->dataset));
+      Py_SETREF(table->name, Py_NewRef(self->name));
     }
     return made;
   });
@@ -188,7 +199,7 @@ CallResult text_impl(const Table* self, PyObject* format) {
   {
     GilRelease gil;
     CallerDuties duties(gil, nullptr, 0);
-    result = generate_text(*self->specs, self->seed, self->start, self->stop,
+    result = generate_text(*self->specs, self->table_seed, self->start, self->stop,
                            text_format(choice.format), limits, duties.control());
   }
   if (const OutputTooLarge* large = std::get_if<OutputTooLarge>(&result)) {
@@ -216,7 +227,7 @@ CallResult text_impl(const Table* self, PyObject* format) {
   options.start = self->start;
   options.stop = self->stop;
   GilRelease gil;
-  return std::make_unique<TextStream>(self->specs, self->seed, options, global_pool());
+  return std::make_unique<TextStream>(self->specs, self->table_seed, options, global_pool());
 }
 
 CallResult chunks_impl(PyObject* object, PyObject* const* args) {
@@ -242,7 +253,7 @@ CallResult batches_impl(PyObject* object, PyObject* batch_rows) {
   if (module == nullptr) return PendingError::fetch();
   const Table* self = as_table(object);
   PlannedBatches planned;
-  if (auto error = take(plan_batches(self->specs, self->seed, self->start, self->stop, batch_rows),
+  if (auto error = take(plan_batches(self->specs, self->table_seed, self->start, self->stop, batch_rows),
                         planned)) {
     return std::move(*error);
   }
@@ -261,7 +272,7 @@ CallResult arrow_schema_impl(const Table* self) {
 
 CallResult arrow_stream_impl(const Table* self) {
   PlannedBatches planned;
-  if (auto error = take(plan_batches(self->specs, self->seed, self->start, self->stop, nullptr),
+  if (auto error = take(plan_batches(self->specs, self->table_seed, self->start, self->stop, nullptr),
                         planned)) {
     return std::move(*error);
   }
@@ -273,7 +284,7 @@ CallResult check_first_entity_impl(const Table* self) {
     GilRelease gil;
     QuietPanics quiet;
     EntityRecord record = make_entity_record(self->specs->layout);
-    build_entity(self->seed, self->start, self->specs->specs, record);
+    build_entity(self->table_seed, self->start, self->specs->specs, record);
   }
   return Py_NewRef(Py_None);
 }
@@ -297,6 +308,7 @@ CallResult attributes_impl(const Table* self) {
 }
 
 CallResult problems_impl(const Table* self) {
+  if (self->dataset != Py_None) return dataset_table_problems(self->dataset, self->name);
   std::string_view text;
   if (auto error = take(binding::to_utf8(self->specs_json, "specs_json"), text)) {
     return std::move(*error);
@@ -395,6 +407,14 @@ PyObject* get_specs_json(PyObject* object, void*) {
   return Py_NewRef(as_table(object)->specs_json);
 }
 
+PyObject* get_dataset(PyObject* object, void*) {
+  return Py_NewRef(as_table(object)->dataset);
+}
+
+PyObject* get_name(PyObject* object, void*) {
+  return Py_NewRef(as_table(object)->name);
+}
+
 PyObject* get_count(PyObject* object, void*) {
   const Table* self = as_table(object);
   return PyLong_FromUnsignedLongLong(self->stop - self->start);
@@ -405,6 +425,8 @@ void table_dealloc(PyObject* object) {
   PyTypeObject* type = Py_TYPE(object);
   self->specs.~shared_ptr();
   Py_XDECREF(self->specs_json);
+  Py_XDECREF(self->dataset);
+  Py_XDECREF(self->name);
   type->tp_free(object);
   Py_DECREF(type);
 }
@@ -412,7 +434,14 @@ void table_dealloc(PyObject* object) {
 #define TESSARY_FIELD(name) reinterpret_cast<void*>(offsetof(Table, name))
 
 PyGetSetDef TABLE_GETSET[] = {
-    {"seed", get_u64, nullptr, "The seed.", TESSARY_FIELD(seed)},
+    {"seed", get_u64, nullptr, "The seed (of its data set, for a data set's table).",
+     TESSARY_FIELD(seed)},
+    {"table_seed", get_u64, nullptr,
+     "The seed its entities are drawn under: the seed, or for a data set's table the mix of the "
+     "data set's seed and the table's name.",
+     TESSARY_FIELD(table_seed)},
+    {"dataset", get_dataset, nullptr, "The data set it belongs to, or None.", nullptr},
+    {"name", get_name, nullptr, "Its name in its data set, or None.", nullptr},
     {"scale", get_u64, nullptr, "The number of entities of the whole data set.",
      TESSARY_FIELD(scale)},
     {"start", get_u64, nullptr, "The first id of the range.", TESSARY_FIELD(start)},
@@ -488,6 +517,26 @@ PyObject* check_range_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
 }
 
 }  // namespace
+
+binding::CallResult new_dataset_table(PyTypeObject* type, const DatasetTableParts& parts) {
+  PyObject* module = PyType_Check(type) ? engine_module_of(type) : nullptr;  // a Table subclass
+  if (module == nullptr) {
+    PyErr_Clear();
+    return PendingError(PyExc_TypeError, "a data set's table is made as a Table");
+  }
+  CallResult made = allocate(type, parts.specs, parts.specs_json);
+  if (PyObject** object = std::get_if<PyObject*>(&made)) {
+    Table* self = as_table(*object);
+    self->seed = parts.seed;
+    self->table_seed = parts.table_seed;
+    self->scale = parts.scale;
+    self->start = 0;
+    self->stop = parts.scale;
+    Py_SETREF(self->dataset, Py_NewRef(parts.dataset));
+    Py_SETREF(self->name, Py_NewRef(parts.name));
+  }
+  return made;
+}
 
 PyObject* make_table_type(PyObject* module) {
   return PyType_FromModuleAndSpec(module, &TABLE_SPEC, nullptr);

@@ -17,7 +17,30 @@
 
 #include <Python.h>
 
+#include <cstdint>
+#include <memory>
+
+#include "binding/run_entry.h"
+#include "pipeline/prepared_specs.h"
+
 namespace tessary::engine {
+
+// The parts of a table of a data set (engine/dataset.h): its read specs and the str they were
+// read from, the data set's seed and the table's own, its scale, the data set object and the
+// table's name (a str).
+struct DatasetTableParts {
+  std::shared_ptr<const PreparedSpecs> specs;
+  PyObject* specs_json;
+  std::uint64_t seed;
+  std::uint64_t table_seed;
+  std::uint64_t scale;
+  PyObject* dataset;
+  PyObject* name;
+};
+
+// A new table of `type` (the type of make_table_type or a subclass) of all the ids of a data
+// set's table. Requires the GIL.
+binding::CallResult new_dataset_table(PyTypeObject* type, const DatasetTableParts& parts);
 
 // The type, made once per module (a heap type that Python may subclass). Null with an exception
 // set on failure.

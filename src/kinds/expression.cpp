@@ -8,7 +8,7 @@ namespace {
 
 // Whether a column of this kind holds numbers or nulls only.
 bool holds_numbers(ColumnKind kind) {
-  return kind == ColumnKind::Int64 || kind == ColumnKind::Float64 ||
+  return kind == ColumnKind::Int64 || kind == ColumnKind::UInt64 || kind == ColumnKind::Float64 ||
          kind == ColumnKind::ChoiceInt64 || kind == ColumnKind::ChoiceFloat64 ||
          kind == ColumnKind::ChoiceNull;
 }

@@ -24,6 +24,7 @@
 #include "kinds/normal.h"
 #include "kinds/pattern.h"
 #include "kinds/poisson.h"
+#include "kinds/reference.h"
 #include "kinds/sequence.h"
 #include "kinds/switch.h"
 #include "kinds/template.h"
@@ -41,7 +42,7 @@ namespace tessary {
 using AttrKind = std::variant<UniformInt, UniformFloat, Normal, Choice, Sequence, UniqueInt, Uuid,
                               Timestamp, Date, Bernoulli, Exponential, Lognormal, Poisson,
                               Geometric, Zipf, Const, Template, Switch, PatternKind,
-                              ExpressionKind>;
+                              ExpressionKind, Reference>;
 
 inline constexpr std::size_t KIND_COUNT = std::variant_size_v<AttrKind>;
 

@@ -108,6 +108,7 @@ inline ValueTextBounds int_text_bounds() {
 }
 
 struct AttrSpec;
+struct DatasetScope;
 
 // The specs before the one being read, for the kinds whose values refer to them (template,
 // expression, switch). A name refers to the last spec of that name before the one being read; a
@@ -115,10 +116,18 @@ struct AttrSpec;
 // later. Lives only while a spec is read.
 class SpecScope {
  public:
-  explicit SpecScope(std::vector<AttrSpec>& earlier) : earlier_(earlier) {}
+  // `dataset`: the tables a spec of a data set's table may refer to (kinds/reference.h), null
+  // for a document of one table.
+  explicit SpecScope(std::vector<AttrSpec>& earlier, const DatasetScope* dataset = nullptr)
+      : earlier_(earlier), dataset_(dataset) {}
 
   // The index of the last spec before this one named `name`, if any.
   std::optional<std::size_t> find(std::string_view name) const;
+  // How many specs come before this one: its index, when it is a spec of the list.
+  std::size_t size() const;
+  // Spec k before this one.
+  const AttrSpec& spec(std::size_t k) const;
+  const DatasetScope* dataset() const { return dataset_; }
   // The column spec k's values take: the types a reference may assume of them.
   Column column_of(std::size_t k) const;
   // The bounds of spec k's JSON text, "null" included when it may be null.
@@ -131,15 +140,19 @@ class SpecScope {
 
  private:
   std::vector<AttrSpec>& earlier_;
+  const DatasetScope* dataset_ = nullptr;
 };
 
 // What a draw may read of its entity besides the generator: its id, the values of the specs
 // before the drawing one (those that a later spec refers to), and the entity's text, to which a
-// draw that makes a string appends it (a TextSpan of it is the string's value).
+// draw that makes a string appends it (a TextSpan of it is the string's value). A reference
+// (kinds/reference.h) keeps the id of the parent it picked in parent_ids[k], k its index in the
+// list, for the references after it that reuse it.
 struct EntityContext {
   std::uint64_t id = 0;
   const AttributeValue* values = nullptr;  // values[k] of spec k, for the specs referred to
   OutputBuffer* text = nullptr;
+  std::uint64_t* parent_ids = nullptr;  // one per spec of the list
 };
 
 // What a kind's draw gives, and so which cells its column stores: an std::int64_t (int64 and

@@ -143,6 +143,7 @@ TypeClass type_class(ColumnKind kind) {
       return TypeClass::Text;
     case ColumnKind::ChoiceNull:
       return TypeClass::None;
+    case ColumnKind::UInt64:  // ids may pass int64
     case ColumnKind::ChoiceJson:
     case ColumnKind::Json:
       break;
@@ -275,13 +276,21 @@ Problem Switch::take(Switch& spec, std::size_t field, BufferedValue& value, Spec
   return std::nullopt;
 }
 
+namespace {
+
+// How messages name branch j: "`cases`[j]'s `then`", or "`default`".
+std::string branch_label(const SwitchBranches& branches, std::size_t j) {
+  return j < branches.cases.size() ? "`cases`[" + std::to_string(j) + "]'s `then`"
+                                   : std::string("`default`");
+}
+
+}  // namespace
+
 Problem Switch::finish(Switch& spec, SpecScope& scope) {
   SwitchBranches& branches = *spec.branches;
   for (std::size_t j = 0; j < branches.count(); ++j) {
     const AttrSpec& branch = branches.branch(j);
-    const std::string label = j < branches.cases.size()
-                                  ? "`cases`[" + std::to_string(j) + "]'s `then`"
-                                  : std::string("`default`");
+    const std::string label = branch_label(branches, j);
     if (const ParamFault fault = param_fault(branch.kind); fault != ParamFault::None) {
       return parameter_problem(label + " cannot be drawn: " + param_fault_message(fault));
     }
@@ -303,6 +312,16 @@ Problem Switch::finish(Switch& spec, SpecScope& scope) {
                                                 : SwitchBranches::NO_BRANCH);
     }
     branches.on_values = on.choice.values;
+  }
+  return std::nullopt;
+}
+
+Problem Switch::fits_scale(const Switch& spec, std::uint64_t scale) {
+  for (std::size_t j = 0; j < spec.branches->count(); ++j) {
+    if (Problem problem = attribute_scale_problem(spec.branches->branch(j), scale)) {
+      problem->message = branch_label(*spec.branches, j) + ": " + problem->message;
+      return problem;
+    }
   }
   return std::nullopt;
 }

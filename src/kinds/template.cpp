@@ -25,8 +25,8 @@ std::uint64_t field_longest(std::uint64_t json_longest, const TemplateField& fie
 
 // Whether a column of this kind holds integers or nulls only.
 bool holds_integers(ColumnKind kind) {
-  return kind == ColumnKind::Int64 || kind == ColumnKind::ChoiceInt64 ||
-         kind == ColumnKind::ChoiceNull;
+  return kind == ColumnKind::Int64 || kind == ColumnKind::UInt64 ||
+         kind == ColumnKind::ChoiceInt64 || kind == ColumnKind::ChoiceNull;
 }
 
 // Reads the format after ":" in a field: "lower", "upper" or "0Nd".

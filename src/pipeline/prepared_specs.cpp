@@ -37,16 +37,9 @@ PreparedSpecs::PreparedSpecs(std::vector<AttrSpec> read)
 
 std::optional<std::string> scale_problem(std::span<const AttrSpec> specs, std::uint64_t scale) {
   for (const AttrSpec& spec : specs) {
-    Problem problem = std::visit(
-        [scale]<class K>(const K& params) -> Problem {
-          if constexpr (requires { K::fits_scale(params, scale); }) {
-            return K::fits_scale(params, scale);
-          } else {
-            return std::nullopt;
-          }
-        },
-        spec.kind);
-    if (problem) return "attribute `" + spec.name + "`: " + problem->message;
+    if (Problem problem = attribute_scale_problem(spec, scale)) {
+      return "attribute `" + spec.name + "`: " + problem->message;
+    }
   }
   return std::nullopt;
 }

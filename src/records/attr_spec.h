@@ -57,4 +57,18 @@ inline ValueTextBounds attribute_text_bounds(const AttrSpec& spec, OutputBuffer&
   return std::nullopt;
 }
 
+// Why the ids 0 to scale - 1 of a table cannot all be built with this attribute (its kind's
+// fits_scale), naming the member; none when they can.
+[[nodiscard]] inline Problem attribute_scale_problem(const AttrSpec& spec, std::uint64_t scale) {
+  return std::visit(
+      [scale]<class K>(const K& params) -> Problem {
+        if constexpr (requires { K::fits_scale(params, scale); }) {
+          return K::fits_scale(params, scale);
+        } else {
+          return std::nullopt;
+        }
+      },
+      spec.kind);
+}
+
 }  // namespace tessary

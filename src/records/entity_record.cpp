@@ -33,6 +33,7 @@ EntityRecord make_entity_record(const EntityLayout& layout) {
   record.layout = &layout;
   record.values.resize(layout.member_names.size());
   record.spec_values.resize(layout.member_of_spec.size());
+  record.parent_ids.resize(layout.member_of_spec.size());
   return record;
 }
 

@@ -41,6 +41,7 @@ struct EntityRecord {
   // The values of the specs that later specs refer to (spec_values[k] of spec k; the others are
   // left as they are), and the strings that the entity's draws made.
   std::vector<AttributeValue> spec_values;
+  std::vector<std::uint64_t> parent_ids;  // the parents its references picked (kind_unit.h)
   OutputBuffer text;
   // The specs' draws prepared for the seed of the entities last built (empty until then), kept
   // with the record so that building many entities prepares them once.

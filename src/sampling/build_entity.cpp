@@ -22,7 +22,7 @@ void build_entity(std::uint64_t seed, std::uint64_t index, std::span<const AttrS
   AttributeValue* spec_values = record.spec_values.data();
   const PreparedDraw* draws = record.draws.data();
   record.text.clear();
-  const EntityContext entity{index, spec_values, &record.text};
+  const EntityContext entity{index, spec_values, &record.text, record.parent_ids.data()};
   sample_entity(seed, index, specs.size(), [&](std::size_t k, Xoshiro256PlusPlus& rng) {
     const AttributeValue value = draw_value(draws[k], specs[k], rng, entity);
     if (specs[k].referenced) spec_values[k] = value;

@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "datasets/dataset.h"
 #include "kinds/kind_unit.h"
 
 namespace tessary {
@@ -50,8 +51,15 @@ struct SpecProblem {
 };
 
 // The problems of a specs document in document order (by spec, and within a spec the error or
-// "may fail" before the warnings). Empty when the document is clean. Any byte string is safe
-// input; nothing throws except std::bad_alloc. Thread-safe.
+// "may fail" before the warnings). Empty when the document is clean. A data set's document
+// (datasets/dataset.h) gives the problems of each of its tables in document order, their messages
+// starting with "table `name`: ". Any byte string is safe input; nothing throws except
+// std::bad_alloc. Thread-safe.
 std::vector<SpecProblem> check_specs(std::string_view text);
+
+// The problems of the specs of one table of a data set read from `text` (dataset.tables[t]), their
+// messages starting with `label`.
+void check_dataset_table(std::string_view text, const DatasetTable& table, std::string_view label,
+                         std::vector<SpecProblem>& problems);
 
 }  // namespace tessary

@@ -2,14 +2,14 @@
 
 namespace tessary {
 
-std::uint64_t name_key(std::string_view name, std::uint64_t occurrence) {
+std::uint64_t fnv1a64(std::string_view name) {
   // FNV-1a, 64 bits: offset basis and prime.
   std::uint64_t hash = 0xCBF29CE484222325;
   for (char c : name) {
     hash ^= static_cast<unsigned char>(c);
     hash *= 0x100000001B3;
   }
-  return splitmix64(hash, occurrence + 1);
+  return hash;
 }
 
 std::vector<PreparedDraw> prepare_draws(std::span<const AttrSpec> specs, std::uint64_t seed) {

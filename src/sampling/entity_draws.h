@@ -36,9 +36,14 @@ namespace tessary {
   return std::visit([]<class K>(const K& params) { return K::fault(params); }, kind);
 }
 
-// The key of spec k of a document, distinct for a name's repeated specs: the FNV-1a 64 hash of
-// the name's UTF-8 bytes, mixed with the number of earlier specs of the same name.
-std::uint64_t name_key(std::string_view name, std::uint64_t occurrence);
+// The FNV-1a 64 hash of a name's UTF-8 bytes.
+std::uint64_t fnv1a64(std::string_view name);
+
+// The key of spec k of a document, distinct for a name's repeated specs: splitmix64(fnv1a64(name),
+// occurrence + 1), the occurrence counting the earlier specs of the same name.
+inline std::uint64_t name_key(std::string_view name, std::uint64_t occurrence) {
+  return splitmix64(fnv1a64(name), occurrence + 1);
+}
 
 inline std::uint64_t attribute_key(std::uint64_t seed, std::uint64_t name_key) {
   return splitmix64(seed ^ name_key, 1);

@@ -360,6 +360,13 @@ bool JsonReader::read_object(JsonObject& object) {
   }
 }
 
+bool JsonReader::expect_value(char first, std::string_view expected) {
+  const int next = peek_value();
+  if (next == END) return false;
+  if (next != static_cast<unsigned char>(first)) return report_unexpected(expected);
+  return true;
+}
+
 bool JsonReader::report_unexpected(std::string_view expected) {
   BufferedValue value;
   const int next = peek();

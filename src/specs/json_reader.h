@@ -43,6 +43,9 @@ class JsonReader {
 
   // A new document: nothing consumed, 127 levels of nesting available.
   explicit JsonReader(std::string_view text);
+  // A value inside a document, read again from its first byte at index `start` (a value whose
+  // syntax an earlier pass has read): positions stay those of the whole text.
+  JsonReader(std::string_view text, std::size_t start) : text_(text), index_(start) {}
 
   // Outcome of a step through an array or object.
   enum class Step : std::uint8_t { Item, End, Failed };
@@ -66,6 +69,9 @@ class JsonReader {
   }
   // Skips whitespace and peeks; at the end of the text fails with "EOF while parsing a value".
   int peek_value();
+  // Skips whitespace and checks that the next value begins with `first` ('"', '[' or '{'):
+  // otherwise fails as peek_value does at the end of the text, or as report_unexpected(expected).
+  [[nodiscard]] bool expect_value(char first, std::string_view expected);
 
   // Takes one level of nesting and consumes the "[" or "{" that is next; with no level left fails
   // with "recursion limit exceeded" and leaves the bracket.

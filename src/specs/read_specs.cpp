@@ -187,9 +187,7 @@ constexpr std::array<ReadKind, KIND_COUNT> KIND_READERS =
 
 // After the colon of "name": its value must be a string.
 bool read_name(JsonReader& reader, std::optional<std::string>& name) {
-  const int next = reader.peek_value();
-  if (next == JsonReader::END) return false;
-  if (next != '"') return reader.report_unexpected("a string");
+  if (!reader.expect_value('"', "a string")) return false;
   StringRead text;
   if (!reader.read_string(text)) return false;
   name.emplace(text.text);
@@ -234,8 +232,8 @@ struct UnresolvedReference {
 // parameters is prefixed with the attribute's name. `notes`, when given, receives the members
 // that the original language does not read. A reference to a name that no earlier spec has is
 // kept in `unresolved` (the first one), and a constant null stands in for the attribute.
-bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<AttrSpec>& specs,
-               std::vector<std::vector<MemberNote>>* notes,
+bool read_spec(JsonReader& reader, const SpecLanguage& language, const DatasetScope* dataset,
+               std::vector<AttrSpec>& specs, std::vector<std::vector<MemberNote>>* notes,
                std::optional<UnresolvedReference>& unresolved) {
   if (!reader.open_bracket()) return false;
   std::optional<std::string> name;
@@ -245,7 +243,7 @@ bool read_spec(JsonReader& reader, const SpecLanguage& language, std::vector<Att
   std::vector<MemberUse> uses(members.size(), MemberUse::Unread);
   Problem problem;
   if (ok) {
-    SpecScope scope(specs);
+    SpecScope scope(specs, dataset);
     problem = !name ? Problem("missing field `name`")
                     : interpret_spec(members, language, scope, true, spec, uses);
     if (problem && problem->unresolved_name.empty()) {
@@ -302,26 +300,29 @@ void set_name_keys(std::vector<AttrSpec>& specs) {
   for (AttrSpec& spec : specs) spec.name_key = name_key(spec.name, seen[spec.name]++);
 }
 
+// Where a list of attribute specs is read: a document of its own, or a data set's table.
+struct ListPlace {
+  const DatasetScope* dataset = nullptr;  // the tables in scope, for a data set's table
+  bool whole_document = true;             // whether nothing may follow the list
+};
+
 // Reads the array of attribute specs; `starts`, when given, receives the index of each one's "{",
 // and `notes` the members that the original language does not read.
-bool read_spec_list(JsonReader& reader, const SpecLanguage& language,
+bool read_spec_list(JsonReader& reader, const SpecLanguage& language, ListPlace place,
                     std::vector<AttrSpec>& specs, std::vector<std::size_t>* starts,
                     std::vector<std::vector<MemberNote>>* notes) {
   std::optional<UnresolvedReference> unresolved;
-  const int next = reader.peek_value();
-  if (next == JsonReader::END) return false;
-  if (next != '[') return reader.report_unexpected("a sequence");
-  if (!reader.open_bracket()) return false;
+  if (!reader.expect_value('[', "a sequence") || !reader.open_bracket()) return false;
   for (bool first = true;; first = false) {
     switch (reader.next_element(first)) {
       case JsonReader::Step::Item:
         if (reader.peek() != '{') return reader.report_unexpected("struct AttrSpec");
         if (starts != nullptr) starts->push_back(reader.offset());
-        if (!read_spec(reader, language, specs, notes, unresolved)) return false;
+        if (!read_spec(reader, language, place.dataset, specs, notes, unresolved)) return false;
         break;
       case JsonReader::Step::End:
         reader.close_bracket();
-        if (!reader.end_document()) return false;
+        if (place.whole_document && !reader.end_document()) return false;
         if (unresolved) return fail_unresolved(reader, specs, *unresolved);
         set_name_keys(specs);
         return true;
@@ -348,7 +349,7 @@ constexpr std::array<std::size_t, ORIGINAL_KIND_COUNT> ORIGINAL_KINDS = {
     std::string_view text, const SpecLanguage& language) {
   JsonReader reader(text);
   std::vector<AttrSpec> specs;
-  if (!read_spec_list(reader, language, specs, nullptr, nullptr)) return reader.take_error();
+  if (!read_spec_list(reader, language, {}, specs, nullptr, nullptr)) return reader.take_error();
   return specs;
 }
 
@@ -382,8 +383,19 @@ Problem read_case_spec(const JsonValue& object, SpecScope& scope, AttrSpec& out)
 std::variant<SpecDocument, ReadError> read_spec_document(std::string_view text) {
   JsonReader reader(text);
   SpecDocument document;
-  if (!read_spec_list(reader, PACKAGE_LANGUAGE, document.specs, &document.starts,
+  if (!read_spec_list(reader, PACKAGE_LANGUAGE, {}, document.specs, &document.starts,
                       &document.notes)) {
+    return reader.take_error();
+  }
+  return document;
+}
+
+std::variant<SpecDocument, ReadError> read_table_specs(std::string_view text, std::size_t start,
+                                                       const DatasetScope& dataset) {
+  JsonReader reader(text, start);
+  SpecDocument document;
+  if (!read_spec_list(reader, PACKAGE_LANGUAGE, {&dataset, false}, document.specs,
+                      &document.starts, &document.notes)) {
     return reader.take_error();
   }
   return document;

@@ -72,4 +72,11 @@ struct SpecDocument {
 // read_specs, also recording where each spec begins.
 [[nodiscard]] std::variant<SpecDocument, ReadError> read_spec_document(std::string_view text);
 
+// read_spec_document for the attribute list of a data set's table, which begins at byte `start`
+// of the data set document `text` (its "[", whose syntax has been read), with the tables of
+// `dataset` in scope for its references. Positions are those of the whole document.
+[[nodiscard]] std::variant<SpecDocument, ReadError> read_table_specs(std::string_view text,
+                                                                     std::size_t start,
+                                                                     const DatasetScope& dataset);
+
 }  // namespace tessary

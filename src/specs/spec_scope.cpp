@@ -16,6 +16,14 @@ std::optional<std::size_t> SpecScope::find(std::string_view name) const {
   return std::nullopt;
 }
 
+std::size_t SpecScope::size() const {
+  return earlier_.size();
+}
+
+const AttrSpec& SpecScope::spec(std::size_t k) const {
+  return earlier_[k];
+}
+
 Column SpecScope::column_of(std::size_t k) const {
   Column column;
   // A column the kind cannot plan (a choice's texts too large) still tells the types.

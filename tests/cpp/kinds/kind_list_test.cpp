@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "attribute_text.h"
+#include "datasets/dataset.h"
 #include "random/xoshiro.h"
 #include "specs/read_specs.h"
 
@@ -80,6 +81,27 @@ std::vector<AttrKind> usable_kinds() {
     {"name": "e", "type": "expression", "expression": "round(id / 3, 2)", "as": "int"}
   ])json");
   for (AttrSpec& spec : std::get<std::vector<AttrSpec>>(read)) kinds.push_back(std::move(spec.kind));
+  // References, which only a data set's table holds: to an id, a number, a string of the parent's
+  // text, a nullable choice and a reference of the parent's own.
+  auto dataset = read_dataset(R"json({"tables": [
+    {"name": "child", "scale": 3, "attributes": [
+      {"name": "a", "type": "reference", "table": "parent"},
+      {"name": "a", "type": "reference", "table": "parent", "attribute": "n", "same_as": "a"},
+      {"name": "a", "type": "reference", "table": "parent", "attribute": "t",
+       "distribution": {"zipf": 1.5}},
+      {"name": "a", "type": "reference", "table": "parent", "attribute": "c"},
+      {"name": "a", "type": "reference", "table": "parent", "attribute": "g"}]},
+    {"name": "parent", "scale": 9007199254740992, "attributes": [
+      {"name": "n", "type": "uniform_int", "low": -9223372036854775808, "high": 9223372036854775807},
+      {"name": "t", "type": "template", "template": "é{n}"},
+      {"name": "c", "type": "choice", "values": [1, "two"], "null_rate": 0.5},
+      {"name": "g", "type": "reference", "table": "grandparent", "attribute": "u"}]},
+    {"name": "grandparent", "scale": 2, "attributes": [{"name": "u", "type": "uuid"}]}
+  ]})json", 5);
+  for (const DatasetTable& table : std::get<Dataset>(dataset).tables) {
+    if (table.table->name != "child") continue;
+    for (const AttrSpec& spec : table.table->specs->specs) kinds.push_back(spec.kind);
+  }
   return kinds;
 }
 

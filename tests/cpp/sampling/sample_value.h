@@ -24,8 +24,9 @@ AttributeValue sample_value(const K& params, Xoshiro256PlusPlus& rng, std::uint6
   if (fault != ParamFault::None) sampler_failure::unusable(fault);
   // Kinds that read earlier specs (templates, switches) find them all null.
   static const AttributeValue earlier[64];
+  std::uint64_t parent_ids[64] = {};
   OutputBuffer text;
-  const EntityContext entity{id, earlier, &text};
+  const EntityContext entity{id, earlier, &text, parent_ids};
   return K::value(params, K::draw(K::prepare(params, key), rng, entity));
 }
 
@@ -33,8 +34,9 @@ AttributeValue sample_value(const K& params, Xoshiro256PlusPlus& rng, std::uint6
 template <class K>
 std::string sample_text(const K& params, Xoshiro256PlusPlus& rng) {
   static const AttributeValue earlier[64];
+  std::uint64_t parent_ids[64] = {};
   OutputBuffer text;
-  const EntityContext entity{0, earlier, &text};
+  const EntityContext entity{0, earlier, &text, parent_ids};
   const AttributeValue value = K::value(params, K::draw(K::prepare(params, 0), rng, entity));
   OutputBuffer json;
   write_attribute_value(value, text, json);

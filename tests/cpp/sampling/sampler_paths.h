@@ -215,8 +215,9 @@ inline PathSet entity_paths(std::uint64_t seed, std::uint64_t index,
   Xoshiro256PlusPlus rng = entity_rng(seed, index);
   const std::vector<PreparedDraw> draws = prepare_draws(specs, seed);
   std::vector<AttributeValue> values(specs.size());
+  std::vector<std::uint64_t> parent_ids(specs.size());
   OutputBuffer text;
-  const EntityContext entity{index, values.data(), &text};
+  const EntityContext entity{index, values.data(), &text, parent_ids.data()};
   std::set<std::string_view> names;
   for (std::size_t k = 0; k < specs.size(); ++k) {
     values[k] = attribute_paths(specs[k], draws[k], entity, rng, paths);

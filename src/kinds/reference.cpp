@@ -1,0 +1,252 @@
+#include "kinds/reference.h"
+
+#include <algorithm>
+#include <string>
+#include <variant>
+
+#include "base/panic.h"
+#include "datasets/referenced_table.h"
+#include "output/number_text.h"
+#include "records/attr_spec.h"
+#include "sampling/build_entity.h"
+#include "sampling/entity_draws.h"
+#include "sampling/index_pick.h"
+#include "specs/unexpected_text.h"
+
+namespace tessary {
+
+const std::shared_ptr<const ReferencedTable>* DatasetScope::find(std::string_view name) const {
+  const auto at = std::find_if(tables.begin(), tables.end(),
+                               [name](const auto& table) { return table->name == name; });
+  return at == tables.end() ? nullptr : &*at;
+}
+
+namespace {
+
+constexpr std::string_view DISTRIBUTION_FORM = "\"uniform\" or {\"zipf\": s}";
+
+// `distribution`: "uniform", or {"zipf": s} with s > 0.
+Problem take_distribution(const BufferedValue& value, Reference& spec) {
+  spec.distribution_given = true;
+  if (value.is_string()) {
+    if (value.string() == "uniform") return std::nullopt;
+    return parameter_problem("`distribution` must be " + std::string(DISTRIBUTION_FORM) +
+                                 ", not \"" + std::string(value.string()) + "\"",
+                             byte_in_document(value, 0));
+  }
+  const auto* object = std::get_if<JsonObject>(&value.data);
+  if (object == nullptr || object->size() != 1 || object->begin()->key != "zipf") {
+    return invalid_type_message(value, DISTRIBUTION_FORM);
+  }
+  const auto* s = std::get_if<JsonNumber>(&object->begin()->value.data);
+  if (s == nullptr || !(s->to_f64() > 0)) {
+    return parameter_problem("`distribution`: the `zipf` exponent s must be a number above 0");
+  }
+  spec.zipf_s = s->to_f64();
+  return std::nullopt;
+}
+
+// The index of the parent's spec that `attribute` names: its last of that name, or ID.
+Problem resolve_attribute(Reference& spec, const ReferencedTable& parent) {
+  if (spec.attribute == "id") {
+    spec.parent_spec = Reference::ID;
+    return std::nullopt;
+  }
+  const std::vector<AttrSpec>& specs = parent.specs->specs;
+  for (std::size_t k = specs.size(); k-- > 0;) {
+    if (specs[k].name == spec.attribute) {
+      spec.parent_spec = k;
+      for (std::size_t j = 0; j <= k; ++j) {
+        spec.prefix_work += std::visit([]<class K>(const K& params) { return K::work(params); },
+                                       specs[j].kind);
+      }
+      return std::nullopt;
+    }
+  }
+  return parameter_problem("`attribute`: table `" + parent.name + "` has no attribute `" +
+                               spec.attribute + "`",
+                           spec.attribute_at);
+}
+
+// `same_as`: an earlier reference of this list to the same table.
+Problem resolve_same_as(Reference& spec, const SpecScope& scope) {
+  if (spec.distribution_given) {
+    return parameter_problem(
+        "`same_as` reuses the parent an earlier reference picked, so it takes no `distribution`");
+  }
+  const std::optional<std::size_t> k = scope.find(spec.same_as_name);
+  if (!k) {
+    return parameter_problem("`same_as`: no attribute before this one is named `" +
+                                 spec.same_as_name + "`",
+                             spec.same_as_at);
+  }
+  const auto* earlier = std::get_if<Reference>(&scope.spec(*k).kind);
+  if (earlier == nullptr) {
+    return parameter_problem("`same_as`: `" + spec.same_as_name + "` is a `" +
+                                 std::string(KIND_NAMES[scope.spec(*k).kind.index()]) +
+                                 "`, not a `reference`",
+                             spec.same_as_at);
+  }
+  if (earlier->parent != spec.parent) {
+    return parameter_problem("`same_as`: `" + spec.same_as_name + "` refers to table `" +
+                                 earlier->table + "`, not to `" + spec.table + "`",
+                             spec.same_as_at);
+  }
+  spec.same_as = *k;
+  return std::nullopt;
+}
+
+// Where a reference's draws keep the values of a parent's specs that later specs read, and the
+// parents its own references pick: on the stack for the common short prefix. Left uninitialised:
+// a spec reads only values that the specs before it wrote.
+constexpr std::size_t LOCAL_SPECS = 16;
+union LocalValues {
+  LocalValues() {}
+  AttributeValue values[LOCAL_SPECS];
+};
+
+// The value of spec `last` of entity `id` of the parent table, drawn as the table draws it: its
+// specs 0 to `last` in order on the entity's generator. Its strings go to `text`, the text of the
+// entity that refers to it.
+AttributeValue parent_value(const ReferencedTable& parent, std::uint64_t id, std::size_t last,
+                            OutputBuffer& text) {
+  const std::size_t count = last + 1;
+  LocalValues local_values;
+  std::uint64_t local_ids[LOCAL_SPECS];
+  std::vector<AttributeValue> heap_values;
+  std::vector<std::uint64_t> heap_ids;
+  AttributeValue* values = local_values.values;
+  std::uint64_t* ids = local_ids;
+  if (count > LOCAL_SPECS) {
+    heap_values.resize(count);
+    heap_ids.resize(count);
+    values = heap_values.data();
+    ids = heap_ids.data();
+  }
+  const std::vector<AttrSpec>& specs = parent.specs->specs;
+  const EntityContext entity{id, values, &text, ids};
+  AttributeValue result;
+  sample_entity(parent.seed, id, count, [&](std::size_t k, Xoshiro256PlusPlus& rng) {
+    const AttributeValue value = draw_value(parent.draws[k], specs[k], rng, entity);
+    if (specs[k].referenced) values[k] = value;
+    if (k == last) result = value;
+  });
+  return result;
+}
+
+const AttrSpec& parent_attribute(const Reference& params) {
+  return params.parent->specs->specs[params.parent_spec];
+}
+
+}  // namespace
+
+Problem Reference::take(Reference& spec, std::size_t field, const BufferedValue& value) {
+  if (field == 2) return take_distribution(value, spec);
+  std::string_view text;
+  if (Problem problem = take_string(value, text)) return problem;
+  const char* at = byte_in_document(value, 0);
+  switch (field) {
+    case 0:
+      spec.table = std::string(text);
+      spec.table_at = at;
+      break;
+    case 1:
+      spec.attribute = std::string(text);
+      spec.attribute_at = at;
+      break;
+    default:
+      spec.same_as_name = std::string(text);
+      spec.same_as_at = at;
+      break;
+  }
+  return std::nullopt;
+}
+
+Problem Reference::finish(Reference& spec, SpecScope& scope) {
+  if (scope.dataset() == nullptr) {
+    return parameter_problem(
+        "a `reference` points at another table, so it belongs to a data set document "
+        "({\"tables\": [{\"name\": ..., \"scale\": ..., \"attributes\": [...]}]}), not to a list "
+        "of attributes",
+        spec.table_at);
+  }
+  const auto* parent = scope.dataset()->find(spec.table);
+  if (parent == nullptr) {
+    return parameter_problem("`table`: no table of the data set is named `" + spec.table + "`",
+                             spec.table_at);
+  }
+  spec.parent = *parent;
+  spec.parent_scale = spec.parent->scale;
+  if (Problem problem = resolve_attribute(spec, *spec.parent)) return problem;
+  if (spec.zipf_s) {
+    if (spec.parent_scale > static_cast<std::uint64_t>(ZIPF_MAX_N)) {
+      return parameter_problem("`distribution`: a Zipf pick needs a parent of at most 2^53 "
+                               "entities, and table `" + spec.table + "` has " +
+                               u64_string(spec.parent_scale));
+    }
+    if (spec.parent_scale > 0) {
+      spec.zipf = prepare_zipf(static_cast<std::int64_t>(spec.parent_scale), *spec.zipf_s);
+    }
+  }
+  if (!spec.same_as_name.empty()) {
+    if (Problem problem = resolve_same_as(spec, scope)) return problem;
+  }
+  spec.index = scope.size();
+  // The positions are the document's, which the spec outlives.
+  spec.table_at = spec.attribute_at = spec.same_as_at = nullptr;
+  return std::nullopt;
+}
+
+Problem Reference::fits_scale(const Reference& spec, std::uint64_t scale) {
+  if (scale > 0 && spec.parent_scale == 0) {
+    return parameter_problem("table `" + spec.table +
+                             "` has no entities to refer to: its scale is 0");
+  }
+  return std::nullopt;
+}
+
+AttributeValue Reference::draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
+                               const EntityContext& entity) {
+  const Reference& spec = *prepared.spec;
+  std::uint64_t id = 0;
+  if (spec.same_as != NONE) {
+    id = entity.parent_ids[spec.same_as];
+  } else if (spec.parent_scale == 0) [[unlikely]] {
+    // fits_scale refuses a table with entities whose references have none to pick.
+    panic("table `" + spec.table + "` has no entities to refer to");
+  } else if (spec.zipf_s) {
+    id = static_cast<std::uint64_t>(draw_zipf(spec.zipf, rng)) - 1;
+  } else {
+    id = uniform_index(spec.parent_scale, rng);
+  }
+  entity.parent_ids[spec.index] = id;
+  if (spec.parent_spec == ID) {
+    AttributeValue value;
+    value.kind = AttributeValue::Kind::Unsigned;
+    value.u = id;
+    return value;
+  }
+  return parent_value(*spec.parent, id, spec.parent_spec, *entity.text);
+}
+
+ValueTextBounds Reference::text_bounds(const Reference& params, OutputBuffer& scratch) {
+  if (params.parent_spec == ID) return {1, U64_TEXT_CAPACITY};
+  return attribute_text_bounds(parent_attribute(params), scratch);
+}
+
+std::optional<ColumnSchemaError> Reference::plan_column(const Reference& params, std::size_t k,
+                                                        Column& column) {
+  if (params.parent_spec == ID) {
+    column.kind = ColumnKind::UInt64;
+    return std::nullopt;
+  }
+  return plan_attribute_column(parent_attribute(params), k, column);
+}
+
+bool Reference::fits_column(const Reference& params, const Column& column) {
+  if (params.parent_spec == ID) return column.kind == ColumnKind::UInt64;
+  return std::visit([&]<class K>(const K& parent) { return K::fits_column(parent, column); },
+                    parent_attribute(params).kind);
+}
+
+}  // namespace tessary

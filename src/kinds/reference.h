@@ -1,0 +1,97 @@
+// reference: a value that another table of the data set holds, that of a parent entity picked by
+// id, rebuilt from the parent table's seed and the id (nothing is stored).
+//
+//   {"name": ..., "type": "reference", "table": "customers",     (table required)
+//    "attribute": "country",                  (an attribute of that table, or "id", the default)
+//    "distribution": "uniform" | {"zipf": s}, (how the parent is picked; uniform by default)
+//    "same_as": "customer_id"}                (an earlier reference to the same table)
+//
+// Only a data set's table may hold one (datasets/dataset.h); a document of one table refuses it.
+// The parent id is drawn in [0, parent scale): uniformly with uniform_index (one step, two on a
+// correction, for any scale up to 2^64 - 1), or by the draws of a `zipf` of n = parent scale and
+// the given s, minus 1, so that the lowest ids are the most popular (the parent scale must then be
+// at most 2^53). With `same_as`, the id the named reference picked for this entity is used, with
+// no draw. The value is then that of the parent entity: the parent's specs up to the referenced
+// one (the last of that name, hidden ones included) are drawn as the parent table draws them, on
+// the parent's own generator, and the referenced one's value is the reference's, null where the
+// parent's is. `id` gives the parent id itself.
+// Generator steps: those of the pick (none with same_as). Text: the parent attribute's. Column:
+// the parent attribute's (uint64 for `id`); other kinds that read a reference (templates,
+// expressions, switches) see the kind it copies.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kinds/kind_unit.h"
+#include "sampling/zipf.h"
+
+namespace tessary {
+
+// A table of a data set that references may point at: its specs, scale and seed, and its draws
+// prepared for that seed (datasets/dataset.cpp makes it once the table is read).
+struct ReferencedTable;
+
+// The tables of a data set that the table being read may refer to: those read before it (a data
+// set reads its tables parents first).
+struct DatasetScope {
+  std::vector<std::shared_ptr<const ReferencedTable>> tables;
+  // The table named `name`, if it has been read.
+  const std::shared_ptr<const ReferencedTable>* find(std::string_view name) const;
+};
+
+struct Reference {
+  static constexpr std::size_t ID = SIZE_MAX;    // `parent_spec` of the parent's id
+  static constexpr std::size_t NONE = SIZE_MAX;  // `same_as` of a reference that picks
+
+  std::string table;             // as written
+  std::string attribute = "id";  // as written
+  std::string same_as_name;      // empty: none
+  std::optional<double> zipf_s;  // `{"zipf": s}`; none for a uniform pick
+  bool distribution_given = false;
+  // Where the strings were in the document (null for a string with escapes), while it is read.
+  const char* table_at = nullptr;
+  const char* attribute_at = nullptr;
+  const char* same_as_at = nullptr;
+
+  // Resolved when read.
+  std::shared_ptr<const ReferencedTable> parent;
+  std::uint64_t parent_scale = 0;
+  std::size_t parent_spec = ID;  // the parent's spec whose value is copied
+  std::size_t same_as = NONE;    // the index of the reference whose pick is reused
+  std::size_t index = 0;  // where its pick is kept: its index in the list (its switch's in a case)
+  ZipfDraw zipf{};        // with zipf_s, for a parent scale of at least 1
+  std::uint64_t prefix_work = 0;  // the work of the parent's specs up to parent_spec
+
+  static constexpr std::string_view NAME = "reference";
+  static constexpr std::array<std::string_view, 4> FIELDS = {"table", "attribute", "distribution",
+                                                             "same_as"};
+  static constexpr std::size_t REQUIRED = 1;
+
+  [[nodiscard]] static Problem take(Reference& spec, std::size_t field,
+                                    const BufferedValue& value);
+  [[nodiscard]] static Problem finish(Reference& spec, SpecScope& scope);
+  // A child with entities needs a parent with entities to pick from.
+  [[nodiscard]] static Problem fits_scale(const Reference& spec, std::uint64_t scale);
+  [[nodiscard]] static ParamFault fault(const Reference&) { return ParamFault::None; }
+  struct Draw {
+    const Reference* spec;
+  };
+  static Draw prepare(const Reference& params, std::uint64_t) { return {&params}; }
+  static AttributeValue draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
+                             const EntityContext& entity);
+  static AttributeValue value(const Reference&, const AttributeValue& cell) { return cell; }
+  static void check(const Reference&, std::vector<KindProblem>&) {}
+  static ValueTextBounds text_bounds(const Reference& params, OutputBuffer& scratch);
+  static std::uint64_t work(const Reference& params) { return 2 + params.prefix_work; }
+  [[nodiscard]] static std::optional<ColumnSchemaError> plan_column(const Reference& params,
+                                                                    std::size_t k, Column& column);
+  static bool fits_column(const Reference& params, const Column& column);
+};
+
+}  // namespace tessary
