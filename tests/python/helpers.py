@@ -116,7 +116,10 @@ def resident_kib() -> int:
 
 TABLE_DIGESTS = """
 import hashlib, sys, pyarrow as pa, tessary
-t = tessary.Table(int(sys.argv[1]), int(sys.argv[2]), sys.argv[3])
+if len(sys.argv) > 4:  # a data set's table
+    t = tessary.Dataset(int(sys.argv[1]), sys.argv[3])[sys.argv[4]]
+else:
+    t = tessary.Table(int(sys.argv[1]), int(sys.argv[2]), sys.argv[3])
 batches = pa.table(t).to_batches()
 sink = pa.BufferOutputStream()
 with pa.ipc.new_stream(sink, batches[0].schema) as w:
@@ -126,13 +129,17 @@ print(hashlib.sha256(t.text("jsonl").encode()).hexdigest(),
 """
 
 
-def table_digests_by_threads(seed: int, scale: int, specs: str, threads: list[str]) -> list[str]:
+def table_digests_by_threads(
+    seed: int, scale: int, specs: str, threads: list[str], *, table: str | None = None
+) -> list[str]:
     """The digests of a table's JSON Lines text and of its Arrow IPC stream, made in a fresh
-    interpreter for each thread count."""
+    interpreter for each thread count. With `table`, `specs` is a data set document and the table
+    is its table of that name (`scale` unused)."""
     outputs = []
     for count in threads:
         child = subprocess.run(
-            [sys.executable, "-c", TABLE_DIGESTS, str(seed), str(scale), specs],
+            [sys.executable, "-c", TABLE_DIGESTS, str(seed), str(scale), specs,
+             *([table] if table else [])],
             env={**os.environ, "RAYON_NUM_THREADS": count},
             capture_output=True, text=True, timeout=120,
         )
