@@ -37,6 +37,7 @@ struct Const {
   [[nodiscard]] static ParamFault fault(const Const&) { return ParamFault::None; }
   using Draw = const Const*;
   static Draw prepare(const Const& params, std::uint64_t) { return &params; }
+  static constexpr bool TAKES_STEPS = false;  // its draw never uses the generator
   static std::size_t draw(Draw, Xoshiro256PlusPlus&, const EntityContext&) { return 0; }
   static AttributeValue value(const Const& params, std::size_t cell) {
     return Choice::value(params.only, cell);

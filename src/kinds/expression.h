@@ -42,6 +42,7 @@ struct ExpressionKind {
   [[nodiscard]] static ParamFault fault(const ExpressionKind&) { return ParamFault::None; }
   using Draw = const ExpressionKind*;
   static Draw prepare(const ExpressionKind& params, std::uint64_t) { return &params; }
+  static constexpr bool TAKES_STEPS = false;  // its draw never uses the generator
   static AttributeValue draw(Draw params, Xoshiro256PlusPlus&, const EntityContext& entity);
   static AttributeValue value(const ExpressionKind&, const AttributeValue& cell) { return cell; }
   // A warning where a result can be null though its operands are not.

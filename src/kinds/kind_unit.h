@@ -23,6 +23,9 @@
 //   draw(prepared, rng, entity)   one value of the entity (EntityContext below), taking the
 //                                 generator steps the unit documents, as the cell its column
 //                                 stores (CellValue below)
+//   TAKES_STEPS, takes_steps(spec) (optional) false when its draws never take a step of the
+//                                 generator (a reference may then skip it when it rebuilds
+//                                 another table's entity); true when absent
 //   value(spec, cell)             that cell as a record holds it
 //   check(spec, problems)         check_specs' findings beyond fault(): errors and "may fail"
 //                                 first, then warnings

@@ -8,7 +8,6 @@
 #include "datasets/referenced_table.h"
 #include "output/number_text.h"
 #include "records/attr_spec.h"
-#include "sampling/build_entity.h"
 #include "sampling/entity_draws.h"
 #include "sampling/index_pick.h"
 #include "specs/unexpected_text.h"
@@ -46,6 +45,22 @@ Problem take_distribution(const BufferedValue& value, Reference& spec) {
   return std::nullopt;
 }
 
+// The parent's specs that rebuilding spec `last` draws (Reference::replay).
+void plan_replay(Reference& spec, const std::vector<AttrSpec>& specs, std::size_t last) {
+  spec.replay.clear();
+  for (std::size_t k = 0; k <= last; ++k) {
+    const bool steps = takes_generator_steps(specs[k]);
+    if (k < last && !steps && !specs[k].referenced) continue;
+    spec.replay.push_back(k);
+    spec.replay_takes_steps = spec.replay_takes_steps || steps;
+    spec.replay_keeps_values = spec.replay_keeps_values || (k < last && specs[k].referenced);
+    spec.replay_picks = spec.replay_picks || std::holds_alternative<Reference>(specs[k].kind) ||
+                        std::holds_alternative<Switch>(specs[k].kind);
+    spec.replay_work +=
+        std::visit([]<class K>(const K& params) { return K::work(params); }, specs[k].kind);
+  }
+}
+
 // The index of the parent's spec that `attribute` names: its last of that name, or ID.
 Problem resolve_attribute(Reference& spec, const ReferencedTable& parent) {
   if (spec.attribute == "id") {
@@ -56,10 +71,7 @@ Problem resolve_attribute(Reference& spec, const ReferencedTable& parent) {
   for (std::size_t k = specs.size(); k-- > 0;) {
     if (specs[k].name == spec.attribute) {
       spec.parent_spec = k;
-      for (std::size_t j = 0; j <= k; ++j) {
-        spec.prefix_work += std::visit([]<class K>(const K& params) { return K::work(params); },
-                                       specs[j].kind);
-      }
+      plan_replay(spec, specs, k);
       return std::nullopt;
     }
   }
@@ -92,7 +104,7 @@ Problem resolve_same_as(Reference& spec, const SpecScope& scope) {
                                  earlier->table + "`, not to `" + spec.table + "`",
                              spec.same_as_at);
   }
-  spec.same_as = *k;
+  spec.same_as = earlier->same_as != Reference::NONE ? earlier->same_as : *k;
   return std::nullopt;
 }
 
@@ -105,19 +117,20 @@ union LocalValues {
   AttributeValue values[LOCAL_SPECS];
 };
 
-// The value of spec `last` of entity `id` of the parent table, drawn as the table draws it: its
-// specs 0 to `last` in order on the entity's generator. Its strings go to `text`, the text of the
-// entity that refers to it.
-AttributeValue parent_value(const ReferencedTable& parent, std::uint64_t id, std::size_t last,
-                            OutputBuffer& text) {
-  const std::size_t count = last + 1;
+// The value of the parent's spec `spec.parent_spec` for entity `id`, drawn as the parent table
+// draws it: the specs of spec.replay in order on the entity's generator (made only when one of
+// them takes steps), the others taking no step and giving nothing the copied value depends on.
+// Its strings go to `text`, the text of the entity that refers to it.
+AttributeValue parent_value(const Reference& spec, std::uint64_t id, OutputBuffer& text) {
+  const ReferencedTable& parent = *spec.parent;
+  const std::size_t count = spec.parent_spec + 1;
   LocalValues local_values;
   std::uint64_t local_ids[LOCAL_SPECS];
   std::vector<AttributeValue> heap_values;
   std::vector<std::uint64_t> heap_ids;
   AttributeValue* values = local_values.values;
   std::uint64_t* ids = local_ids;
-  if (count > LOCAL_SPECS) {
+  if (count > LOCAL_SPECS && (spec.replay_keeps_values || spec.replay_picks)) {
     heap_values.resize(count);
     heap_ids.resize(count);
     values = heap_values.data();
@@ -125,13 +138,14 @@ AttributeValue parent_value(const ReferencedTable& parent, std::uint64_t id, std
   }
   const std::vector<AttrSpec>& specs = parent.specs->specs;
   const EntityContext entity{id, values, &text, ids};
-  AttributeValue result;
-  sample_entity(parent.seed, id, count, [&](std::size_t k, Xoshiro256PlusPlus& rng) {
-    const AttributeValue value = draw_value(parent.draws[k], specs[k], rng, entity);
-    if (specs[k].referenced) values[k] = value;
-    if (k == last) result = value;
-  });
-  return result;
+  Xoshiro256PlusPlus rng{};
+  if (spec.replay_takes_steps) rng = entity_rng(parent.seed, id);
+  AttributeValue value;
+  for (std::size_t k : spec.replay) {
+    value = draw_value(parent.draws[k], specs[k], rng, entity);
+    if (spec.replay_keeps_values && specs[k].referenced) values[k] = value;
+  }
+  return value;
 }
 
 const AttrSpec& parent_attribute(const Reference& params) {
@@ -226,7 +240,7 @@ AttributeValue Reference::draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
     value.u = id;
     return value;
   }
-  return parent_value(*spec.parent, id, spec.parent_spec, *entity.text);
+  return parent_value(spec, id, *entity.text);
 }
 
 ValueTextBounds Reference::text_bounds(const Reference& params, OutputBuffer& scratch) {

@@ -63,10 +63,18 @@ struct Reference {
   std::shared_ptr<const ReferencedTable> parent;
   std::uint64_t parent_scale = 0;
   std::size_t parent_spec = ID;  // the parent's spec whose value is copied
-  std::size_t same_as = NONE;    // the index of the reference whose pick is reused
+  // The index of the reference whose pick is reused: one that picks, the first of a chain of
+  // `same_as`.
+  std::size_t same_as = NONE;
   std::size_t index = 0;  // where its pick is kept: its index in the list (its switch's in a case)
   ZipfDraw zipf{};        // with zipf_s, for a parent scale of at least 1
-  std::uint64_t prefix_work = 0;  // the work of the parent's specs up to parent_spec
+  // The parent's specs drawn to rebuild the copied one (the last of them): those that take
+  // generator steps or whose values later specs read; the others change nothing it depends on.
+  std::vector<std::size_t> replay;
+  bool replay_takes_steps = false;  // whether one of them does: the generator is made only then
+  bool replay_keeps_values = false;  // whether one of them is read by a later one
+  bool replay_picks = false;         // whether one of them may be a reference (or a switch)
+  std::uint64_t replay_work = 0;     // the work of drawing them
 
   static constexpr std::string_view NAME = "reference";
   static constexpr std::array<std::string_view, 4> FIELDS = {"table", "attribute", "distribution",
@@ -76,6 +84,8 @@ struct Reference {
   [[nodiscard]] static Problem take(Reference& spec, std::size_t field,
                                     const BufferedValue& value);
   [[nodiscard]] static Problem finish(Reference& spec, SpecScope& scope);
+  // A pick takes steps; a reuse of another reference's pick does not.
+  static bool takes_steps(const Reference& spec) { return spec.same_as == NONE; }
   // A child with entities needs a parent with entities to pick from.
   [[nodiscard]] static Problem fits_scale(const Reference& spec, std::uint64_t scale);
   [[nodiscard]] static ParamFault fault(const Reference&) { return ParamFault::None; }
@@ -88,7 +98,7 @@ struct Reference {
   static AttributeValue value(const Reference&, const AttributeValue& cell) { return cell; }
   static void check(const Reference&, std::vector<KindProblem>&) {}
   static ValueTextBounds text_bounds(const Reference& params, OutputBuffer& scratch);
-  static std::uint64_t work(const Reference& params) { return 2 + params.prefix_work; }
+  static std::uint64_t work(const Reference& params) { return 2 + params.replay_work; }
   [[nodiscard]] static std::optional<ColumnSchemaError> plan_column(const Reference& params,
                                                                     std::size_t k, Column& column);
   static bool fits_column(const Reference& params, const Column& column);

@@ -45,6 +45,7 @@ struct Sequence {
     return {static_cast<std::uint64_t>(params.start), static_cast<std::uint64_t>(params.step)};
   }
   // In unsigned arithmetic, which is the int64 value for every id that fits_scale admits.
+  static constexpr bool TAKES_STEPS = false;  // its draw never uses the generator
   static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus&, const EntityContext& entity) {
     return static_cast<std::int64_t>(prepared.start + prepared.step * entity.id);
   }

@@ -316,6 +316,13 @@ Problem Switch::finish(Switch& spec, SpecScope& scope) {
   return std::nullopt;
 }
 
+bool Switch::takes_steps(const Switch& spec) {
+  for (std::size_t j = 0; j < spec.branches->count(); ++j) {
+    if (takes_generator_steps(spec.branches->branch(j))) return true;
+  }
+  return false;
+}
+
 Problem Switch::fits_scale(const Switch& spec, std::uint64_t scale) {
   for (std::size_t j = 0; j < spec.branches->count(); ++j) {
     if (Problem problem = attribute_scale_problem(spec.branches->branch(j), scale)) {

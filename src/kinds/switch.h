@@ -45,6 +45,8 @@ struct Switch {
   [[nodiscard]] static Problem take(Switch& spec, std::size_t field, BufferedValue& value,
                                     SpecScope& scope);
   [[nodiscard]] static Problem finish(Switch& spec, SpecScope& scope);
+  // Whether a branch may take generator steps.
+  static bool takes_steps(const Switch& spec);
   // Every case's spec must fit the scale.
   [[nodiscard]] static Problem fits_scale(const Switch& spec, std::uint64_t scale);
   [[nodiscard]] static ParamFault fault(const Switch&) { return ParamFault::None; }

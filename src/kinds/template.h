@@ -55,6 +55,7 @@ struct Template {
   [[nodiscard]] static ParamFault fault(const Template&) { return ParamFault::None; }
   using Draw = const Template*;
   static Draw prepare(const Template& params, std::uint64_t) { return &params; }
+  static constexpr bool TAKES_STEPS = false;  // its draw never uses the generator
   static TextSpan draw(Draw params, Xoshiro256PlusPlus&, const EntityContext& entity);
   static AttributeValue value(const Template&, TextSpan cell) {
     return AttributeValue::from_text(cell);

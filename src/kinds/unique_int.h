@@ -61,6 +61,7 @@ struct UniqueInt {
             make_keyed_permutation(last_offset(params), key)};
   }
   // Requires: id within the domain, as a table's scale is (fits_scale).
+  static constexpr bool TAKES_STEPS = false;  // its draw never uses the generator
   static std::int64_t draw(const Draw& prepared, Xoshiro256PlusPlus&, const EntityContext& entity) {
     if (entity.id > prepared.permutation.last) [[unlikely]] {
       panic("unique_int drawn for an id past its domain");

@@ -57,6 +57,21 @@ inline ValueTextBounds attribute_text_bounds(const AttrSpec& spec, OutputBuffer&
   return std::nullopt;
 }
 
+// Whether drawing the attribute may take steps of the entity's generator (kind_unit.h).
+inline bool takes_generator_steps(const AttrSpec& spec) {
+  return std::visit(
+      []<class K>(const K& params) {
+        if constexpr (requires { K::takes_steps(params); }) {
+          return K::takes_steps(params);
+        } else if constexpr (requires { K::TAKES_STEPS; }) {
+          return K::TAKES_STEPS;
+        } else {
+          return true;
+        }
+      },
+      spec.kind);
+}
+
 // Why the ids 0 to scale - 1 of a table cannot all be built with this attribute (its kind's
 // fits_scale), naming the member; none when they can.
 [[nodiscard]] inline Problem attribute_scale_problem(const AttrSpec& spec, std::uint64_t scale) {
