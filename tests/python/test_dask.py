@@ -524,3 +524,93 @@ def test_every_renamed_file_is_flushed_before_its_rename_and_its_folder_after(
         source, target = events[index][1].split(" ")
         assert events[index - 1] == ("sync", source)
         assert events[index + 1] == ("sync", os.path.dirname(target))
+
+
+# Data sets of related tables: orders refer to customers, their country copied from the same
+# customer as their customer_id.
+def shop(seed: int, countries: list[str | None]) -> tessary.Dataset:
+    orders = [
+        {"name": "customer_id", "type": "reference", "table": "customers"},
+        {
+            "name": "country", "type": "reference", "table": "customers",
+            "attribute": "country", "same_as": "customer_id",
+        },
+        {"name": "amount", "type": "uniform_int", "low": 1, "high": 500},
+    ]
+    customers = [{"name": "country", "type": "choice", "values": countries}]
+    document = {
+        "tables": [
+            {"name": "orders", "scale": 6_000, "attributes": orders},
+            {"name": "customers", "scale": 900, "attributes": customers},
+        ]
+    }
+    return tessary.Dataset(seed, json.dumps(document))
+
+
+def files_of(folder: pathlib.Path) -> dict[pathlib.Path, bytes]:
+    return {path: path.read_bytes() for path in folder.rglob("*") if path.is_file()}
+
+
+@needs_batches
+@cluster_test
+def test_a_data_set_writes_a_folder_per_table_that_verify_rebuilds_with_its_references(
+    client, tmp_path
+):
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    ds = shop(7, ["fr", "de", None])
+    summaries = tdask.write_dataset(str(tmp_path / "shop"), ds, partitions={"orders": 3})
+    assert sorted(summaries) == ["customers", "orders"]
+    for name in ds.tables:
+        parts = parts_of(tmp_path / "shop" / name)
+        assert summaries[name].written == [path.name for path in parts]
+        assert pa.concat_tables(pq.read_table(path) for path in parts).equals(pa.table(ds[name]))
+    intent = json.loads((tmp_path / "shop" / "orders" / tdask.INTENT).read_text())
+    assert intent["seed"] == ds["orders"].table_seed != ds.seed
+    assert intent["dataset"] == {"seed": 7, "table": "orders", "document": ds.document_json}
+
+    # A part of orders whose customers had other countries: only its parent's values differ,
+    # so its size and digests agree with a manifest taken along, and only rebuilding the
+    # references from the data set tells.
+    other = shop(7, ["fr", "de", "it"])
+    tdask.write_dataset(str(tmp_path / "other"), other, partitions={"orders": 3})
+    good, changed = tmp_path / "shop" / "orders", tmp_path / "other" / "orders"
+    name = parts_of(good)[1].name
+    assert (good / name).read_bytes() != (changed / name).read_bytes()
+    (good / name).write_bytes((changed / name).read_bytes())
+    manifest = json.loads((good / tdask.MANIFEST).read_text())
+    manifest["parts"][1] = json.loads((changed / tdask.MANIFEST).read_text())["parts"][1]
+    (good / tdask.MANIFEST).write_text(json.dumps(manifest))
+    assert tdask.verify(str(good)) == []
+    assert [problem.name for problem in tdask.verify(str(good), regenerate=3)] == [name]
+
+    # Resuming rewrites no part; another seed is refused before any folder changes.
+    customers = parts_of(tmp_path / "shop" / "customers")[0]
+    data = bytearray(customers.read_bytes())
+    data[len(data) // 2] ^= 0x01
+    customers.write_bytes(bytes(data))
+    assert [str(problem) for problem in tdask.verify(str(customers.parent))] == [
+        f"{customers.name}: its SHA-256 differs from the manifest's"
+    ]
+    again = tdask.write_dataset(str(tmp_path / "shop"), ds, partitions={"orders": 3})
+    assert [summary.written for summary in again.values()] == [[], []]
+    before = files_of(tmp_path / "shop")
+    with pytest.raises(ValueError, match="other parameters .*dataset.*seed"):
+        tdask.write_dataset(str(tmp_path / "shop"), shop(8, ["fr"]), partitions={"orders": 3})
+    assert files_of(tmp_path / "shop") == before
+
+
+@needs_batches
+@cluster_test
+def test_the_dataframes_of_a_data_set_hold_its_tables(client):
+    import pyarrow as pa
+
+    ds = shop(7, ["fr", "de", None])
+    frames = tdask.dataframes(ds, partitions=4)
+    assert frames["orders"].npartitions == 4
+    for name in ds.tables:
+        expected = pa.table(ds[name]).to_pandas(types_mapper=tessary.dask.frames._pandas_dtype)
+        computed = frames[name].compute()
+        assert list(computed.index) == list(expected["id"])
+        assert computed.reset_index(drop=True).equals(expected.iloc[:, 1:])

@@ -17,6 +17,10 @@ A data set folder holds, in the order they are written:
   uncompressed text, under the algorithm's name (``"sha256"`` and ``"text_sha256"``, or
   ``"xxh128"`` and ``"text_xxh128"``): its presence says the data set is complete.
 
+``write_dataset`` writes each table of a ``tessary.Dataset`` as such a folder, under the table's
+name; its intent file also holds the data set (seed, document, table name), which rebuilds the
+references of its parts.
+
 Writers must not share a folder: one call (with its retries) writes a data set at a time. On a
 cluster of several machines a local path must be a filesystem that every worker sees.
 """
@@ -33,10 +37,10 @@ except ImportError as error:
     ) from error
 
 from tessary.dask.folder import INTENT, MANIFEST, Problem
-from tessary.dask.frames import dataframe
+from tessary.dask.frames import dataframe, dataframes
 from tessary.dask.planning import MAX_PARTITIONS, PART_TEXT_BYTES, plan_ranges
 from tessary.dask.verifying import verify
-from tessary.dask.writing import WriteSummary, write
+from tessary.dask.writing import WriteSummary, write, write_dataset
 
 __all__ = [
     "INTENT",
@@ -46,7 +50,9 @@ __all__ = [
     "Problem",
     "WriteSummary",
     "dataframe",
+    "dataframes",
     "plan_ranges",
     "verify",
     "write",
+    "write_dataset",
 ]

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import hashlib
 import json
 import re
 import uuid
@@ -69,6 +70,14 @@ def malformation(document: dict[str, Any], manifest: bool) -> str | None:
         start > stop for start, stop in ranges
     ):
         return f"partitions do not cover the ids 0 to {scale} in order"
+    dataset = document.get("dataset")
+    if dataset is not None and not (
+        isinstance(dataset, dict)
+        and _is_u64(dataset.get("seed"))
+        and isinstance(dataset.get("table"), str)
+        and isinstance(dataset.get("document"), str)
+    ):
+        return "dataset is not an object of a seed, a table name and a document"
     if not manifest:
         return None
     algorithm = document.get("digest", MANIFEST_DEFAULT_DIGEST)
@@ -91,8 +100,48 @@ def malformation(document: dict[str, Any], manifest: bool) -> str | None:
     return None
 
 
-def package_version() -> str:
-    return tessary.__version__
+def intent_of(
+    table: tessary.Table, ranges: list[tuple[int, int]], format: str, compression: str | None
+) -> dict[str, Any]:
+    """The intent file of the folder of a whole table. "seed" is the seed the table's attributes
+    are drawn under (a data set's table's own), so that a table without references is rebuilt
+    from the seed, scale and specs alone; a data set's table also records the data set, which
+    rebuilds its references."""
+    intent: dict[str, Any] = {
+        "tessary": tessary.__version__,
+        "stream_version": tessary.STREAM_VERSION,
+        "seed": table.table_seed,
+        "scale": table.scale,
+        "format": format,
+        "compression": compression,
+        "specs": table.specs_json,
+        "specs_sha256": hashlib.sha256(table.specs_json.encode()).hexdigest(),
+    }
+    if table.dataset is not None:
+        intent["dataset"] = {
+            "seed": table.seed, "table": table.name, "document": table.dataset.document_json
+        }
+    intent["partitions"] = [[start, stop] for start, stop in ranges]
+    return intent
+
+
+def table_of(document: dict[str, Any]) -> tessary.Table:
+    """The whole table whose parts a well-formed intent file (or manifest) describes. ValueError
+    when it cannot be built, or its data set holds no such table."""
+    dataset = document.get("dataset")
+    if dataset is None:
+        return tessary.Table(document["seed"], document["scale"], document["specs"])
+    try:
+        table = tessary.Dataset(dataset["seed"], dataset["document"])[dataset["table"]]
+    except KeyError as error:
+        raise ValueError(error.args[0]) from None
+    if (table.table_seed, table.scale, table.specs_json) != (
+        document["seed"], document["scale"], document["specs"]
+    ):
+        raise ValueError(
+            f"the table {table.name!r} of its data set has another seed, scale or specs"
+        )
+    return table
 
 
 def join(folder: str, name: str) -> str:
@@ -157,13 +206,11 @@ def remove_temporaries(fs: Any, folder: str, present: dict[str, int]) -> None:
             fs.rm(join(folder, name))
 
 
-def prepare_folder(
+def examine_folder(
     fs: Any, folder: str, intent: dict[str, Any], overwrite: bool
-) -> dict[str, dict[str, Any]]:
-    """Makes the folder ready for the parts: refuses or clears what is in the way, writes the
-    intent file and removes stale temporary files. Returns the records of an earlier manifest
-    of the same data set, by part name."""
-    fs.makedirs(folder, exist_ok=True)
+) -> tuple[dict[str, int], bool]:
+    """The files of the folder, and whether it holds the intent file of this data set. Refuses a
+    folder in the way (without overwrite) with ValueError, changing nothing."""
     try:
         present = listing(fs, folder)
     except FileNotFoundError:  # object stores have no empty folders
@@ -173,20 +220,13 @@ def prepare_folder(
         raise ValueError(
             f"{join(folder, INTENT)} {problems[0].message}: pass overwrite=True to replace it"
         )
-    if existing is not None and parameters(existing) == parameters(intent):
-        manifest, _ = read_document(fs, folder, MANIFEST, present)
-        remove_temporaries(fs, folder, present)
-        if (
-            manifest is None
-            or parameters(manifest) != parameters(intent)
-            or malformation(manifest, True) is not None
-        ):
-            return {}
-        return {record["name"]: record for record in manifest.get("parts", [])}
-    if not overwrite:
+    same = existing is not None and parameters(existing) == parameters(intent)
+    if not same and not overwrite:
         if existing is not None:
             differing = sorted(
-                key for key in parameters(intent) if existing.get(key) != intent[key]
+                key
+                for key in parameters(intent) | parameters(existing)
+                if existing.get(key) != intent.get(key)
             )
             raise ValueError(
                 f"{folder} holds a data set written with other parameters "
@@ -196,6 +236,27 @@ def prepare_folder(
             raise ValueError(
                 f"{folder} is not empty and holds no data set: pass overwrite=True to write into it"
             )
+    return present, same
+
+
+def prepare_folder(
+    fs: Any, folder: str, intent: dict[str, Any], overwrite: bool
+) -> dict[str, dict[str, Any]]:
+    """Makes the folder ready for the parts: refuses or clears what is in the way, writes the
+    intent file and removes stale temporary files. Returns the records of an earlier manifest
+    of the same data set, by part name."""
+    fs.makedirs(folder, exist_ok=True)
+    present, same = examine_folder(fs, folder, intent, overwrite)
+    if same:
+        manifest, _ = read_document(fs, folder, MANIFEST, present)
+        remove_temporaries(fs, folder, present)
+        if (
+            manifest is None
+            or parameters(manifest) != parameters(intent)
+            or malformation(manifest, True) is not None
+        ):
+            return {}
+        return {record["name"]: record for record in manifest.get("parts", [])}
     # The manifest goes first: from then on the folder never claims to be complete.
     for name in sorted(present, key=lambda name: name != MANIFEST):
         if _is_ours(name) or _is_temporary(name):

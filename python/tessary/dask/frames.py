@@ -1,11 +1,12 @@
-"""A data set as a Dask DataFrame, built from the columnar batches where it is computed."""
+"""Tables as Dask DataFrames, built from the columnar batches where they are computed."""
 
 from __future__ import annotations
 
+from collections.abc import Mapping
 from typing import Any
 
 import tessary
-from tessary.dask.planning import plan_ranges, table_arguments
+from tessary.dask.planning import check_table_names, plan_ranges, table_option, whole_table
 
 
 def dataframe(
@@ -16,18 +17,34 @@ def dataframe(
     partitions: int | None = None,
 ) -> Any:
     """A ``dask.dataframe`` of the entities of ids 0 to scale - 1 (of a whole ``Table`` given in
-    place of ``seed``, or of the arguments a Table takes), indexed by ``id`` with known
-    divisions: one partition per id range (see :func:`plan_ranges`), built from the columnar
-    batches where it is computed."""
+    place of ``seed``, a data set's too, or of the arguments a Table takes), indexed by ``id``
+    with known divisions: one partition per id range (see :func:`plan_ranges`), built from the
+    columnar batches where it is computed."""
+    return _table_frame(whole_table(seed, scale, specs_json), partitions)
+
+
+def dataframes(
+    ds: tessary.Dataset, *, partitions: int | Mapping[str, int] | None = None
+) -> dict[str, Any]:
+    """The ``dask.dataframe`` of every table of the data set, by name, as :func:`dataframe`
+    makes it. ``partitions`` is one value for every table (capped at each table's scale) or a
+    mapping of table names to values (the tables it leaves out partitioned by default)."""
+    check_table_names(partitions, ds, "partitions")
+    return {
+        name: _table_frame(ds[name], table_option(partitions, ds[name], at_most_scale=True))
+        for name in ds.tables
+    }
+
+
+def _table_frame(table: tessary.Table, partitions: int | None) -> Any:
     import dask.dataframe as dd
 
-    seed, scale, specs_json = table_arguments(seed, scale, specs_json)
-    ranges = plan_ranges(seed, scale, specs_json, partitions=partitions)
-    meta = _range_frame((0, 0), seed, scale, specs_json)
+    ranges = plan_ranges(table, partitions=partitions)
     divisions = [start for start, _ in ranges] + [max(ranges[-1][1] - 1, ranges[-1][0])]
+    # Each partition's slice travels as its arguments, or its data set and name.
     return dd.from_map(  # type: ignore[no-untyped-call]
-        _range_frame, ranges, args=(seed, scale, specs_json), meta=meta, divisions=divisions,
-        label="tessary", enforce_metadata=False,
+        _range_frame, [table[start:stop] for start, stop in ranges], meta=_range_frame(table[0:0]),
+        divisions=divisions, label="tessary", enforce_metadata=False,
     )
 
 
@@ -48,14 +65,12 @@ def _pandas_dtype(arrow_type: Any) -> Any:
     return None
 
 
-def _range_frame(id_range: tuple[int, int], seed: int, scale: int, specs_json: str) -> Any:
-    """The entities of one id range as a pandas frame indexed by id (the first column), each
+def _range_frame(part: tessary.Table) -> Any:
+    """The entities of one slice as a pandas frame indexed by id (the first column), each
     column of the dtype that every partition and the empty meta frame share."""
     import pyarrow as pa
 
-    start, stop = id_range
-    stream = tessary.generate_batches(seed, scale, specs_json, start=start, stop=stop)
-    table = pa.RecordBatchReader.from_stream(stream).read_all()
+    table = pa.RecordBatchReader.from_stream(part.batches()).read_all()
     frame = table.to_pandas(types_mapper=_pandas_dtype)
     ids = frame.iloc[:, 0].rename("id")
     frame = frame.iloc[:, 1:]

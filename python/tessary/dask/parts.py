@@ -24,35 +24,32 @@ DIGEST_TITLES = {"sha256": "SHA-256", "xxh128": "XXH3-128"}
 
 
 def write_part(
-    fs: Any, folder: str, name: str, start: int, stop: int, seed: int, scale: int, specs_json: str,
-    format: str, compression: str | None, algorithm: str, run: tuple[int, str],
+    fs: Any, folder: str, name: str, part: tessary.Table, format: str, compression: str | None,
+    algorithm: str, run: tuple[int, str],
 ) -> dict[str, Any]:
-    """Writes one part under a temporary name unique to this attempt and renames it when
-    complete; in the caller's process, stops (leaving nothing) when the caller cancels the run."""
+    """Writes one part, the slice of its table (which travels as its arguments, or its data set
+    and name), under a temporary name unique to this attempt and renames it when complete; in
+    the caller's process, stops (leaving nothing) when the caller cancels the run."""
     with LocalRun.part(run) as cancelled:
-        return _write_part_file(
-            fs, folder, name, start, stop, seed, scale, specs_json, format, compression, algorithm,
-            cancelled,
-        )
+        return _write_part_file(fs, folder, name, part, format, compression, algorithm, cancelled)
 
 
 def _write_part_file(
-    fs: Any, folder: str, name: str, start: int, stop: int, seed: int, scale: int, specs_json: str,
-    format: str, compression: str | None, algorithm: str, cancelled: Progress,
+    fs: Any, folder: str, name: str, part: tessary.Table, format: str, compression: str | None,
+    algorithm: str, cancelled: Progress,
 ) -> dict[str, Any]:
     path = join(folder, name)
     arguments: dict[str, Any] = {
-        "format": format, "compression": compression, "start": start, "stop": stop,
-        "digest": algorithm, "progress": cancelled,
+        "format": format, "compression": compression, "digest": algorithm, "progress": cancelled,
     }
     if isinstance(fs, LocalFileSystem):
         # A local path is written through a temporary file renamed over it on success.
-        result = tessary.write(path, seed, scale, specs_json, **arguments)
+        result = part.write(path, **arguments)
     else:
         temporary = join(folder, f".{name}.{uuid.uuid4().hex}.part")
         try:
             with fs.open(temporary, "wb") as file:
-                result = tessary.write(file, seed, scale, specs_json, **arguments)
+                result = part.write(file, **arguments)
             fs.mv(temporary, path)
         except BaseException:
             # Never created, or the failure is the filesystem's: report the first error.
@@ -61,7 +58,7 @@ def _write_part_file(
             raise
     text_digest = None if format == "parquet" else result.text_digest
     return _record(
-        name, start, stop, result.bytes_written, algorithm, result.digest, text_digest
+        name, part.start, part.stop, result.bytes_written, algorithm, result.digest, text_digest
     ) | {"written": True}
 
 
@@ -77,11 +74,11 @@ def digest_part(
 
 
 def check_part(
-    fs: Any, path: str, start: int, stop: int, format: str, compression: str | None,
-    algorithm: str, generate: tuple[int, int, str] | None,
+    fs: Any, path: str, format: str, compression: str | None, algorithm: str,
+    generate: tessary.Table | None,
 ) -> dict[str, Any]:
-    """The digest of a part's bytes and, when generate holds (seed, scale, specs), the digest
-    of its text (its bytes for Parquet) beside that of the same range regenerated."""
+    """The digest of a part's bytes and, when generate holds the part's slice of its table, the
+    digest of its text (its bytes for Parquet) beside that of the slice regenerated."""
     outcome: dict[str, Any] = {"error": None, "digest": None, "compared": None, "regenerated": None}
     try:
         _, outcome["digest"], text_digest = _file_digests(
@@ -91,18 +88,13 @@ def check_part(
         outcome["error"] = f"cannot be read: {error}"
         return outcome
     if generate is not None:
-        seed, scale, specs_json = generate
         if format == "parquet":
-            result = tessary.write(
-                os.devnull, seed, scale, specs_json, format=format, compression=compression,
-                start=start, stop=stop, digest=algorithm,
+            result = generate.write(
+                os.devnull, format=format, compression=compression, digest=algorithm
             )
             outcome["compared"], outcome["regenerated"] = outcome["digest"], result.digest
         else:
-            result = tessary.write(
-                os.devnull, seed, scale, specs_json, format=format, start=start, stop=stop,
-                digest=algorithm,
-            )
+            result = generate.write(os.devnull, format=format, digest=algorithm)
             outcome["compared"], outcome["regenerated"] = text_digest, result.text_digest
     return outcome
 

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import operator
+from collections.abc import Mapping
 
 import tessary
 from tessary import _engine
@@ -21,12 +22,11 @@ SAMPLE_WINDOWS = 3
 MAX_PARTITIONS = 100_000
 
 
-def table_arguments(
+def whole_table(
     seed: int | tessary.Table, scale: int | None, specs_json: str | None
-) -> tuple[int, int, str]:
-    """The seed, scale and specs of a data set given as a whole Table, or as those arguments.
-    ValueError for a slice (a data set holds ids 0 to scale - 1) or a Table with arguments;
-    TypeError for missing arguments."""
+) -> tessary.Table:
+    """The whole Table given, or the one of those arguments. ValueError for a slice (a data set
+    folder holds ids 0 to scale - 1) or a Table with arguments; TypeError for missing arguments."""
     if isinstance(seed, tessary.Table):
         table = seed
         if scale is not None or specs_json is not None:
@@ -36,10 +36,33 @@ def table_arguments(
                 f"a data set holds a whole table: ids {table.start} to {table.stop} are a slice "
                 f"of its 0 to {table.scale}"
             )
-        return table.seed, table.scale, table.specs_json
+        return table
     if scale is None or specs_json is None:
         raise TypeError("give a Table, or seed, scale and specs_json")
-    return seed, scale, specs_json
+    return tessary.Table(seed, scale, specs_json)
+
+
+def table_option(
+    value: int | Mapping[str, int] | None, table: tessary.Table, *, at_most_scale: bool = False
+) -> int | None:
+    """The value of a per-table option (partitions, rows_per_partition) for one table of a data
+    set: the table's entry of a mapping, or the one value for every table, with at_most_scale
+    no more than the table's scale allows (a table of 10 ids has at most 10 parts)."""
+    if isinstance(value, Mapping):
+        return value.get(str(table.name))
+    if value is not None and at_most_scale:
+        return min(operator.index(value), max(table.scale, 1))
+    return value
+
+
+def check_table_names(
+    value: int | Mapping[str, int] | None, dataset: tessary.Dataset, option: str
+) -> None:
+    """ValueError for a mapping that names a table the data set does not hold."""
+    if isinstance(value, Mapping):
+        unknown = sorted(set(value) - set(dataset.tables))
+        if unknown:
+            raise ValueError(f"{option} names tables the data set does not hold: {unknown}")
 
 
 def part_name(start: int, stop: int, format: str, compression: str | None) -> str:
@@ -48,24 +71,26 @@ def part_name(start: int, stop: int, format: str, compression: str | None) -> st
 
 
 def plan_ranges(
-    seed: int,
-    scale: int,
-    specs_json: str,
+    seed: int | tessary.Table,
+    scale: int | None = None,
+    specs_json: str | None = None,
     *,
     partitions: int | None = None,
     rows_per_partition: int | None = None,
 ) -> list[tuple[int, int]]:
-    """The id ranges of the parts, in order, covering 0 to scale.
+    """The id ranges of the parts, in order, covering 0 to scale, of a whole ``Table`` given in
+    place of ``seed`` (a data set's, say), or of the arguments a Table takes.
 
     ``partitions`` ranges whose sizes differ by at most one, or ranges of ``rows_per_partition``
     ids (the last one shorter), or by default ranges of about 128 MB of text each (larger where
-    that would make more than MAX_PARTITIONS). The default depends only on the seed, the scale and
-    the specs, never on the cluster. A scale of 0 has one empty range. More than MAX_PARTITIONS
-    ranges are refused with ValueError.
+    that would make more than MAX_PARTITIONS). The default depends only on the table (its seed,
+    scale and specs, or its data set), never on the cluster. A scale of 0 has one empty range.
+    More than MAX_PARTITIONS ranges are refused with ValueError.
     """
+    table = whole_table(seed, scale, specs_json)
     if partitions is not None and rows_per_partition is not None:
         raise ValueError("give partitions or rows_per_partition, not both")
-    scale = operator.index(scale)
+    scale = table.scale
     if partitions is not None:
         partitions = operator.index(partitions)
         if not 1 <= partitions <= min(max(scale, 1), MAX_PARTITIONS):
@@ -76,7 +101,7 @@ def plan_ranges(
         return [(i * scale // partitions, (i + 1) * scale // partitions) for i in range(partitions)]
     fewest_rows = -(-scale // MAX_PARTITIONS)
     if rows_per_partition is None:
-        rows_per_partition = max(default_rows_per_partition(seed, scale, specs_json), fewest_rows)
+        rows_per_partition = max(default_rows_per_partition(table), fewest_rows)
     elif operator.index(rows_per_partition) < 1:
         raise ValueError(f"rows_per_partition must be at least 1, not {rows_per_partition}")
     elif rows_per_partition < fewest_rows:
@@ -92,12 +117,12 @@ def plan_ranges(
     ]
 
 
-def default_rows_per_partition(seed: int, scale: int, specs_json: str) -> int:
-    """The ids of about PART_TEXT_BYTES of JSON Lines text, from a sample of the range."""
+def default_rows_per_partition(table: tessary.Table) -> int:
+    """The ids of about PART_TEXT_BYTES of JSON Lines text, from a sample of the whole table."""
+    scale = table.scale
     count = min(SAMPLE_ENTITIES, scale)
     if count == 0:
         return 1
     starts = sorted({w * (scale - count) // (SAMPLE_WINDOWS - 1) for w in range(SAMPLE_WINDOWS)})
-    table = tessary.Table(seed, scale, specs_json)
     text = sum(len(table[start : start + count].text("jsonl").encode()) for start in starts)
     return max(1, PART_TEXT_BYTES * count * len(starts) // max(text, 1))

@@ -19,6 +19,7 @@ from tessary.dask.folder import (
     malformation,
     parameters,
     read_document,
+    table_of,
 )
 from tessary.dask.parts import DIGEST_TITLES, check_part
 from tessary.dask.planning import part_name
@@ -32,8 +33,8 @@ def verify(
 
     Reads nothing but the folder and changes no file. Reports missing parts, extra files and parts
     whose size or digest (by the manifest's algorithm) differs from the manifest, each by name;
-    with ``regenerate=k``, also
-    regenerates k parts chosen at random from the intent file's parameters and compares the
+    with ``regenerate=k``, also regenerates k parts chosen at random from the intent file's
+    parameters (a data set's table from its data set, references and all) and compares the
     digest of their uncompressed text with the file's. The digests are computed on the workers.
     """
     if regenerate < 0:
@@ -64,6 +65,7 @@ def verify(
             checked.append(record)
 
     regenerating: set[str] = set()
+    table = None
     if regenerate and checked:
         if document.get("stream_version") != tessary.STREAM_VERSION:
             problems.append(
@@ -72,20 +74,28 @@ def verify(
                 )
             )
         else:
-            regenerating = {
-                record["name"] for record in random.sample(checked, min(regenerate, len(checked)))
-            }
+            try:
+                table = table_of(document)
+            except ValueError as error:
+                problems.append(Problem(INTENT, f"its table cannot be rebuilt: {error}"))
+            else:
+                regenerating = {
+                    record["name"]
+                    for record in random.sample(checked, min(regenerate, len(checked)))
+                }
     # Without a manifest there are no digests to compare, only regenerations.
     algorithm = document.get("digest", MANIFEST_DEFAULT_DIGEST)
     checked = [
         record for record in checked if algorithm in record or record["name"] in regenerating
     ]
-    generate = (document["seed"], document["scale"], document["specs"])
     tasks = [
         delayed(check_part, pure=False)(
-            fs, join(folder, record["name"]), record["start"], record["stop"], document["format"],
-            document["compression"], algorithm,
-            generate if record["name"] in regenerating else None,
+            fs, join(folder, record["name"]), document["format"], document["compression"],
+            algorithm,
+            # A slice travels as its arguments, or its data set and name.
+            table[record["start"] : record["stop"]]
+            if table is not None and record["name"] in regenerating
+            else None,
         )
         for record in checked
     ]
