@@ -1,17 +1,20 @@
-"""Command line: write the entities described by a spec file, streamed as they are built.
+"""Command line: write the entities described by a spec file, streamed as they are built, or
+the tables of a data set document.
 
     tessary SPECS --scale N [--seed S] [-o FILE] [--format json|jsonl] [--compression gzip|zstd]
             [--level L] [--start A] [--stop B] [--digest sha256|xxh128]
             [--progress | --no-progress]
     tessary SPECS --scale N -o URL/ [--partitions K] [--digest sha256|xxh128]
             [--scheduler ADDRESS]
+    tessary dataset DOCUMENT [--seed S] -o FOLDER [--format parquet|jsonl|json]
+            [--compression gzip|zstd] [--progress | --no-progress] [--overwrite]
     tessary check SPECS
     tessary verify URL [--regenerate K] [--scheduler ADDRESS]
 
 Without --seed a fresh seed is drawn and printed on standard error, so the run can be repeated.
 Exit status: 0 done, 1 the output could not be written, 2 bad arguments or specs, 130 Ctrl-C.
-`check` and `verify` are commands only as the first argument: a spec file of that name is given as
-`./check`.
+`dataset`, `check` and `verify` are commands only as the first argument: a spec file of that name
+is given as `./check`.
 """
 
 from __future__ import annotations
@@ -42,6 +45,7 @@ CHECK_STATUS = {"error": 2, "may fail": 3, "warning": 1}
 STDOUT_NAME = "standard output"
 STDIN_NAME = "standard input"
 SPECS_HELP = "path of the JSON spec file ('-' for standard input)"
+DOCUMENT_HELP = "path of the JSON data set document ('-' for standard input)"
 
 
 class Failure(Exception):
@@ -85,28 +89,41 @@ def _positive(text: str) -> int:
     return value
 
 
+def _add_write_arguments(
+    parser: argparse.ArgumentParser, default_format: str, default_compression: str
+) -> None:
+    """The arguments that the table and data set commands share, but the output's name."""
+    parser.add_argument("--seed", type=_u64, help="64-bit seed (default: drawn from the OS)")
+    parser.add_argument(
+        "--format", choices=("json", "jsonl", "parquet"),
+        help=f"a JSON array, JSON Lines or Parquet (default: {default_format})",
+    )
+    parser.add_argument(
+        "--compression", choices=("gzip", "zstd"), help=f"default: {default_compression}"
+    )
+    parser.add_argument(
+        "--progress", action=argparse.BooleanOptionalAction,
+        help="show a progress bar on standard error (default: when it is a terminal that is not "
+        "also receiving the entities)",
+    )
+
+
 def _write_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="tessary",
         description="Generate synthetic entities from a JSON array of attribute specs.",
-        epilog="Other commands, as the first argument: 'tessary check SPECS' lists the problems "
-        "of a spec file; 'tessary verify URL' checks a partitioned data set.",
+        epilog="Other commands, as the first argument: 'tessary dataset DOCUMENT -o FOLDER' "
+        "writes the tables of a data set; 'tessary check SPECS' lists the problems of a spec "
+        "file or data set document; 'tessary verify URL' checks a partitioned data set.",
     )
     parser.add_argument("specs", help=SPECS_HELP)
     parser.add_argument("--scale", type=_u64, required=True, help="number of entities")
-    parser.add_argument("--seed", type=_u64, help="64-bit seed (default: drawn from the OS)")
     parser.add_argument(
         "--output", "-o",
         help="file to write (default or '-': standard output); a URL ending in '/' writes a "
         "partitioned data set",
     )
-    parser.add_argument(
-        "--format", choices=("json", "jsonl", "parquet"),
-        help="a JSON array, JSON Lines or Parquet (default: from the file name, else json)",
-    )
-    parser.add_argument(
-        "--compression", choices=("gzip", "zstd"), help="default: from the file name, else none"
-    )
+    _add_write_arguments(parser, "from the file name, else json", "from the file name, else none")
     parser.add_argument("--level", type=int, help="compression level")
     parser.add_argument("--start", type=_u64, default=0, help="first id to write (default: 0)")
     parser.add_argument("--stop", type=_u64, help="id after the last to write (default: scale)")
@@ -114,11 +131,6 @@ def _write_parser() -> argparse.ArgumentParser:
         "--digest", choices=DIGESTS,
         help="for a file, print this digest of the bytes written on standard error; for a "
         "partitioned data set, the manifest's digest (default: sha256)",
-    )
-    parser.add_argument(
-        "--progress", action=argparse.BooleanOptionalAction,
-        help="show a progress bar on standard error (default: when it is a terminal that is not "
-        "also receiving the entities)",
     )
     parser.add_argument(
         "--partitions", type=_positive, help="write a partitioned data set of this many parts"
@@ -129,13 +141,33 @@ def _write_parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _dataset_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="tessary dataset",
+        description="Write every table of a data set document to a new folder: one file per "
+        "table and _dataset.json, which describes them.",
+    )
+    parser.add_argument("document", metavar="DOCUMENT", help=DOCUMENT_HELP)
+    parser.add_argument(
+        "--output", "-o", required=True, metavar="FOLDER", help="the folder to write"
+    )
+    _add_write_arguments(parser, "parquet", "none")
+    parser.add_argument(
+        "--overwrite", action="store_true",
+        help="replace an existing folder, once the new one is complete",
+    )
+    return parser
+
+
 def _check_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="tessary check",
-        description="List the problems of a spec file without generating anything. Exit status: "
-        "0 clean, 1 warnings only, 3 a spec may fail, 2 an error.",
+        description="List the problems of a spec file or data set document without generating "
+        "anything. Exit status: 0 clean, 1 warnings only, 3 a spec may fail, 2 an error.",
     )
-    parser.add_argument("specs", help=SPECS_HELP)
+    parser.add_argument(
+        "specs", help="path of the JSON spec file or data set document ('-' for standard input)"
+    )
     return parser
 
 
@@ -253,16 +285,27 @@ def _write_errors(specs_name: str, output_name: str) -> Iterator[None]:
         raise Failure(1, f"cannot write {output_name}: {_reason(error)}") from None
 
 
+def _output_options(
+    parser: argparse.ArgumentParser, args: argparse.Namespace, output: str | None,
+    default_format: str, level: int | None = None,
+) -> tuple[str, str | None, int | None]:
+    """The output's format, compression and level, checked by the writer's own rules, so that a
+    ValueError met later is about the specs."""
+    try:
+        return _engine.output_options(
+            output, args.format, args.compression, level, default_format=default_format
+        )
+    except ValueError as error:
+        parser.error(str(error))
+
+
 def _check_arguments(
     parser: argparse.ArgumentParser, args: argparse.Namespace, output: str | None,
     default_format: str,
 ) -> tuple[str, str | None, int | None]:
-    """The output's format, compression and level, and the range checked, by the writer's own
-    rules, so that a ValueError met later is about the specs."""
+    """The table's output options, as _output_options, and its range checked."""
+    options = _output_options(parser, args, output, default_format, args.level)
     try:
-        options = _engine.output_options(
-            output, args.format, args.compression, args.level, default_format=default_format
-        )
         _engine.check_range(args.scale, args.start, args.stop)
     except ValueError as error:
         parser.error(str(error))
@@ -393,12 +436,44 @@ def _write_command(argv: list[str]) -> int:
     if args.output == "":
         parser.error("an empty output name names no file: give a path, '-' or a URL ending in '/'")
     specs_json = _read_specs(args.specs)
+    if specs_json.lstrip().startswith("{"):  # a list of specs is an array, a data set an object
+        raise Failure(2, f"{_specs_name(args.specs)}: a data set document: write its tables with "
+                      "'tessary dataset DOCUMENT -o FOLDER'")
     partitioned = args.partitions is not None or (args.output or "").endswith("/")
     if partitioned:
         return _write_partitioned(parser, args, specs_json)
     if args.scheduler is not None:
         parser.error("--scheduler applies to a partitioned data set (-o URL/ or --partitions)")
     return _write_stream(parser, args, specs_json)
+
+
+def _dataset_command(argv: list[str]) -> int:
+    parser = _dataset_parser()
+    args = parser.parse_args(argv)
+    if args.output == "":
+        parser.error("an empty output name names no folder")
+    format, compression, _ = _output_options(parser, args, None, "parquet")
+    document_name, folder = _specs_name(args.document), args.output
+    document_json = _read_specs(args.document)
+    seed = _seed(args.seed)
+    with _write_errors(document_name, folder):
+        dataset = tessary.Dataset(seed, document_json)
+    counts = {name: dataset[name].count for name in dataset}
+    _warn_before_long_write(document_name, document_json, sum(counts.values()))
+    progress = _progress(args.progress, to_stdout=False)
+    with _write_errors(document_name, folder):
+        try:
+            dataset.write(
+                folder, format=format, compression=compression, progress=progress,
+                overwrite=args.overwrite,
+            )
+        except FileExistsError:
+            raise Failure(1, f"cannot write {folder}: the folder exists (--overwrite replaces "
+                          "it)") from None
+    suffix = _engine.output_suffix(format, compression)
+    for name, count in counts.items():
+        _say(f"{name}: {count} entities, {os.path.join(folder, name + suffix)}")
+    return 0
 
 
 def _check_command(argv: list[str]) -> int:
@@ -424,7 +499,7 @@ def _verify_command(argv: list[str]) -> int:
     return 1 if problems else 0
 
 
-COMMANDS = {"check": _check_command, "verify": _verify_command}
+COMMANDS = {"dataset": _dataset_command, "check": _check_command, "verify": _verify_command}
 
 
 def main(argv: list[str] | None = None) -> int:

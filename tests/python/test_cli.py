@@ -259,6 +259,12 @@ SPEC_CASES = [
      3, "may fail"),
     ('[{"name":"id","type":"uniform_int","low":1,"high":2},\n{"name":"a","type":"uniform_int","low":5,"high":1}]',
      2, "error"),
+    # A data set document: the problems of every table, each named.
+    ('{"tables":[{"name":"a","scale":3,"attributes":[{"name":"id","type":"uniform_int","low":1,"high":2}]}]}',
+     1, "warning: table `a`"),
+    ('{"tables":[{"name":"a","scale":3,"attributes":[{"name":"id","type":"uniform_int","low":1,"high":2}]},\n'
+     '{"name":"b","scale":3,"attributes":[{"name":"x","type":"uniform_int","low":5,"high":1}]}]}',
+     2, "error: table `b`"),
 ]
 
 
@@ -349,3 +355,77 @@ def test_bad_arguments_of_partitioned_output_exit_2_with_one_line(tmp_path, age_
     assert "Traceback" not in result.stderr
     assert result.stderr.splitlines()[-1].startswith("tessary"), result.stderr
     assert os.listdir(tmp_path) == [age_specs.name]
+
+
+# A data set of two tables, the second referring to the first.
+DATASET = json.dumps({"tables": [
+    {"name": "people", "scale": 30, "attributes": [
+        {"name": "key", "type": "unique_int", "low": 1, "high": 1000}]},
+    {"name": "visits", "scale": 50, "attributes": [
+        {"name": "person", "type": "reference", "table": "people", "attribute": "key"},
+        {"name": "length", "type": "poisson", "mean": 3}]},
+]})
+
+
+def test_dataset_writes_a_folder_of_tables_and_refuses_to_replace_it_unasked(tmp_path):
+    document = tmp_path / "shop.json"
+    document.write_text(DATASET)
+    folder = tmp_path / "out"
+    arguments = ["dataset", str(document), "--seed", "42", "-o", str(folder), "--format", "jsonl"]
+    result = run_cli(*arguments)
+    assert (result.returncode, result.stdout) == (0, ""), result.stderr
+    assert result.stderr.splitlines() == [
+        f"tessary: people: 30 entities, {folder / 'people.jsonl'}",
+        f"tessary: visits: 50 entities, {folder / 'visits.jsonl'}",
+    ]
+    dataset = tessary.Dataset(42, DATASET)
+    for name in dataset:
+        assert (folder / f"{name}.jsonl").read_text() == dataset[name].text("jsonl")
+    description = json.loads((folder / "_dataset.json").read_text())
+    assert (description["seed"], description["format"]) == (42, "jsonl")
+    again = run_cli(*arguments[:-2])  # Parquet this time
+    assert (again.returncode, again.stderr) == (
+        1, f"tessary: cannot write {folder}: the folder exists (--overwrite replaces it)\n"
+    )
+    assert sorted(os.listdir(folder)) == ["_dataset.json", "people.jsonl", "visits.jsonl"]
+    replaced = run_cli(*arguments[:-2], "--overwrite")
+    assert replaced.returncode == 0, replaced.stderr
+    assert sorted(os.listdir(folder)) == ["_dataset.json", "people.parquet", "visits.parquet"]
+
+
+@pytest.mark.parametrize(
+    "document, arguments, status, line",
+    [
+        (DATASET.replace('"table": "people"', '"table": "persons"'), [], 2,
+         "tessary: <doc>: table `visits`: attribute `person`: `table`: no table of the data set is "
+         "named `persons` at line 1 column 222"),
+        (DATASET.replace('"mean": 3', '"mean": -3'), [], 2, "tessary: <doc>: "),
+        (DATASET, ["-o", "<out>/missing/set"], 1,
+         "tessary: cannot write <out>/missing/set: No such file or directory"),
+        (DATASET, ["--compression", "zstd"], 2, "usage: tessary dataset"),  # Parquet's own
+        (DATASET, ["-o", ""], 2, "usage: tessary dataset"),
+        (DATASET, ["--table-command"], 2,  # the table command is given a data set document
+         "tessary: <doc>: a data set document: write its tables with 'tessary dataset DOCUMENT -o "
+         "FOLDER'"),
+    ],
+    ids=["unknown table", "bad parameter", "missing folder", "Parquet compressed", "empty output",
+         "table command"],
+)
+def test_a_bad_data_set_or_output_prints_one_line_and_leaves_nothing(
+    tmp_path, document, arguments, status, line
+):
+    path = tmp_path / "doc.json"
+    path.write_text(document)
+    if arguments == ["--table-command"]:
+        command = [str(path), "--scale", "3"]
+    else:
+        output = ["-o", str(tmp_path / "set")] if "-o" not in arguments else []
+        command = ["dataset", str(path), "--seed", "1", *output,
+                   *(a.replace("<out>", str(tmp_path)) for a in arguments)]
+    result = run_cli(*command)
+    assert result.returncode == status, result.stderr
+    expected = line.replace("<doc>", str(path)).replace("<out>", str(tmp_path))
+    assert result.stderr.startswith(expected), result.stderr
+    if not line.startswith("usage"):
+        assert len(result.stderr.splitlines()) == 1, result.stderr
+    assert os.listdir(tmp_path) == ["doc.json"]

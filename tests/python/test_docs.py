@@ -1,4 +1,4 @@
-"""The examples of the user guide, docs/specs.md, and of docs/streaming.md, run and checked
+"""The examples of the user guide, docs/specs.md, and of the other pages of docs/, run and checked
 against the output they show.
 
 The guide's ```python blocks are doctests (">>> " lines and the output they print), run in order
@@ -20,11 +20,15 @@ from pathlib import Path
 
 import pytest
 
+from helpers import EXAMPLES
+
 DOCS = Path(__file__).resolve().parents[2] / "docs"
 GUIDE = DOCS / "specs.md"
 STREAMING = DOCS / "streaming.md"
 COLUMNS_GUIDE = DOCS / "columns.md"
 STABILITY = DOCS / "stability.md"
+DATASETS = DOCS / "datasets.md"
+PAGES_WITH_COMMANDS = (GUIDE, DATASETS)
 
 FENCED_BLOCK = re.compile(
     r"^(?:<!-- file: (?P<file>\S+) -->\n)?```(?P<lang>\w*)\n(?P<body>.*?)^```$",
@@ -108,14 +112,26 @@ def guide() -> str:
     return GUIDE.read_text(encoding="utf-8")
 
 
-@pytest.fixture(scope="module")
-def workdir(tmp_path_factory, guide) -> Path:
-    """A directory holding the guide's files, where its commands run."""
-    directory = tmp_path_factory.mktemp("guide")
-    for block in fenced_blocks(guide):
+def write_files(directory: Path, text: str) -> Path:
+    """Writes the files of a page into the directory, and returns it."""
+    for block in fenced_blocks(text):
         if block.file is not None:
             (directory / block.file).write_text(block.body, encoding="utf-8")
     return directory
+
+
+@pytest.fixture(scope="module")
+def workdirs(tmp_path_factory) -> dict[Path, Path]:
+    """For each page with commands, a directory holding the page's files, where they run."""
+    return {
+        page: write_files(tmp_path_factory.mktemp(page.stem), page.read_text(encoding="utf-8"))
+        for page in PAGES_WITH_COMMANDS
+    }
+
+
+@pytest.fixture(scope="module")
+def workdir(workdirs) -> Path:
+    return workdirs[GUIDE]
 
 
 def test_every_python_example_prints_what_the_guide_shows(guide, workdir, monkeypatch):
@@ -147,6 +163,17 @@ def test_the_stability_page_prints_what_it_shows():
     assert results.attempted >= 5
 
 
+def test_the_data_sets_page_prints_what_it_shows_of_the_example_it_holds(tmp_path, monkeypatch):
+    pytest.importorskip("duckdb")
+    text = DATASETS.read_text(encoding="utf-8")
+    shown = write_files(tmp_path, text) / "shop.json"
+    assert shown.read_text(encoding="utf-8") == (EXAMPLES / "shop.json").read_text(encoding="utf-8")
+    monkeypatch.chdir(tmp_path)  # it writes a folder
+    results, report = run_python_examples(text, DATASETS)
+    assert results.failed == 0, report
+    assert results.attempted >= 20
+
+
 def test_a_wrong_output_in_the_guide_fails(guide, workdir, monkeypatch):
     monkeypatch.chdir(workdir)
     shown = (
@@ -160,10 +187,10 @@ def test_a_wrong_output_in_the_guide_fails(guide, workdir, monkeypatch):
     assert "specs.md" in report and '"age":68' in report
 
 
-def console_blocks() -> list[Block]:
+def console_blocks(page: Path = GUIDE) -> list[Block]:
     return [
         block
-        for block in fenced_blocks(GUIDE.read_text(encoding="utf-8"))
+        for block in fenced_blocks(page.read_text(encoding="utf-8"))
         if block.lang == "console"
     ]
 
@@ -177,8 +204,13 @@ def test_the_guide_has_command_line_examples_and_files(guide):
 
 
 @pytest.mark.slow
-@pytest.mark.parametrize("block", console_blocks(), ids=lambda b: f"line {b.line + 1}")
-def test_every_command_prints_what_the_guide_shows(block, workdir, tmp_path):
+@pytest.mark.parametrize(
+    "page, block",
+    [(page, block) for page in PAGES_WITH_COMMANDS for block in console_blocks(page)],
+    ids=lambda value: value.name if isinstance(value, Path) else f"line {value.line + 1}",
+)
+def test_every_command_prints_what_the_page_shows(page, block, workdirs, tmp_path):
+    workdir = workdirs[page]
     env = command_environment(tmp_path / "bin")
     for command in console_commands(
         block
