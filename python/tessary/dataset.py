@@ -113,7 +113,7 @@ class Dataset(_engine.Dataset):
                 "format": format,
                 "compression": compression,
                 "tables": [
-                    {"name": table.name, "file": table.name + suffix, "entities": table.count}
+                    {"name": table.name, "file": f"{table.name}{suffix}", "entities": table.count}
                     for table in tables
                 ],
             }
