@@ -68,10 +68,10 @@ Problem resolve_attribute(Reference& spec, const ReferencedTable& parent) {
     return std::nullopt;
   }
   const std::vector<AttrSpec>& specs = parent.specs->specs;
-  for (std::size_t k = specs.size(); k-- > 0;) {
-    if (specs[k].name == spec.attribute) {
-      spec.parent_spec = k;
-      plan_replay(spec, specs, k);
+  for (std::size_t k = specs.size(); k > 0; --k) {
+    if (specs[k - 1].name == spec.attribute) {
+      spec.parent_spec = k - 1;
+      plan_replay(spec, specs, k - 1);
       return std::nullopt;
     }
   }

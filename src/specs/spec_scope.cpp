@@ -10,8 +10,8 @@
 namespace tessary {
 
 std::optional<std::size_t> SpecScope::find(std::string_view name) const {
-  for (std::size_t k = earlier_.size(); k-- > 0;) {
-    if (earlier_[k].name == name) return k;
+  for (std::size_t k = earlier_.size(); k > 0; --k) {
+    if (earlier_[k - 1].name == name) return k - 1;
   }
   return std::nullopt;
 }
