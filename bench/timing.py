@@ -8,19 +8,24 @@ import statistics
 import subprocess
 import sys
 import time
+from collections.abc import Callable
 
 
-def alternating_medians(rounds: int, *calls) -> list[float]:
+def alternating_medians(
+    rounds: int, *calls, clock: Callable[[], float] = time.perf_counter
+) -> list[float]:
     """Median seconds of each call, the calls taking turns within every round so that they share
     the machine's load. A call is a pair (prepare, run): prepare() is untimed and its result is
-    passed to the timed run()."""
+    passed to the timed run(). With clock=time.process_time the seconds are the CPU time of this
+    process's threads, which the other processes of a busy machine disturb less than the wall
+    clock (for a run on one worker thread, whose CPU time is its cost)."""
     times: list[list[float]] = [[] for _ in calls]
     for _ in range(rounds):
         for (prepare, run), samples in zip(calls, times, strict=True):
             argument = prepare()
-            start = time.perf_counter()
+            start = clock()
             run(argument)
-            samples.append(time.perf_counter() - start)
+            samples.append(clock() - start)
     return [statistics.median(samples) for samples in times]
 
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks: the C++ ones (Google Benchmark) and the Python-side ones
 # (generate_entities, streaming output to /dev/shm, columnar output, ten attribute kinds against
-# NumPy, a people table against NumPy + Polars, Faker and Mimesis), then the statistical check of
-# the sampling kinds against SciPy (not part of the tests: it fails the script when a kind's values
-# do not follow its law).
+# NumPy, a people table against NumPy + Polars, Faker and Mimesis, a data set's references against
+# uniform_int), then the statistical check of the sampling kinds against SciPy (not part of the
+# tests: it fails the script when a kind's values do not follow its law).
 # Usage: scripts/bench.sh [cpp|python]   (both by default)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$ROOT"
@@ -33,6 +33,8 @@ if [ "$what" = all ] || [ "$what" = python ]; then
   "$python" bench/kinds_bench.py
   say "a people table against NumPy + Polars, Faker and Mimesis"
   "$python" bench/people_bench.py
+  say "a data set's references against uniform_int"
+  "$python" bench/dataset_bench.py
   say "the sampling kinds against SciPy's distributions"
   "$python" bench/distributions_check.py
 fi
