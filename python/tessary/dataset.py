@@ -98,9 +98,12 @@ class Dataset(_engine.Dataset):
         suffix = _engine.output_suffix(format, compression)
         tables = [self[name] for name in self.tables]
         for table in tables:  # every table fails here, before anything is created
-            if format == "parquet":
-                table.__arrow_c_schema__()
-            table.check_first_entity()
+            try:
+                if format == "parquet":
+                    table.__arrow_c_schema__()
+                table.check_first_entity()
+            except (ValueError, _engine.panic_exception()) as error:
+                raise type(error)(f"table `{table.name}`: {error}") from None
         if os.path.lexists(path) and not overwrite:
             raise FileExistsError(errno.EEXIST, "the data set's folder exists", path)
         parent, base = os.path.split(os.path.abspath(path))
