@@ -99,7 +99,7 @@ inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
   // With one bit more below the sixteen, the word is never zero and the index of its highest set
   // bit is the count: one bit scan, without a test for zero.
   return {std::bit_cast<Bytes16>(_mm_or_si128(bytes, _mm_set1_epi8('0'))),
-          31 - __builtin_clz(nonzero << 1 | 1)};
+          __builtin_clz(nonzero << 1 | 1) ^ 31};
 }
 #else
 // The eight digit bytes of a number below 10^8 by arithmetic on lanes of one word: it is split
@@ -165,11 +165,14 @@ struct DigitText {
 [[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
   TESSARY_ASSERT(POW10_U64[15] <= decimal.grid && decimal.grid < POW10_U64[17]);
   TESSARY_ASSERT(decimal.digits + 4 - decimal.grid <= 9);
-  const int short_by_one = decimal.grid < POW10_U64[16] ? 1 : 0;
+  // All ones for a short grid point (the difference is negative, as the grid point is below 2^63),
+  // which is also the -1 the exponent of its first digit takes.
+  const auto short_mask = static_cast<std::uint64_t>(
+      static_cast<std::int64_t>(decimal.grid - POW10_U64[16]) >> 63);
   const std::uint64_t digits = decimal.digits;
   // digits × 10 for a short grid point: nine more times, masked in (additions, no multiplier).
-  const std::uint64_t scaled = digits + (digits * 9 & (0 - static_cast<std::uint64_t>(short_by_one)));
-  return digit_text_17(scaled, decimal.exponent + 16 - short_by_one);
+  const std::uint64_t scaled = digits + (digits * 9 & short_mask);
+  return digit_text_17(scaled, decimal.exponent + 16 + static_cast<int>(short_mask));
 }
 
 // The digits of the full procedure, 1 to 17 of them, scaled to 17.
@@ -229,19 +232,26 @@ inline char* put_exponent(int exponent, char* out) {
 inline constexpr int PLAIN_MIN_EXPONENT = -5;
 inline constexpr int PLAIN_MAX_EXPONENT = 15;
 
-// Splicing a point into the 16 bytes of digits 2 to 17 after byte e, for 0 <= e <= 15: bytes
-// before e keep their digit, byte e holds the point, later bytes take the digit of the byte before
-// them. Made at compile time.
+// Splicing a point into the 16 bytes of digits 2 to 17 after byte e, for SPLICE_MIN_EXPONENT <= e
+// <= 15: bytes before e keep their digit, byte e holds the point, later bytes take the digit of the
+// byte before them. Made at compile time. For a smaller e, the common one, put_decimal places the
+// point with overlapping stores instead, which take fewer instructions but shift the low word of
+// digits by e bytes: e must stay below 8.
+inline constexpr int SPLICE_MIN_EXPONENT = 8;
+static_assert(0 < SPLICE_MIN_EXPONENT && SPLICE_MIN_EXPONENT <= 8 &&
+              SPLICE_MIN_EXPONENT <= PLAIN_MAX_EXPONENT);
+
 struct SpliceMasks {
   Bytes16 keep;
   Bytes16 point;
   Bytes16 moved;
 };
 
-[[gnu::visibility("hidden")]] inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1>
+[[gnu::visibility("hidden")]] inline constexpr std::array<SpliceMasks,
+                                                          PLAIN_MAX_EXPONENT + 1 - SPLICE_MIN_EXPONENT>
     SPLICE_MASKS = [] {
-  std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> table{};
-  for (int e = 0; e <= PLAIN_MAX_EXPONENT; ++e) {
+  std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1 - SPLICE_MIN_EXPONENT> table{};
+  for (int e = SPLICE_MIN_EXPONENT; e <= PLAIN_MAX_EXPONENT; ++e) {
     std::uint64_t keep[2] = {};
     std::uint64_t point[2] = {};
     std::uint64_t moved[2] = {};
@@ -251,11 +261,15 @@ struct SpliceMasks {
       if (byte == e) point[byte / 8] |= (all / 0xFF) * '.';
       if (byte > e) moved[byte / 8] |= all;
     }
-    table[static_cast<std::size_t>(e)] = {Bytes16{keep[0], keep[1]}, Bytes16{point[0], point[1]},
-                                          Bytes16{moved[0], moved[1]}};
+    table[static_cast<std::size_t>(e - SPLICE_MIN_EXPONENT)] = {
+        Bytes16{keep[0], keep[1]}, Bytes16{point[0], point[1]}, Bytes16{moved[0], moved[1]}};
   }
   return table;
 }();
+
+inline void put_word(char* out, std::uint64_t word) {
+  std::memcpy(out, &word, 8);
+}
 
 // Lays out the digits after the sign. Every layout is written with whole-word stores straight
 // from registers (reading back bytes just stored in pieces would stall) and stays within
@@ -281,15 +295,27 @@ struct SpliceMasks {
     std::memcpy(out + e + 1, ".0", 2);
     return out + e + 3;
   }
-  // 0 <= e < n - 1 <= 16: the point goes after digit e + 1. Bytes 1 to 16 of the text are digits 2
-  // to 17 with the point spliced in, blended from the digits and the digits one byte further up by
-  // the masks for e; the 17th digit follows.
-  const SpliceMasks& masks = SPLICE_MASKS[static_cast<std::size_t>(e)];
+  // 0 <= e < n - 1 <= 16: the point goes after digit e + 1.
+  out[0] = digits.first;
   const Bytes16 rest = digits.rest;
+  if (e < SPLICE_MIN_EXPONENT) {
+    // Overlapping stores, each over the one before: digits 2 to 17 at bytes 1 to 16, where those
+    // before the point are right; digits e + 2 to 9 (the low word's bytes from e on) from byte
+    // e + 2; digits 10 to 17 (the high word) at bytes 10 to 17; the point at byte e + 1. None
+    // goes past byte 17.
+    TESSARY_ASSERT(0 <= e && e < 8);
+    put_bytes(out + 1, rest);
+    put_word(out + 2 + e, rest[0] >> (8 * e));
+    put_word(out + 10, rest[1]);
+    out[1 + e] = '.';
+    return out + n + 1;
+  }
+  // Bytes 1 to 16 of the text are digits 2 to 17 with the point spliced in, blended from the
+  // digits and the digits one byte further up by the masks for e; the 17th digit follows.
+  const SpliceMasks& masks = SPLICE_MASKS[static_cast<std::size_t>(e - SPLICE_MIN_EXPONENT)];
   // Lane 0's top byte moves into lane 1's lowest.
   const Bytes16 carried = __builtin_shufflevector(rest, Bytes16{}, 2, 0) >> 56;
   const Bytes16 moved = (rest << 8) | carried;
-  out[0] = digits.first;
   put_bytes(out + 1, (rest & masks.keep) | masks.point | (moved & masks.moved));
   out[17] = static_cast<char>(rest[1] >> 56);
   return out + n + 1;
