@@ -323,8 +323,9 @@ inline void put_word(char* out, std::uint64_t word) {
 
 // The rare doubles whose digits the fast path leaves to the full procedure, and zero. Out of line
 // (in number_text.cpp) so that the common path holds nothing across a call.
-// Requires: magnitude_bits is a finite double with the sign bit clear.
-char* put_decimal_exact(std::uint64_t magnitude_bits, char* out);
+// Requires: value is finite; its sign is already written. The double rather than its bits, so
+// that the common path keeps it in its vector register rather than in one more general one.
+char* put_decimal_exact(double value, char* out);
 
 // Requires: value is finite and F64_TEXT_CAPACITY bytes at out. Returns the end of the text.
 [[gnu::always_inline]] inline char* put_f64(double value, char* out) {
@@ -335,7 +336,7 @@ char* put_decimal_exact(std::uint64_t magnitude_bits, char* out);
   GridDecimal decimal;
   // Zero has exponent field 0, so the fast path leaves it to the out-of-line call too.
   if (!shortest_decimal_fast(magnitude_bits, decimal))
-    return put_decimal_exact(magnitude_bits, out);
+    return put_decimal_exact(value, out);
   return put_decimal(digit_text(decimal), out);
 }
 
