@@ -221,13 +221,27 @@ inline constexpr int MAX_DECIMAL_EXPONENT = 308;
   return table;
 }();
 
+// Every entry's length, 1 + its digit count, is its highest byte that is not zero, as put_exponent
+// reads it.
+constexpr bool exponent_text_lengths_exact() {
+  for (int e = MIN_DECIMAL_EXPONENT; e <= MAX_DECIMAL_EXPONENT; ++e) {
+    const std::uint32_t text = EXPONENT_TEXTS[static_cast<std::size_t>(e - MIN_DECIMAL_EXPONENT)];
+    const int magnitude = e < 0 ? -e : e;
+    const int length = 1 + (magnitude < 10 ? 1 : magnitude < 100 ? 2 : 3);
+    if ((static_cast<int>(std::bit_width(text)) + 7) / 8 != length) return false;
+  }
+  return true;
+}
+static_assert(exponent_text_lengths_exact());
+
 // Decimal exponent: "e", the sign, 1 to 3 digits without leading zeros.
 // Requires: MIN_DECIMAL_EXPONENT <= exponent <= MAX_DECIMAL_EXPONENT. Writes 5 bytes, as one byte
 // and one 4-byte word; the text's length follows from the word's highest set bit, as its last byte
 // is a digit and those past it are zero.
 inline char* put_exponent(int exponent, char* out) {
   TESSARY_ASSERT(MIN_DECIMAL_EXPONENT <= exponent && exponent <= MAX_DECIMAL_EXPONENT);
-  const std::uint32_t text = EXPONENT_TEXTS[static_cast<std::uint32_t>(exponent - MIN_DECIMAL_EXPONENT)];
+  const std::uint32_t text =
+      EXPONENT_TEXTS[static_cast<std::uint32_t>(exponent - MIN_DECIMAL_EXPONENT)];
   out[0] = 'e';
   std::memcpy(out + 1, &text, 4);
   const auto highest_bit = static_cast<std::uint32_t>(__builtin_clz(text) ^ 31);  // never zero
@@ -253,10 +267,11 @@ struct SpliceMasks {
   Bytes16 moved;
 };
 
-[[gnu::visibility("hidden")]] inline constexpr std::array<SpliceMasks,
-                                                          PLAIN_MAX_EXPONENT + 1 - SPLICE_MIN_EXPONENT>
+inline constexpr int SPLICE_MASK_COUNT = PLAIN_MAX_EXPONENT + 1 - SPLICE_MIN_EXPONENT;
+
+[[gnu::visibility("hidden")]] inline constexpr std::array<SpliceMasks, SPLICE_MASK_COUNT>
     SPLICE_MASKS = [] {
-  std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1 - SPLICE_MIN_EXPONENT> table{};
+  std::array<SpliceMasks, SPLICE_MASK_COUNT> table{};
   for (int e = SPLICE_MIN_EXPONENT; e <= PLAIN_MAX_EXPONENT; ++e) {
     std::uint64_t keep[2] = {};
     std::uint64_t point[2] = {};
@@ -272,6 +287,12 @@ struct SpliceMasks {
   }
   return table;
 }();
+
+// The tables a double's text reads stay small beside the first-level data cache of the processors
+// this runs on (32 KB and more), which the writer shares with the data it formats.
+static_assert(sizeof number_tables::POW10_SIGNIFICANDS + sizeof number_tables::SHIFTS +
+                  sizeof EXPONENT_TEXTS + sizeof SPLICE_MASKS <=
+              16 * 1024);
 
 inline void put_word(char* out, std::uint64_t word) {
   std::memcpy(out, &word, 8);
