@@ -87,10 +87,14 @@ inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
   };
   const __m128i divisors = lanes(LANE_DIVISORS);
   const __m128i shifts = lanes(LANE_SHIFTS);
+  // Hidden from the compiler, which would otherwise multiply by 10 with two shifts and an addition:
+  // three instructions where the multiplication is one.
+  __m128i tens = _mm_set1_epi16(10);
+  __asm__("" : "+x"(tens));
   const auto digits = [&](__m128i pairs) {
     const __m128i fours = _mm_unpacklo_epi32(pairs, pairs);
     const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(fours, divisors), shifts);
-    return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16));
+    return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, tens), 16));
   };
   const __m128i bytes = _mm_packus_epi16(digits(upper_pairs), digits(lower_pairs));
   // Bit i is set where digit i is not zero.
@@ -99,7 +103,7 @@ inline SixteenDigits sixteen_digits(std::uint32_t upper, std::uint32_t lower) {
   // With one bit more below the sixteen, the word is never zero and the index of its highest set
   // bit is the count: one bit scan, without a test for zero.
   return {std::bit_cast<Bytes16>(_mm_or_si128(bytes, _mm_set1_epi8('0'))),
-          31 - __builtin_clz(nonzero << 1 | 1)};
+          __builtin_clz(nonzero << 1 | 1) ^ 31};
 }
 #else
 // The eight digit bytes of a number below 10^8 by arithmetic on lanes of one word: it is split
@@ -165,11 +169,14 @@ struct DigitText {
 [[gnu::always_inline]] inline DigitText digit_text(GridDecimal decimal) {
   TESSARY_ASSERT(POW10_U64[15] <= decimal.grid && decimal.grid < POW10_U64[17]);
   TESSARY_ASSERT(decimal.digits + 4 - decimal.grid <= 9);
-  const int short_by_one = decimal.grid < POW10_U64[16] ? 1 : 0;
+  // All ones for a short grid point (the difference is negative, as the grid point is below 2^63),
+  // which is also the -1 the exponent of its first digit takes.
+  const auto short_mask = static_cast<std::uint64_t>(
+      static_cast<std::int64_t>(decimal.grid - POW10_U64[16]) >> 63);
   const std::uint64_t digits = decimal.digits;
   // digits × 10 for a short grid point: nine more times, masked in (additions, no multiplier).
-  const std::uint64_t scaled = digits + (digits * 9 & (0 - static_cast<std::uint64_t>(short_by_one)));
-  return digit_text_17(scaled, decimal.exponent + 16 - short_by_one);
+  const std::uint64_t scaled = digits + (digits * 9 & short_mask);
+  return digit_text_17(scaled, decimal.exponent + 16 + static_cast<int>(short_mask));
 }
 
 // The digits of the full procedure, 1 to 17 of them, scaled to 17.
@@ -189,59 +196,83 @@ inline void put_digits(const DigitText& digits, char* out) {
   put_bytes(out + 1, digits.rest);
 }
 
-// The largest magnitude of a decimal exponent in exponent form: 5e-324 has the smallest.
-inline constexpr int MAX_EXPONENT_MAGNITUDE = 324;
+// The decimal exponents of the first digit of a finite double: 5e-324 has the smallest,
+// 1.7976931348623157e+308 the largest.
+inline constexpr int MIN_DECIMAL_EXPONENT = -324;
+inline constexpr int MAX_DECIMAL_EXPONENT = 308;
 
-// Entry m: the digits of m without leading zeros in bytes 1 to 3 (the first digit in byte 1), and
-// their count in byte 0, where the exponent's sign goes. Made at compile time; 1.3 KB. Hidden, as
-// are this file's other tables, for the reason number_tables.h gives.
-[[gnu::visibility("hidden")]] inline constexpr std::array<std::uint32_t, MAX_EXPONENT_MAGNITUDE + 1>
+// Entry e - MIN_DECIMAL_EXPONENT: the text of the exponent e after the "e", its sign and then its
+// 1 to 3 digits without leading zeros, the sign in the lowest byte and zero bytes past the text.
+// Made at compile time; 2.5 KB. Hidden, as are this file's other tables, for the reason
+// number_tables.h gives.
+[[gnu::visibility("hidden")]] inline constexpr std::array<
+    std::uint32_t, MAX_DECIMAL_EXPONENT - MIN_DECIMAL_EXPONENT + 1>
     EXPONENT_TEXTS = [] {
-  std::array<std::uint32_t, MAX_EXPONENT_MAGNITUDE + 1> table{};
-  for (std::uint32_t m = 0; m <= MAX_EXPONENT_MAGNITUDE; ++m) {
-    const std::uint32_t count = m < 10 ? 1 : m < 100 ? 2 : 3;
-    std::uint32_t text = count;
-    for (std::uint32_t i = 0, rest = m; i < count; ++i, rest /= 10) {
-      text |= ('0' + rest % 10) << (8 * (count - i));
+  std::array<std::uint32_t, MAX_DECIMAL_EXPONENT - MIN_DECIMAL_EXPONENT + 1> table{};
+  for (int e = MIN_DECIMAL_EXPONENT; e <= MAX_DECIMAL_EXPONENT; ++e) {
+    const int magnitude = e < 0 ? -e : e;
+    const int count = magnitude < 10 ? 1 : magnitude < 100 ? 2 : 3;
+    std::uint32_t text = e < 0 ? '-' : '+';
+    for (int i = 0, rest = magnitude; i < count; ++i, rest /= 10) {
+      text |= static_cast<std::uint32_t>('0' + rest % 10) << (8 * (count - i));
     }
-    table[m] = text;
+    table[static_cast<std::size_t>(e - MIN_DECIMAL_EXPONENT)] = text;
   }
   return table;
 }();
 
+// Every entry's length, 1 + its digit count, is its highest byte that is not zero, as put_exponent
+// reads it.
+constexpr bool exponent_text_lengths_exact() {
+  for (int e = MIN_DECIMAL_EXPONENT; e <= MAX_DECIMAL_EXPONENT; ++e) {
+    const std::uint32_t text = EXPONENT_TEXTS[static_cast<std::size_t>(e - MIN_DECIMAL_EXPONENT)];
+    const int magnitude = e < 0 ? -e : e;
+    const int length = 1 + (magnitude < 10 ? 1 : magnitude < 100 ? 2 : 3);
+    if ((static_cast<int>(std::bit_width(text)) + 7) / 8 != length) return false;
+  }
+  return true;
+}
+static_assert(exponent_text_lengths_exact());
+
 // Decimal exponent: "e", the sign, 1 to 3 digits without leading zeros.
-// Requires: |exponent| <= MAX_EXPONENT_MAGNITUDE. Writes 5 bytes at most, as one byte and one
-// 4-byte word. The sign by arithmetic rather than a test, which the compiler would turn into a
-// branch: for random doubles it is close to random.
+// Requires: MIN_DECIMAL_EXPONENT <= exponent <= MAX_DECIMAL_EXPONENT. Writes 5 bytes, as one byte
+// and one 4-byte word; the text's length follows from the word's highest set bit, as its last byte
+// is a digit and those past it are zero.
 inline char* put_exponent(int exponent, char* out) {
-  const std::uint32_t negative = static_cast<std::uint32_t>(exponent) >> 31;
-  const std::uint32_t magnitude =
-      (static_cast<std::uint32_t>(exponent) ^ (0 - negative)) + negative;
-  TESSARY_ASSERT(magnitude <= MAX_EXPONENT_MAGNITUDE);
-  const std::uint32_t text = EXPONENT_TEXTS[magnitude];
-  const std::uint32_t word = (text & ~std::uint32_t{0xFF}) | ('+' + 2 * negative);  // '-' is '+' + 2
+  TESSARY_ASSERT(MIN_DECIMAL_EXPONENT <= exponent && exponent <= MAX_DECIMAL_EXPONENT);
+  const std::uint32_t text =
+      EXPONENT_TEXTS[static_cast<std::uint32_t>(exponent - MIN_DECIMAL_EXPONENT)];
   out[0] = 'e';
-  std::memcpy(out + 1, &word, 4);
-  return out + 2 + (text & 0xFF);
+  std::memcpy(out + 1, &text, 4);
+  const auto highest_bit = static_cast<std::uint32_t>(__builtin_clz(text) ^ 31);  // never zero
+  return out + (highest_bit + 16) / 8;  // 1 + the text's bytes
 }
 
 // Plain decimal is used for decimal exponents in this range, exponent form outside it.
 inline constexpr int PLAIN_MIN_EXPONENT = -5;
 inline constexpr int PLAIN_MAX_EXPONENT = 15;
 
-// Splicing a point into the 16 bytes of digits 2 to 17 after byte e, for 0 <= e <= 15: bytes
-// before e keep their digit, byte e holds the point, later bytes take the digit of the byte before
-// them. Made at compile time.
+// Splicing a point into the 16 bytes of digits 2 to 17 after byte e, for SPLICE_MIN_EXPONENT <= e
+// <= 15: bytes before e keep their digit, byte e holds the point, later bytes take the digit of the
+// byte before them. Made at compile time. For a smaller e, the common one, put_decimal places the
+// point with overlapping stores instead, which take fewer instructions but shift the low word of
+// digits by e bytes: e must stay below 8.
+inline constexpr int SPLICE_MIN_EXPONENT = 8;
+static_assert(0 < SPLICE_MIN_EXPONENT && SPLICE_MIN_EXPONENT <= 8 &&
+              SPLICE_MIN_EXPONENT <= PLAIN_MAX_EXPONENT);
+
 struct SpliceMasks {
   Bytes16 keep;
   Bytes16 point;
   Bytes16 moved;
 };
 
-[[gnu::visibility("hidden")]] inline constexpr std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1>
+inline constexpr int SPLICE_MASK_COUNT = PLAIN_MAX_EXPONENT + 1 - SPLICE_MIN_EXPONENT;
+
+[[gnu::visibility("hidden")]] inline constexpr std::array<SpliceMasks, SPLICE_MASK_COUNT>
     SPLICE_MASKS = [] {
-  std::array<SpliceMasks, PLAIN_MAX_EXPONENT + 1> table{};
-  for (int e = 0; e <= PLAIN_MAX_EXPONENT; ++e) {
+  std::array<SpliceMasks, SPLICE_MASK_COUNT> table{};
+  for (int e = SPLICE_MIN_EXPONENT; e <= PLAIN_MAX_EXPONENT; ++e) {
     std::uint64_t keep[2] = {};
     std::uint64_t point[2] = {};
     std::uint64_t moved[2] = {};
@@ -251,11 +282,21 @@ struct SpliceMasks {
       if (byte == e) point[byte / 8] |= (all / 0xFF) * '.';
       if (byte > e) moved[byte / 8] |= all;
     }
-    table[static_cast<std::size_t>(e)] = {Bytes16{keep[0], keep[1]}, Bytes16{point[0], point[1]},
-                                          Bytes16{moved[0], moved[1]}};
+    table[static_cast<std::size_t>(e - SPLICE_MIN_EXPONENT)] = {
+        Bytes16{keep[0], keep[1]}, Bytes16{point[0], point[1]}, Bytes16{moved[0], moved[1]}};
   }
   return table;
 }();
+
+// The tables a double's text reads stay small beside the first-level data cache of the processors
+// this runs on (32 KB and more), which the writer shares with the data it formats.
+static_assert(sizeof number_tables::POW10_SIGNIFICANDS + sizeof number_tables::SHIFTS +
+                  sizeof EXPONENT_TEXTS + sizeof SPLICE_MASKS <=
+              16 * 1024);
+
+inline void put_word(char* out, std::uint64_t word) {
+  std::memcpy(out, &word, 8);
+}
 
 // Lays out the digits after the sign. Every layout is written with whole-word stores straight
 // from registers (reading back bytes just stored in pieces would stall) and stays within
@@ -281,15 +322,27 @@ struct SpliceMasks {
     std::memcpy(out + e + 1, ".0", 2);
     return out + e + 3;
   }
-  // 0 <= e < n - 1 <= 16: the point goes after digit e + 1. Bytes 1 to 16 of the text are digits 2
-  // to 17 with the point spliced in, blended from the digits and the digits one byte further up by
-  // the masks for e; the 17th digit follows.
-  const SpliceMasks& masks = SPLICE_MASKS[static_cast<std::size_t>(e)];
+  // 0 <= e < n - 1 <= 16: the point goes after digit e + 1.
+  out[0] = digits.first;
   const Bytes16 rest = digits.rest;
+  if (e < SPLICE_MIN_EXPONENT) {
+    // Overlapping stores, each over the one before: digits 2 to 17 at bytes 1 to 16, where those
+    // before the point are right; digits e + 2 to 9 (the low word's bytes from e on) from byte
+    // e + 2; digits 10 to 17 (the high word) at bytes 10 to 17; the point at byte e + 1. None
+    // goes past byte 17.
+    TESSARY_ASSERT(0 <= e && e < 8);
+    put_bytes(out + 1, rest);
+    put_word(out + 2 + e, rest[0] >> (8 * e));
+    put_word(out + 10, rest[1]);
+    out[1 + e] = '.';
+    return out + n + 1;
+  }
+  // Bytes 1 to 16 of the text are digits 2 to 17 with the point spliced in, blended from the
+  // digits and the digits one byte further up by the masks for e; the 17th digit follows.
+  const SpliceMasks& masks = SPLICE_MASKS[static_cast<std::size_t>(e - SPLICE_MIN_EXPONENT)];
   // Lane 0's top byte moves into lane 1's lowest.
   const Bytes16 carried = __builtin_shufflevector(rest, Bytes16{}, 2, 0) >> 56;
   const Bytes16 moved = (rest << 8) | carried;
-  out[0] = digits.first;
   put_bytes(out + 1, (rest & masks.keep) | masks.point | (moved & masks.moved));
   out[17] = static_cast<char>(rest[1] >> 56);
   return out + n + 1;
@@ -297,8 +350,9 @@ struct SpliceMasks {
 
 // The rare doubles whose digits the fast path leaves to the full procedure, and zero. Out of line
 // (in number_text.cpp) so that the common path holds nothing across a call.
-// Requires: magnitude_bits is a finite double with the sign bit clear.
-char* put_decimal_exact(std::uint64_t magnitude_bits, char* out);
+// Requires: value is finite; its sign is already written. The double rather than its bits, so
+// that the common path keeps it in its vector register rather than in one more general one.
+char* put_decimal_exact(double value, char* out);
 
 // Requires: value is finite and F64_TEXT_CAPACITY bytes at out. Returns the end of the text.
 [[gnu::always_inline]] inline char* put_f64(double value, char* out) {
@@ -309,7 +363,7 @@ char* put_decimal_exact(std::uint64_t magnitude_bits, char* out);
   GridDecimal decimal;
   // Zero has exponent field 0, so the fast path leaves it to the out-of-line call too.
   if (!shortest_decimal_fast(magnitude_bits, decimal))
-    return put_decimal_exact(magnitude_bits, out);
+    return put_decimal_exact(value, out);
   return put_decimal(digit_text(decimal), out);
 }
 

@@ -1,5 +1,7 @@
 #include "output/number_text.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "output/double_text.h"
@@ -15,7 +17,9 @@ using integer_text::put_u64_before;
 
 namespace double_text {
 
-char* put_decimal_exact(std::uint64_t magnitude_bits, char* out) {
+char* put_decimal_exact(double value, char* out) {
+  const std::uint64_t magnitude_bits =
+      std::bit_cast<std::uint64_t>(value) & ~(std::uint64_t{1} << 63);
   if (magnitude_bits == 0) {
     std::memcpy(out, "0.0", 3);
     return out + 3;

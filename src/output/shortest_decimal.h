@@ -66,6 +66,16 @@ static_assert(-FLOOR_LOG10_POW2_LIMIT <= MIN_BINARY_EXPONENT &&
 static_assert(-floor_log10_pow2(MAX_BINARY_EXPONENT) >= number_tables::POW10_MIN &&
               -floor_log10_pow2(MIN_BINARY_EXPONENT) <= number_tables::POW10_MAX);
 
+// The shifts of SHIFTS are 1 to 4 for every normal double, so that the significand shifted by 6
+// fits a word (below 2^59) and the fast path's 6 - shift is a right shift of 2 to 5.
+constexpr bool shifts_in_range() {
+  for (int field = 1; field <= 2046; ++field) {
+    if (number_tables::SHIFTS[field] < 1 || number_tables::SHIFTS[field] > 4) return false;
+  }
+  return true;
+}
+static_assert(shifts_in_range());
+
 // The index in POW10_SIGNIFICANDS of 10^-k, k = floor_log10_pow2(field - EXPONENT_BIAS), straight
 // from a normal double's exponent field: as -floor(a / 2^20) = floor((2^20 - 1 - a) / 2^20), the
 // negation, the bias and the table's offset fold into one constant, so that the fast path's table
@@ -118,16 +128,17 @@ inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
   const int k = -static_cast<int>(index) - number_tables::POW10_MIN;
   // The table entry as it stands (rounded down): x comes out low by less than 2^-70.
   const number_tables::Uint128Halves& g = number_tables::POW10_SIGNIFICANDS[index];
-  const int shift = number_tables::SHIFTS[field];
-  // x = v × 10^-k = (c << shift) × g / 2^128.
-  const std::uint64_t cp = (fraction | HIDDEN_BIT) << shift;
+  // x = v × 10^-k = (c << shift) × g / 2^128, with c << shift written as (c << 6) >> (6 - shift):
+  // w below shifts by 6 - shift too, and both shifts then take their count from one register.
+  const int down = 6 - number_tables::SHIFTS[field];
+  const std::uint64_t cp = ((fraction | HIDDEN_BIT) << 6) >> down;
   const Uint128 product =
       g.high * Uint128{cp} + static_cast<std::uint64_t>((g.low * Uint128{cp}) >> 64);
   const std::uint64_t s = static_cast<std::uint64_t>(product >> 64);  // floor(x)
   // Fractions in units of 2^-59: that of x, and w = 2^q × 10^-k / 2 = g × 2^(shift - 129), below 5;
-  // both within 2 units.
+  // both within 2 units. The top bit of the product's low word is that of f: x's fraction >= 1/2.
   const std::int64_t f = static_cast<std::int64_t>(static_cast<std::uint64_t>(product) >> 5);
-  const std::int64_t w = static_cast<std::int64_t>(g.high >> (6 - shift));
+  const std::int64_t w = static_cast<std::int64_t>(g.high >> down);
   constexpr std::int64_t ONE = std::int64_t{1} << 59;
 
   // The multiple of 10 nearest x is 10 q. The interval is narrower than 10, so it holds no other
@@ -146,7 +157,7 @@ inline bool shortest_decimal_fast(std::uint64_t bits, GridDecimal& result) {
   // select of the digits by a mask rather than a branch, as the choice is close to random for
   // random doubles and the compiler turns a conditional expression here into a branch; the
   // digits are selected whole, so that they wait for the decision by one step only.
-  const std::uint64_t nearest = s + (static_cast<std::uint64_t>(~to_half) >> 63);
+  const std::uint64_t nearest = s + (static_cast<std::uint64_t>(product) >> 63);
   const std::uint64_t ten = 10 * q;
   // All ones when 10 q lies outside the interval.
   const auto outside = static_cast<std::uint64_t>(to_ten >> 63);

@@ -109,6 +109,8 @@ TEST(WriteF64, ExponentFormStartsOutsideDecimalExponentsMinus5To15) {
       {0.25, "0.25"},
       {12.5, "12.5"},
       {100000.5, "100000.5"},
+      {12345678.901234567, "12345678.901234567"},  // the last point placed by stores
+      {123456789.01234567, "123456789.01234567"},  // the first placed by masks
       {0.0001, "0.0001"},
       {0.001953125, "0.001953125"},
       // Exponent form: a single digit has no point; exponents have no leading zeros.
