@@ -140,12 +140,13 @@ AttributeValue parent_value(const Reference& spec, std::uint64_t id, OutputBuffe
   const EntityContext entity{id, values, &text, ids};
   Xoshiro256PlusPlus rng{};
   if (spec.replay_takes_steps) rng = entity_rng(parent.seed, id);
-  AttributeValue value;
-  for (std::size_t k : spec.replay) {
-    value = draw_value(parent.draws[k], specs[k], rng, entity);
+  const std::size_t last = spec.replay.back();  // the copied spec
+  for (std::size_t j = 0; j + 1 < spec.replay.size(); ++j) {
+    const std::size_t k = spec.replay[j];
+    const AttributeValue value = draw_value(parent.draws[k], specs[k], rng, entity);
     if (spec.replay_keeps_values && specs[k].referenced) values[k] = value;
   }
-  return value;
+  return draw_value(parent.draws[last], specs[last], rng, entity);
 }
 
 const AttrSpec& parent_attribute(const Reference& params) {
