@@ -220,28 +220,13 @@ Problem Reference::fits_scale(const Reference& spec, std::uint64_t scale) {
   return std::nullopt;
 }
 
-AttributeValue Reference::draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
-                               const EntityContext& entity) {
-  const Reference& spec = *prepared.spec;
-  std::uint64_t id = 0;
-  if (spec.same_as != NONE) {
-    id = entity.parent_ids[spec.same_as];
-  } else if (spec.parent_scale == 0) [[unlikely]] {
-    // fits_scale refuses a table with entities whose references have none to pick.
-    panic("table `" + spec.table + "` has no entities to refer to");
-  } else if (spec.zipf_s) {
-    id = static_cast<std::uint64_t>(draw_zipf(spec.zipf, rng)) - 1;
-  } else {
-    id = uniform_index(spec.parent_scale, rng);
-  }
-  entity.parent_ids[spec.index] = id;
-  if (spec.parent_spec == ID) {
-    AttributeValue value;
-    value.kind = AttributeValue::Kind::Unsigned;
-    value.u = id;
-    return value;
-  }
-  return parent_value(spec, id, *entity.text);
+void Reference::no_parents(const Reference& spec) {
+  // fits_scale refuses a table with entities whose references have none to pick.
+  panic("table `" + spec.table + "` has no entities to refer to");
+}
+
+AttributeValue Reference::copy(const Reference& spec, std::uint64_t id, OutputBuffer& text) {
+  return parent_value(spec, id, text);
 }
 
 ValueTextBounds Reference::text_bounds(const Reference& params, OutputBuffer& scratch) {

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "kinds/kind_unit.h"
+#include "sampling/index_pick.h"
 #include "sampling/zipf.h"
 
 namespace tessary {
@@ -93,8 +94,31 @@ struct Reference {
     const Reference* spec;
   };
   static Draw prepare(const Reference& params, std::uint64_t) { return {&params}; }
+  // The pick and the copy of an `id` inline, in the entity's loop; a rebuild of the parent out of
+  // line.
   static AttributeValue draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
-                             const EntityContext& entity);
+                             const EntityContext& entity) {
+    const Reference& spec = *prepared.spec;
+    std::uint64_t id = 0;
+    if (spec.same_as != NONE) {
+      id = entity.parent_ids[spec.same_as];
+    } else if (spec.parent_scale == 0) [[unlikely]] {
+      no_parents(spec);
+    } else if (spec.zipf_s) {
+      id = static_cast<std::uint64_t>(draw_zipf(spec.zipf, rng)) - 1;
+    } else {
+      id = uniform_index(spec.parent_scale, rng);
+    }
+    entity.parent_ids[spec.index] = id;
+    if (spec.parent_spec != ID) return copy(spec, id, *entity.text);
+    AttributeValue value;
+    value.kind = AttributeValue::Kind::Unsigned;
+    value.u = id;
+    return value;
+  }
+  // The value of the parent's spec parent_spec for parent entity `id`, its strings put in `text`.
+  static AttributeValue copy(const Reference& spec, std::uint64_t id, OutputBuffer& text);
+  [[noreturn]] static void no_parents(const Reference& spec);
   static AttributeValue value(const Reference&, const AttributeValue& cell) { return cell; }
   static void check(const Reference&, std::vector<KindProblem>&) {}
   static ValueTextBounds text_bounds(const Reference& params, OutputBuffer& scratch);
