@@ -1,6 +1,7 @@
 #include "datasets/dataset.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <utility>
 
@@ -123,46 +124,66 @@ bool read_table_attributes(JsonReader& reader, TableEntry& entry) {
   return true;
 }
 
-// At the "{" of a table object: reads it up to its "}".
-bool read_table_entry(JsonReader& reader, TableEntry& entry) {
+// At the "{" of an object (the "{" consumed here): reads its members up to its "}". A member's
+// key must be one of `fields`, each at most once (`seen` marks them); read(i) reads the value of
+// fields[i] from its colon on. At the "}", done(end) judges the whole, `end` the position of the
+// "}" for its errors.
+template <std::size_t N, class Read, class Done>
+bool read_object(JsonReader& reader, const std::array<std::string_view, N>& fields, Read&& read,
+                 Done&& done) {
   if (!reader.open_bracket()) return false;
+  std::array<bool, N> seen{};
   StringRead key;
   for (bool first = true;; first = false) {
     switch (reader.next_key(first, key)) {
       case JsonReader::Step::End: {
         const std::size_t end = reader.offset() + 1;
         reader.close_bracket();
-        const char* missing = !entry.name               ? "name"
-                              : !entry.scale            ? "scale"
-                              : !entry.attributes_begin ? "attributes"
-                                                        : nullptr;
-        if (missing != nullptr) {
-          return reader.fail_at_offset(end, "missing field `" + std::string(missing) + "`");
-        }
-        return true;
+        return done(end);
       }
       case JsonReader::Step::Failed:
         return false;
       case JsonReader::Step::Item:
         break;
     }
-    const std::string field(key.text);
-    const bool seen = field == "name"         ? entry.name.has_value()
-                      : field == "scale"      ? entry.scale.has_value()
-                      : field == "attributes" ? entry.attributes_begin.has_value()
-                                              : false;
-    if (field != "name" && field != "scale" && field != "attributes") {
-      return reader.fail_at_offset(reader.offset(), "unknown field `" + field +
-                                                        "`, expected `name`, `scale` or "
-                                                        "`attributes`");
+    const auto at = std::find(fields.begin(), fields.end(), key.text);
+    if (at == fields.end()) {
+      std::string expected;
+      for (std::size_t i = 0; i < N; ++i) {
+        expected += (i == 0 ? "`" : i + 1 == N ? "` or `" : "`, `") + std::string(fields[i]);
+      }
+      return reader.fail_at_offset(reader.offset(), "unknown field `" + std::string(key.text) +
+                                                        "`, expected " + expected + "`");
     }
-    if (seen) return reader.fail_at_offset(reader.offset(), "duplicate field `" + field + "`");
-    if (!reader.read_colon()) return false;
-    const bool ok = field == "name"    ? read_table_name(reader, entry)
-                    : field == "scale" ? read_table_scale(reader, entry)
-                                       : read_table_attributes(reader, entry);
-    if (!ok) return false;
+    const auto i = static_cast<std::size_t>(at - fields.begin());
+    if (seen[i]) {
+      return reader.fail_at_offset(reader.offset(), "duplicate field `" + std::string(*at) + "`");
+    }
+    seen[i] = true;
+    if (!reader.read_colon() || !read(i)) return false;
   }
+}
+
+constexpr std::array<std::string_view, 3> TABLE_FIELDS = {"name", "scale", "attributes"};
+
+// At the "{" of a table object: reads it up to its "}".
+bool read_table_entry(JsonReader& reader, TableEntry& entry) {
+  const auto read = [&](std::size_t field) {
+    return field == 0   ? read_table_name(reader, entry)
+           : field == 1 ? read_table_scale(reader, entry)
+                        : read_table_attributes(reader, entry);
+  };
+  const auto done = [&](std::size_t end) {
+    const bool found[] = {entry.name.has_value(), entry.scale.has_value(),
+                          entry.attributes_begin.has_value()};
+    for (std::size_t i = 0; i < TABLE_FIELDS.size(); ++i) {
+      if (!found[i]) {
+        return reader.fail_at_offset(end, "missing field `" + std::string(TABLE_FIELDS[i]) + "`");
+      }
+    }
+    return true;
+  };
+  return read_object(reader, TABLE_FIELDS, read, done);
 }
 
 // After the colon of "tables": the list of tables, with distinct names.
@@ -192,30 +213,17 @@ bool read_table_list(JsonReader& reader, std::vector<TableEntry>& entries) {
 
 // The first pass: the document's syntax, and its tables' names, scales and references.
 bool read_structure(JsonReader& reader, std::vector<TableEntry>& entries) {
-  if (!reader.expect_value('{', DATASET_FORM) || !reader.open_bracket()) return false;
+  if (!reader.expect_value('{', DATASET_FORM)) return false;
   bool found = false;
-  StringRead key;
-  for (bool first = true;; first = false) {
-    switch (reader.next_key(first, key)) {
-      case JsonReader::Step::End: {
-        const std::size_t end = reader.offset() + 1;
-        reader.close_bracket();
-        if (!found) return reader.fail_at_offset(end, "missing field `tables`");
-        return reader.end_document();
-      }
-      case JsonReader::Step::Failed:
-        return false;
-      case JsonReader::Step::Item:
-        break;
-    }
-    if (key.text != "tables") {
-      return reader.fail_at_offset(reader.offset(), "unknown field `" + std::string(key.text) +
-                                                        "`, expected `tables`");
-    }
-    if (found) return reader.fail_at_offset(reader.offset(), "duplicate field `tables`");
+  const auto read = [&](std::size_t) {
     found = true;
-    if (!reader.read_colon() || !read_table_list(reader, entries)) return false;
-  }
+    return read_table_list(reader, entries);
+  };
+  const auto done = [&](std::size_t end) {
+    if (!found) return reader.fail_at_offset(end, "missing field `tables`");
+    return reader.end_document();
+  };
+  return read_object(reader, std::array<std::string_view, 1>{"tables"}, read, done);
 }
 
 ReadError error_at(std::string_view text, std::size_t index, std::string message) {
