@@ -98,12 +98,10 @@ class Dataset(_engine.Dataset):
         suffix = _engine.output_suffix(format, compression)
         tables = [self[name] for name in self.tables]
         for table in tables:  # every table fails here, before anything is created
-            try:
+            with _named_failures(table):
                 if format == "parquet":
                     table.__arrow_c_schema__()
                 table.check_first_entity()
-            except (ValueError, _engine.panic_exception()) as error:
-                raise type(error)(f"table `{table.name}`: {error}") from None
         if os.path.lexists(path) and not overwrite:
             raise FileExistsError(errno.EEXIST, "the data set's folder exists", path)
         parent, base = os.path.split(os.path.abspath(path))
@@ -129,6 +127,16 @@ class Dataset(_engine.Dataset):
             shutil.rmtree(temporary, ignore_errors=True)
             raise
         return results
+
+
+@contextlib.contextmanager
+def _named_failures(table: Table) -> Iterator[None]:
+    """Names the table in the message of a failure of its attributes (a ValueError or a
+    PanicException), which is raised again with the same type."""
+    try:
+        yield
+    except (ValueError, _engine.panic_exception()) as error:
+        raise type(error)(f"table `{table.name}`: {error}") from None
 
 
 def _write_tables(
@@ -157,12 +165,13 @@ def _write_tables(
                 elif callable(progress):
                     progress(before + done, total)
 
-            results[str(table.name)] = table.write(
-                os.path.join(folder, f"{table.name}{suffix}"),
-                format=format,
-                compression=compression,
-                progress=report if progress else False,
-            )
+            with _named_failures(table):
+                results[str(table.name)] = table.write(
+                    os.path.join(folder, f"{table.name}{suffix}"),
+                    format=format,
+                    compression=compression,
+                    progress=report if progress else False,
+                )
             done_before += table.count
     finally:
         if bar is not None:

@@ -148,3 +148,13 @@ def test_a_reference_outside_a_data_set_is_refused() -> None:
         tessary.Table(0, 1, json.dumps([ref("b")]))
     # A parent without entities is fine for a child without any.
     assert tessary.Dataset(0, document_of(("a", 0, [ref("b")]), ("b", 0, [])))["a"].text() == "[]"
+
+
+def test_a_write_that_fails_part_way_leaves_no_folder(tmp_path) -> None:
+    # Entity 0 builds, later ones pick past the single value: the failure comes mid-write.
+    failing = {"name": "w", "type": "choice", "values": [1], "weights": [1, 0.01]}
+    dataset = tessary.Dataset(0, document_of(("fine", 3, [KEY]), ("late", 100_000, [failing])))
+    dataset["late"][:1].text()
+    with pytest.raises(tessary.PanicException, match="^table `late`: index out of bounds"):
+        dataset.write(tmp_path / "shop", format="jsonl")
+    assert list(tmp_path.iterdir()) == []
