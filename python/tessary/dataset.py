@@ -19,15 +19,13 @@ import errno
 import json
 import os
 import shutil
-import sys
 import tempfile
 from collections.abc import Iterator
-from typing import Any
 
 from tessary import _engine
 from tessary.checking import SpecProblem
 from tessary.files import write_to_path
-from tessary.progress import Progress
+from tessary.progress import Progress, progress_reporter
 from tessary.results import WriteResult
 from tessary.table import Table
 
@@ -148,34 +146,25 @@ def _write_tables(
     progress: Progress,
 ) -> dict[str, WriteResult]:
     total = sum(table.count for table in tables)
-    bar: Any = None
-    if progress is True:
-        from tqdm import tqdm
-
-        bar = tqdm(total=total, unit=" entities", unit_scale=True, file=sys.stderr, leave=True)
-    elif progress is not False and progress is not None and not callable(progress):
-        raise TypeError("progress must be True, False or a callable taking (done, total)")
+    # One reporter for all the tables, which each report their own entities from 0.
+    reporter, close_reporter = progress_reporter(progress, total)
     results: dict[str, WriteResult] = {}
     done_before = 0
     try:
         for table in tables:
             def report(done: int, _total: int, before: int = done_before) -> None:
-                if bar is not None:
-                    bar.update(before + done - bar.n)
-                elif callable(progress):
-                    progress(before + done, total)
+                reporter(before + done, total, 0)
 
             with _named_failures(table):
                 results[str(table.name)] = table.write(
                     os.path.join(folder, f"{table.name}{suffix}"),
                     format=format,
                     compression=compression,
-                    progress=report if progress else False,
+                    progress=report if reporter is not None else False,
                 )
             done_before += table.count
     finally:
-        if bar is not None:
-            bar.close()
+        close_reporter()
     return results
 
 

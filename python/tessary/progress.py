@@ -21,7 +21,7 @@ def progress_reporter(progress: Progress, total: int) -> tuple[Any, Callable[[],
 
         def update_bar(done: int, _total: int, written: int) -> None:
             elapsed = bar.format_dict.get("elapsed") or 0
-            if elapsed > 0:
+            if elapsed > 0 and written > 0:  # a data set's tables report no bytes
                 bar.set_postfix_str(f"{written / elapsed / 1e6:.0f} MB/s", refresh=False)
             bar.update(done - bar.n)
 

@@ -58,10 +58,11 @@ const std::string* string_member(const JsonObject& object, std::string_view key)
   return value == nullptr ? nullptr : std::get_if<std::string>(&value->data);
 }
 
-// The tables that the references of a spec object name, its switch's cases included: what orders
-// the tables. Anything malformed is left to the second pass, which reads the spec for real.
-void collect_parents(const JsonValue& spec, std::vector<std::string>& parents) {
-  const auto* object = std::get_if<JsonObject>(&spec.data);
+// The tables that the references of an attribute object name, its switch's cases included: what
+// orders the tables. Anything malformed is left to the second pass, which reads the attribute in
+// full.
+void collect_parents(const JsonValue& attribute, std::vector<std::string>& parents) {
+  const auto* object = std::get_if<JsonObject>(&attribute.data);
   if (object == nullptr) return;
   const std::string* type = string_member(*object, "type");
   if (type == nullptr) return;
@@ -120,7 +121,9 @@ bool read_table_attributes(JsonReader& reader, TableEntry& entry) {
   BufferedValue list;
   if (!reader.read_value(list)) return false;
   entry.attributes_end = reader.offset();
-  for (const JsonValue& spec : std::get<JsonArray>(list.data)) collect_parents(spec, entry.parents);
+  for (const JsonValue& attribute : std::get<JsonArray>(list.data)) {
+    collect_parents(attribute, entry.parents);
+  }
   return true;
 }
 
@@ -226,12 +229,6 @@ bool read_structure(JsonReader& reader, std::vector<TableEntry>& entries) {
   return read_object(reader, std::array<std::string_view, 1>{"tables"}, read, done);
 }
 
-ReadError error_at(std::string_view text, std::size_t index, std::string message) {
-  JsonReader reader(text);
-  (void)reader.fail_at_offset(index, std::move(message));
-  return reader.take_error();
-}
-
 // The tables in an order in which every table comes after the tables it refers to (a depth-first
 // walk from each table in document order), or the error of a cycle, placed at the name of its
 // first table.
@@ -266,7 +263,7 @@ std::variant<std::vector<std::size_t>, ReadError> parents_first(
                   "other tables"
                 : "the references of tables " + tables +
                       " form a cycle: a table may not refer to itself through others";
-        cycle = error_at(text, entries[*p].name_at + 1, message);
+        cycle = placed_error(text, entries[*p].name_at + 1, message);
         return;
       }
       self(self, *p);
@@ -295,7 +292,7 @@ std::variant<DatasetTable, ReadError> read_table(std::string_view text, const Ta
   SpecDocument& document = std::get<SpecDocument>(read);
   for (std::size_t k = 0; k < document.specs.size(); ++k) {
     if (Problem problem = attribute_scale_problem(document.specs[k], *entry.scale)) {
-      return error_at(text, document.starts[k] + 1,
+      return placed_error(text, document.starts[k] + 1,
                       label + "attribute `" + document.specs[k].name + "`: " + problem->message);
     }
   }

@@ -99,11 +99,14 @@ std::variant<std::size_t, PendingError> table_index(const DatasetObject* self, P
     if (equal == 0) return static_cast<std::size_t>(t);
   }
   PyObject* shown = PyObject_Repr(name);
-  if (shown == nullptr) return PendingError::fetch();
-  std::string message = "the data set has no table named ";
-  message += PyUnicode_AsUTF8(shown) != nullptr ? PyUnicode_AsUTF8(shown) : "?";
+  const char* text = shown != nullptr ? PyUnicode_AsUTF8(shown) : nullptr;
+  if (text == nullptr) {
+    Py_XDECREF(shown);
+    return PendingError::fetch();
+  }
+  PendingError error(PyExc_KeyError, std::string("the data set has no table named ") + text);
   Py_DECREF(shown);
-  return PendingError(PyExc_KeyError, message);
+  return error;
 }
 
 CallResult table_impl(PyObject* object, PyObject* type, PyObject* name) {
@@ -143,11 +146,10 @@ CallResult problems_impl(const DatasetObject* self, std::optional<std::size_t> o
     return std::move(*error);
   }
   std::vector<SpecProblem> problems;
-  for (std::size_t t = 0; t < self->dataset->tables.size(); ++t) {
-    const DatasetTable& table = self->dataset->tables[t];
-    if (only && t != *only) continue;
-    check_dataset_table(text, table, only ? "" : "table `" + table.table->name + "`: ",
-                        problems);
+  if (only) {
+    check_dataset_table(text, self->dataset->tables[*only], "", problems);
+  } else {
+    check_dataset(text, *self->dataset, problems);
   }
   return problems_to_list(problems);
 }

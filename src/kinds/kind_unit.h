@@ -155,7 +155,7 @@ struct EntityContext {
   std::uint64_t id = 0;
   const AttributeValue* values = nullptr;  // values[k] of spec k, for the specs referred to
   OutputBuffer* text = nullptr;
-  std::uint64_t* parent_ids = nullptr;  // one per spec of the list
+  std::uint64_t* parent_ids = nullptr;  // one per attribute of the list
 };
 
 // What a kind's draw gives, and so which cells its column stores: an std::int64_t (int64 and

@@ -56,8 +56,7 @@ void plan_replay(Reference& spec, const std::vector<AttrSpec>& specs, std::size_
     spec.replay_keeps_values = spec.replay_keeps_values || (k < last && specs[k].referenced);
     spec.replay_picks = spec.replay_picks || std::holds_alternative<Reference>(specs[k].kind) ||
                         std::holds_alternative<Switch>(specs[k].kind);
-    spec.replay_work +=
-        std::visit([]<class K>(const K& params) { return K::work(params); }, specs[k].kind);
+    spec.replay_work += attribute_work(specs[k]);
   }
 }
 
@@ -108,20 +107,25 @@ Problem resolve_same_as(Reference& spec, const SpecScope& scope) {
   return std::nullopt;
 }
 
-// Where a reference's draws keep the values of a parent's specs that later specs read, and the
-// parents its own references pick: on the stack for the common short prefix. Left uninitialised:
-// a spec reads only values that the specs before it wrote.
+// Where a reference's draws keep the values of a parent's attributes that later ones read, and
+// the parents its own references pick: on the stack for the common short prefix. Left
+// uninitialised: an attribute reads only values that the attributes before it wrote.
 constexpr std::size_t LOCAL_SPECS = 16;
 union LocalValues {
   LocalValues() {}
   AttributeValue values[LOCAL_SPECS];
 };
 
-// The value of the parent's spec `spec.parent_spec` for entity `id`, drawn as the parent table
-// draws it: the specs of spec.replay in order on the entity's generator (made only when one of
-// them takes steps), the others taking no step and giving nothing the copied value depends on.
-// Its strings go to `text`, the text of the entity that refers to it.
-AttributeValue parent_value(const Reference& spec, std::uint64_t id, OutputBuffer& text) {
+const AttrSpec& parent_attribute(const Reference& params) {
+  return params.parent->specs->specs[params.parent_spec];
+}
+
+}  // namespace
+
+// Drawn as the parent table draws it: the attributes of `replay` in order on the entity's
+// generator (made only when one of them takes steps); the others take no step and give nothing
+// the copied value depends on.
+AttributeValue Reference::copy(const Reference& spec, std::uint64_t id, OutputBuffer& text) {
   const ReferencedTable& parent = *spec.parent;
   const std::size_t count = spec.parent_spec + 1;
   LocalValues local_values;
@@ -148,12 +152,6 @@ AttributeValue parent_value(const Reference& spec, std::uint64_t id, OutputBuffe
   }
   return draw_value(parent.draws[last], specs[last], rng, entity);
 }
-
-const AttrSpec& parent_attribute(const Reference& params) {
-  return params.parent->specs->specs[params.parent_spec];
-}
-
-}  // namespace
 
 Problem Reference::take(Reference& spec, std::size_t field, const BufferedValue& value) {
   if (field == 2) return take_distribution(value, spec);
@@ -207,7 +205,7 @@ Problem Reference::finish(Reference& spec, SpecScope& scope) {
     if (Problem problem = resolve_same_as(spec, scope)) return problem;
   }
   spec.index = scope.size();
-  // The positions are the document's, which the spec outlives.
+  // The positions point into the document, which the attribute outlives.
   spec.table_at = spec.attribute_at = spec.same_as_at = nullptr;
   return std::nullopt;
 }
@@ -223,10 +221,6 @@ Problem Reference::fits_scale(const Reference& spec, std::uint64_t scale) {
 void Reference::no_parents(const Reference& spec) {
   // fits_scale refuses a table with entities whose references have none to pick.
   panic("table `" + spec.table + "` has no entities to refer to");
-}
-
-AttributeValue Reference::copy(const Reference& spec, std::uint64_t id, OutputBuffer& text) {
-  return parent_value(spec, id, text);
 }
 
 ValueTextBounds Reference::text_bounds(const Reference& params, OutputBuffer& scratch) {

@@ -390,8 +390,7 @@ std::uint64_t Switch::work(const Switch& params) {
   const SwitchBranches& branches = *params.branches;
   std::uint64_t most = 0;
   for (std::size_t j = 0; j < branches.count(); ++j) {
-    most = std::max(most, std::visit([]<class K>(const K& kind) { return K::work(kind); },
-                                     branches.branch(j).kind));
+    most = std::max(most, attribute_work(branches.branch(j)));
   }
   return 2 + branches.cases.size() / 4 + most;
 }

@@ -11,9 +11,7 @@ namespace tessary {
 
 std::uint64_t entity_work(std::span<const AttrSpec> specs) {
   std::uint64_t work = 0;
-  for (const AttrSpec& spec : specs) {
-    work += std::visit([]<class K>(const K& params) { return K::work(params); }, spec.kind);
-  }
+  for (const AttrSpec& spec : specs) work += attribute_work(spec);
   return std::max<std::uint64_t>(1, work);
 }
 

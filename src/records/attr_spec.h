@@ -57,6 +57,11 @@ inline ValueTextBounds attribute_text_bounds(const AttrSpec& spec, OutputBuffer&
   return std::nullopt;
 }
 
+// The estimated work of one value of the attribute, in units of a scalar sample (kind_unit.h).
+inline std::uint64_t attribute_work(const AttrSpec& spec) {
+  return std::visit([]<class K>(const K& params) { return K::work(params); }, spec.kind);
+}
+
 // Whether drawing the attribute may take steps of the entity's generator (kind_unit.h).
 inline bool takes_generator_steps(const AttrSpec& spec) {
   return std::visit(

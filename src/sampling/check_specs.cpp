@@ -90,6 +90,13 @@ void check_dataset_table(std::string_view text, const DatasetTable& table, std::
                    problems);
 }
 
+void check_dataset(std::string_view text, const Dataset& dataset,
+                   std::vector<SpecProblem>& problems) {
+  for (const DatasetTable& table : dataset.tables) {
+    check_dataset_table(text, table, "table `" + table.table->name + "`: ", problems);
+  }
+}
+
 std::vector<SpecProblem> check_specs(std::string_view text) {
   std::vector<SpecProblem> problems;
   if (is_dataset_document(text)) {
@@ -99,9 +106,7 @@ std::vector<SpecProblem> check_specs(std::string_view text) {
       add_read_error(*error, problems);
       return problems;
     }
-    for (const DatasetTable& table : std::get<Dataset>(read).tables) {
-      check_dataset_table(text, table, "table `" + table.table->name + "`: ", problems);
-    }
+    check_dataset(text, std::get<Dataset>(read), problems);
     return problems;
   }
   auto read = read_spec_document(text);

@@ -62,4 +62,9 @@ std::vector<SpecProblem> check_specs(std::string_view text);
 void check_dataset_table(std::string_view text, const DatasetTable& table, std::string_view label,
                          std::vector<SpecProblem>& problems);
 
+// The problems of every table of a data set read from `text`, in document order, each message
+// starting with "table `name`: ".
+void check_dataset(std::string_view text, const Dataset& dataset,
+                   std::vector<SpecProblem>& problems);
+
 }  // namespace tessary

@@ -664,14 +664,8 @@ bool JsonReader::fail_at(std::size_t index, std::string message) {
 }
 
 ReadError JsonReader::take_error() const {
-  ReadError error{error_message_};
-  if (!error_placed_) return error;
-  // Columns count the bytes of the line before the index.
-  TextPosition at;
-  advance(text_, error_index_, at);
-  error.line = at.line;
-  error.column = error_index_ - at.line_start;
-  return error;
+  if (!error_placed_) return ReadError{error_message_};
+  return placed_error(text_, error_index_, error_message_);
 }
 
 }  // namespace tessary

@@ -9,6 +9,12 @@ std::string ReadError::display() const {
   return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
+ReadError placed_error(std::string_view text, std::size_t index, std::string message) {
+  TextPosition at;
+  advance(text, index, at);
+  return ReadError{std::move(message), at.line, index - at.line_start};
+}
+
 void advance(std::string_view text, std::size_t index, TextPosition& at) {
   const std::string_view between = text.substr(at.index, index - at.index);
   const std::size_t last_feed = between.rfind('\n');

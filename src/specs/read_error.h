@@ -23,6 +23,10 @@ struct TextPosition {
   std::size_t line_start = 0;
 };
 
+// The error `message` placed at byte index `index` of `text` (as JsonReader places its errors:
+// the column counts the bytes of the line before the index). Requires index <= text.size().
+ReadError placed_error(std::string_view text, std::size_t index, std::string message);
+
 // Moves `at` forward to byte index `index` (at least at.index, at most text.size()) of text,
 // reading only the bytes in between, so that walking a text's places in order reads it once.
 void advance(std::string_view text, std::size_t index, TextPosition& at);

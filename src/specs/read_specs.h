@@ -54,8 +54,6 @@ extern const SpecLanguage ORIGINAL_LANGUAGE;
 // problem has no position (the reader places it at the switch's end).
 [[nodiscard]] Problem read_case_spec(const JsonValue& object, SpecScope& scope, AttrSpec& out);
 
-// The specs of a document and where each begins: starts[i] is the byte index of the "{" of
-// specs[i] in the text.
 // A member of a spec object that the original language does not read: one only the package's
 // language reads (package_only), or one nothing reads.
 struct MemberNote {
@@ -63,6 +61,8 @@ struct MemberNote {
   bool package_only = false;
 };
 
+// The specs of a document and where each begins: starts[i] is the byte index of the "{" of
+// specs[i] in the text.
 struct SpecDocument {
   std::vector<AttrSpec> specs;
   std::vector<std::size_t> starts;
