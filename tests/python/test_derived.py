@@ -198,11 +198,14 @@ PATTERNS = st.recursive(
     lambda inner: st.lists(
         quantified(st.lists(inner, min_size=1, max_size=3).map(lambda b: "(" + "|".join(b) + ")")),
         min_size=1, max_size=3).map("".join),
-    max_leaves=12,
+    max_leaves=8,
 )
 
 
-@settings(max_examples=300, deadline=None)
+# Python's re backtracks: on some nestings of quantified groups its time to match a value grows
+# exponentially, so the examples are fixed (derandomize) and kept small (max_leaves), and the
+# test's time is the same on every run.
+@settings(max_examples=300, deadline=None, derandomize=True)
 @given(PATTERNS)
 def test_every_pattern_value_matches_the_pattern(pattern):
     specs = json.dumps([{"name": "p", "type": "pattern", "pattern": pattern}])
