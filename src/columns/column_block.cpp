@@ -191,6 +191,12 @@ class BatchBuilder {
     mark_valid(target, row);
   }
 
+  // uint64 cells: the ids a reference to another table's `id` picks.
+  [[gnu::always_inline]] static void store(Target& target, std::size_t row, ParentId value) {
+    static_cast<std::uint64_t*>(target.cells)[row] = value.id;
+    mark_valid(target, row);
+  }
+
   [[gnu::always_inline]] static void store(Target& target, std::size_t row, bool value) {
     set_bit(static_cast<std::uint8_t*>(target.cells), row, value);
     mark_valid(target, row);

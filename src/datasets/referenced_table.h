@@ -12,6 +12,7 @@
 
 #include "pipeline/prepared_specs.h"
 #include "sampling/entity_draws.h"
+#include "sampling/keyed_permutation.h"
 
 namespace tessary {
 
@@ -21,6 +22,9 @@ struct ReferencedTable {
   std::uint64_t seed = 0;  // the table's seed (datasets/dataset.h)
   std::shared_ptr<const PreparedSpecs> specs;
   std::vector<PreparedDraw> draws;  // the specs' draws under `seed`
+  // The round tables of its unique_int attributes' permutations, which `draws` point at: the
+  // references of its children rebuild its keys for every entity (tabulate_keys, dataset.cpp).
+  std::vector<TabulatedRounds> round_tables;
 };
 
 }  // namespace tessary

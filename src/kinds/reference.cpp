@@ -1,6 +1,7 @@
 #include "kinds/reference.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <variant>
 
@@ -45,12 +46,19 @@ Problem take_distribution(const BufferedValue& value, Reference& spec) {
   return std::nullopt;
 }
 
-// The parent's specs that rebuilding spec `last` draws (Reference::replay).
+// The parent's specs that rebuilding spec `last` draws (Reference::replay): those before it that
+// take steps (they move the generator it draws on) or whose values later ones read. A copied
+// attribute that takes no step, with no value before it read by a later one, depends on none of
+// them (a table's keys, wherever they stand).
 void plan_replay(Reference& spec, const std::vector<AttrSpec>& specs, std::size_t last) {
   spec.replay.clear();
+  const bool alone =
+      !takes_generator_steps(specs[last]) &&
+      std::none_of(specs.begin(), specs.begin() + static_cast<std::ptrdiff_t>(last),
+                   [](const AttrSpec& earlier) { return earlier.referenced; });
   for (std::size_t k = 0; k <= last; ++k) {
     const bool steps = takes_generator_steps(specs[k]);
-    if (k < last && !steps && !specs[k].referenced) continue;
+    if (k < last && (alone || (!steps && !specs[k].referenced))) continue;
     spec.replay.push_back(k);
     spec.replay_takes_steps = spec.replay_takes_steps || steps;
     spec.replay_keeps_values = spec.replay_keeps_values || (k < last && specs[k].referenced);
@@ -58,6 +66,7 @@ void plan_replay(Reference& spec, const std::vector<AttrSpec>& specs, std::size_
                         std::holds_alternative<Switch>(specs[k].kind);
     spec.replay_work += attribute_work(specs[k]);
   }
+  spec.copies_directly = spec.replay.size() == 1 && !spec.replay_picks;
 }
 
 // The index of the parent's spec that `attribute` names: its last of that name, or ID.
@@ -121,6 +130,12 @@ const AttrSpec& parent_attribute(const Reference& params) {
 }
 
 }  // namespace
+
+Reference::Draw Reference::prepare(const Reference& params, std::uint64_t) {
+  if (!params.copies_directly) return {&params, nullptr, nullptr, 0};
+  return {&params, &parent_attribute(params), &params.parent->draws[params.parent_spec],
+          params.parent->seed};
+}
 
 // Drawn as the parent table draws it: the attributes of `replay` in order on the entity's
 // generator (made only when one of them takes steps); the others take no step and give nothing

@@ -38,6 +38,11 @@ namespace tessary {
 // prepared for that seed (datasets/dataset.cpp makes it once the table is read).
 struct ReferencedTable;
 
+// A parent's attribute and its draw under the parent's seed (records/attr_spec.h,
+// sampling/entity_draws.h), which a reference that copies directly draws in place.
+struct AttrSpec;
+struct PreparedDraw;
+
 // The tables of a data set that the table being read may refer to: those read before it (a data
 // set reads its tables parents first).
 struct DatasetScope {
@@ -76,6 +81,11 @@ struct Reference {
   bool replay_keeps_values = false;  // whether one of them is read by a later one
   bool replay_picks = false;         // whether one of them may be a reference (or a switch)
   std::uint64_t replay_work = 0;     // the work of drawing them
+  // Whether the copied attribute is drawn alone: the replay is that attribute only, and it picks
+  // nothing itself. Its value then reads no earlier attribute, and the entity's loop draws it in
+  // place with its own kind's cell (draw_reference, sampling/entity_draws.h) instead of calling
+  // copy.
+  bool copies_directly = false;
 
   static constexpr std::string_view NAME = "reference";
   static constexpr std::array<std::string_view, 4> FIELDS = {"table", "attribute", "distribution",
@@ -92,13 +102,18 @@ struct Reference {
   [[nodiscard]] static ParamFault fault(const Reference&) { return ParamFault::None; }
   struct Draw {
     const Reference* spec;
+    // With copies_directly, the copied attribute, its draw and the parent table's seed; else
+    // null.
+    const AttrSpec* copied;
+    const PreparedDraw* copied_draw;
+    std::uint64_t parent_seed;
   };
-  static Draw prepare(const Reference& params, std::uint64_t) { return {&params}; }
-  // The pick and the copy of an `id` inline, in the entity's loop; a rebuild of the parent out of
-  // line.
-  static AttributeValue draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
-                             const EntityContext& entity) {
-    const Reference& spec = *prepared.spec;
+  static Draw prepare(const Reference& params, std::uint64_t);
+  // The parent id of the entity: drawn, or the one the reference named by same_as picked. Kept in
+  // entity.parent_ids for the references that reuse it.
+  [[gnu::always_inline]] static std::uint64_t pick(const Reference& spec,
+                                                   Xoshiro256PlusPlus& rng,
+                                                   const EntityContext& entity) {
     std::uint64_t id = 0;
     if (spec.same_as != NONE) {
       id = entity.parent_ids[spec.same_as];
@@ -110,16 +125,27 @@ struct Reference {
       id = uniform_index(spec.parent_scale, rng);
     }
     entity.parent_ids[spec.index] = id;
+    return id;
+  }
+  // The value as a record holds it. The entity's loop draws a reference in place instead
+  // (draw_reference), and this serves where a reference is drawn within another's copy.
+  static AttributeValue draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
+                             const EntityContext& entity) {
+    const Reference& spec = *prepared.spec;
+    const std::uint64_t id = pick(spec, rng, entity);
     if (spec.parent_spec != ID) return copy(spec, id, *entity.text);
-    AttributeValue value;
-    value.kind = AttributeValue::Kind::Unsigned;
-    value.u = id;
-    return value;
+    return value(spec, ParentId{id});
   }
   // The value of the parent's spec parent_spec for parent entity `id`, its strings put in `text`.
   static AttributeValue copy(const Reference& spec, std::uint64_t id, OutputBuffer& text);
   [[noreturn]] static void no_parents(const Reference& spec);
   static AttributeValue value(const Reference&, const AttributeValue& cell) { return cell; }
+  static AttributeValue value(const Reference&, ParentId cell) {
+    AttributeValue value;
+    value.kind = AttributeValue::Kind::Unsigned;
+    value.u = cell.id;
+    return value;
+  }
   static void check(const Reference&, std::vector<KindProblem>&) {}
   static ValueTextBounds text_bounds(const Reference& params, OutputBuffer& scratch);
   static std::uint64_t work(const Reference& params) { return 2 + params.replay_work; }

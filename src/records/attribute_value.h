@@ -23,6 +23,11 @@ struct TextSpan {
   std::uint64_t length = 0;
 };
 
+// The id of another table's entity, as a reference to that table's `id` gives it.
+struct ParentId {
+  std::uint64_t id = 0;
+};
+
 // The value of one attribute. Scalars are held inline; a choice borrows its value from the
 // attribute spec; a string made for the entity lies in the entity's text. Timestamps count units
 // since 1970-01-01T00:00:00Z (the unit is the kind), dates days since 1970-01-01.

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -78,13 +79,20 @@ struct PreparedDraw {
 // The prepared draws of specs[0 .. n) under `seed`. Nothing throws except std::bad_alloc.
 std::vector<PreparedDraw> prepare_draws(std::span<const AttrSpec> specs, std::uint64_t seed);
 
+template <class Visit>
+void draw_reference(const Reference::Draw& prepared, Xoshiro256PlusPlus& rng,
+                    const EntityContext& entity, Visit& visit);
+
 // Draws attribute `spec` of the entity from `rng` with its prepared draw and hands the result to
 // visit(params, cell) (the kind's parameters and its CellValue), where params is the attribute's
-// kind K. An attribute whose parameters are unusable panics with the message of its fault,
-// before any draw; a failing pick panics within the draw. One test of the kind per kind in list
-// order, which the compiler inlines into the per-entity loops (neither std::visit, which it does
-// not always inline, nor a jump table, whose indirect branch alternating kinds mispredict).
-template <std::size_t I = 0, class Visit>
+// kind K; a reference hands over the cell of the kind it copies instead (draw_reference below).
+// An attribute whose parameters are unusable panics with the message of its fault, before any
+// draw; a failing pick panics within the draw. One test of the kind per kind in list order, which
+// the compiler inlines into the per-entity loops (neither std::visit, which it does not always
+// inline, nor a jump table, whose indirect branch alternating kinds mispredict).
+// REFERENCES_IN_PLACE is false only within draw_reference, where a reference copied from a
+// parent (one of a chain) gives its value as a record holds it: this ends the recursion.
+template <std::size_t I = 0, bool REFERENCES_IN_PLACE = true, class Visit>
 [[gnu::always_inline]] inline void draw_attribute(const PreparedDraw& prepared,
                                                   const AttrSpec& spec, Xoshiro256PlusPlus& rng,
                                                   const EntityContext& entity, Visit&& visit) {
@@ -93,11 +101,51 @@ template <std::size_t I = 0, class Visit>
   } else {
     using K = std::variant_alternative_t<I, AttrKind>;
     if (prepared.kind == I) {
-      visit(*std::get_if<I>(&spec.kind), K::draw(prepared.draw.get<K>(), rng, entity));
+      if constexpr (REFERENCES_IN_PLACE && std::is_same_v<K, Reference>) {
+        draw_reference(prepared.draw.get<K>(), rng, entity, visit);
+      } else {
+        visit(*std::get_if<I>(&spec.kind), K::draw(prepared.draw.get<K>(), rng, entity));
+      }
       return;
     }
-    draw_attribute<I + 1>(prepared, spec, rng, entity, visit);
+    draw_attribute<I + 1, REFERENCES_IN_PLACE>(prepared, spec, rng, entity, visit);
   }
+}
+
+// A reference, drawn without going through a record's value where it can be: the pick, then
+// visit(reference, ParentId) for the parent's `id`; for a reference that copies directly, the
+// copied attribute drawn in place as the parent table draws it (on the parent entity's generator,
+// made only when the attribute takes steps), visit(parent kind, its cell), or
+// visit(reference, null) where the parent's value is null; else visit(reference, the value
+// Reference::copy rebuilds). The values are those of Reference::draw, the cells those of the kind
+// the reference copies, as its column is.
+template <class Visit>
+[[gnu::noinline]] void draw_reference(const Reference::Draw& prepared,
+                                                  Xoshiro256PlusPlus& rng,
+                                                  const EntityContext& entity, Visit& visit) {
+  const Reference& spec = *prepared.spec;
+  const std::uint64_t id = Reference::pick(spec, rng, entity);
+  if (spec.parent_spec == Reference::ID) {
+    visit(spec, ParentId{id});
+    return;
+  }
+  if (prepared.copied == nullptr) {
+    visit(spec, Reference::copy(spec, id, *entity.text));
+    return;
+  }
+  Xoshiro256PlusPlus parent_rng{};
+  if (spec.replay_takes_steps) parent_rng = entity_rng(prepared.parent_seed, id);
+  // The copied attribute reads no earlier value and picks no parent of its own.
+  const EntityContext parent{id, nullptr, entity.text, nullptr};
+  const bool null = prepared.copied_draw->is_null(id);
+  draw_attribute<0, false>(*prepared.copied_draw, *prepared.copied, parent_rng, parent,
+                           [&]<class K, class Cell>(const K& params, Cell cell) {
+                             if (null) {
+                               visit(spec, AttributeValue::null());
+                             } else {
+                               visit(params, cell);
+                             }
+                           });
 }
 
 // The value of attribute `spec` of the entity, as a record holds it: draw_attribute, then null

@@ -13,7 +13,9 @@ import tessary
 from helpers import table_digests_by_threads
 
 # A parent whose referenced attributes come after hidden ones, nulls, a switch and a reference of
-# its own, so that rebuilding it must replay every draw before them.
+# its own, so that rebuilding it must replay every draw before them; and a grandparent whose
+# attributes are copied on their own: a string with nulls that comes first, and a key after an
+# attribute that takes draws (which the key does not depend on).
 FAMILY = {
     "tables": [
         {"name": "child", "scale": 3000, "attributes": [
@@ -28,6 +30,11 @@ FAMILY = {
              "same_as": "row"},
             {"name": "popular", "type": "reference", "table": "parent", "attribute": "key",
              "distribution": {"zipf": 1.2}},
+            {"name": "place", "type": "reference", "table": "grandparent"},
+            {"name": "city", "type": "reference", "table": "grandparent", "attribute": "city",
+             "same_as": "place"},
+            {"name": "serial", "type": "reference", "table": "grandparent",
+             "attribute": "serial", "same_as": "place"},
         ]},
         {"name": "parent", "scale": 500, "attributes": [
             {"name": "first", "type": "choice", "values": ["ann", "bo", "cy"], "hidden": True},
@@ -40,7 +47,8 @@ FAMILY = {
             {"name": "label", "type": "template", "template": "{first}-{key}", "null_rate": 0.2},
         ]},
         {"name": "grandparent", "scale": 40, "attributes": [
-            {"name": "city", "type": "pattern", "pattern": "[A-Z][a-z]{3,8}"},
+            {"name": "city", "type": "pattern", "pattern": "[A-Z][a-z]{3,8}", "null_rate": 0.2},
+            {"name": "serial", "type": "unique_int", "low": -50, "high": 50},
         ]},
     ]
 }
@@ -52,15 +60,20 @@ def rows(table: tessary.Table) -> list[dict[str, object]]:
 
 def test_a_referenced_value_is_the_parent_tables_own_value_for_that_id() -> None:
     dataset = tessary.Dataset(11, json.dumps(FAMILY))
-    parents = rows(dataset["parent"])
-    children = rows(dataset["child"])
-    for child in children:
-        parent = parents[child["row"]]
-        assert (child["key"], child["label"], child["tier"], child["origin"]) == (
-            parent["key"], parent["label"], parent["tier"], parent["origin"]
-        )
+    # In the columns and in the text, which draw their values apart.
+    for read in (rows, lambda table: json.loads(table.text())):
+        parents, places = read(dataset["parent"]), read(dataset["grandparent"])
+        children = read(dataset["child"])
+        for child in children:
+            parent, place = parents[child["row"]], places[child["place"]]
+            assert (child["key"], child["label"], child["tier"], child["origin"]) == (
+                parent["key"], parent["label"], parent["tier"], parent["origin"]
+            )
+            assert (child["city"], child["serial"]) == (place["city"], place["serial"])
     # The nulls and the switch's branches are all reached, and the zipf pick favours low ids.
+    children, parents = rows(dataset["child"]), rows(dataset["parent"])
     assert {c["label"] is None for c in children} == {True, False}
+    assert {c["city"] is None for c in children} == {True, False}
     assert {c["tier"] == '"none"' for c in children} == {True, False}  # a column of JSON texts
     keys = [p["key"] for p in parents]
     popular = [keys.index(c["popular"]) for c in children]

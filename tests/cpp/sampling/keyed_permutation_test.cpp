@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace tessary {
@@ -75,6 +76,24 @@ TEST(KeyedPermutation, WideDomainsStayInRange) {
     std::sort(images.begin(), images.end());
     EXPECT_EQ(std::unique(images.begin(), images.end()) - images.begin(), 8999) << last;
   }
+}
+
+// The tables give the images the rounds compute: for every index of domains up to the widest
+// tabulated (halves of 12 bits), odd and even widths and powers of two and one past them among
+// them; wider domains have no tables.
+TEST(KeyedPermutation, TabulatedRoundsGiveTheSameImages) {
+  for (std::uint64_t last : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{9},
+                             std::uint64_t{1000}, std::uint64_t{99999}, std::uint64_t{1} << 20,
+                             (std::uint64_t{1} << 24) - 1}) {
+    const KeyedPermutation permutation = make_keyed_permutation(last, 0xC0FFEE);
+    const std::optional<TabulatedRounds> rounds = tabulate_rounds(permutation);
+    ASSERT_TRUE(rounds.has_value()) << last;
+    for (std::uint64_t i = 0; i <= last; i += 1 + last / 100000) {
+      ASSERT_EQ(permute(permutation, rounds->data(), i), permute(permutation, i)) << last << ", " << i;
+    }
+  }
+  EXPECT_FALSE(tabulate_rounds(make_keyed_permutation(std::uint64_t{1} << 24, 1)).has_value());
+  EXPECT_FALSE(tabulate_rounds(make_keyed_permutation(kAll, 1)).has_value());
 }
 
 }  // namespace
