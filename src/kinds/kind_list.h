@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <utility>
 #include <variant>
@@ -97,6 +98,12 @@ class AnyDraw {
     typename K::Draw draw;
     std::memcpy(&draw, bytes_, sizeof draw);
     return draw;
+  }
+  // The draw in place, without a copy: set's memcpy began the life of a K::Draw in the storage (a
+  // trivially copyable type, whose objects a copy of bytes creates).
+  template <class K>
+  const typename K::Draw& in_place() const {
+    return *std::launder(reinterpret_cast<const typename K::Draw*>(bytes_));
   }
 
  private:
