@@ -94,7 +94,11 @@ inline std::span<const double> pick_weights(const Choice& choice) {
   return choice.scaled_weights.empty() ? choice.weights : choice.scaled_weights;
 }
 
-inline std::size_t Choice::draw(Draw params, Xoshiro256PlusPlus& rng, const EntityContext&) {
+// Always inlined: the entity's loops draw choices of their own and of the parents references
+// copy, and with those callers the compiler's limits turned it into a call in the loop of a table
+// of no references (2% more instructions there).
+[[gnu::always_inline]] inline std::size_t Choice::draw(Draw params, Xoshiro256PlusPlus& rng,
+                                                     const EntityContext&) {
   const std::uint64_t n = params->values.size();
   if (n == 0) return 0;
   const std::uint64_t index = params->weights.empty()

@@ -81,11 +81,11 @@ struct Reference {
   bool replay_keeps_values = false;  // whether one of them is read by a later one
   bool replay_picks = false;         // whether one of them may be a reference (or a switch)
   std::uint64_t replay_work = 0;     // the work of drawing them
-  // Whether the copied attribute is drawn alone: the replay is that attribute only, and it picks
-  // nothing itself. Its value then reads no earlier attribute, and the entity's loop draws it in
-  // place with its own kind's cell (draw_reference, sampling/entity_draws.h) instead of calling
-  // copy.
-  bool copies_directly = false;
+  // Whether the replay reads no value and picks no parent: the attributes before the copied one
+  // only move the generator, and the copied one reads nothing. The entity's loop then draws them
+  // in place, and hands on the copied value as its own kind's cell (draw_reference,
+  // sampling/entity_draws.h), instead of calling copy.
+  bool copies_in_place = false;
 
   static constexpr std::string_view NAME = "reference";
   static constexpr std::array<std::string_view, 4> FIELDS = {"table", "attribute", "distribution",
@@ -102,10 +102,12 @@ struct Reference {
   [[nodiscard]] static ParamFault fault(const Reference&) { return ParamFault::None; }
   struct Draw {
     const Reference* spec;
-    // With copies_directly, the copied attribute, its draw and the parent table's seed; else
-    // null.
+    // With copies_in_place, the copied attribute and its draw, the parent's attributes and their
+    // draws (for the replay before it) and the parent table's seed; else null.
     const AttrSpec* copied;
     const PreparedDraw* copied_draw;
+    const AttrSpec* parent_specs;
+    const PreparedDraw* parent_draws;
     std::uint64_t parent_seed;
   };
   static Draw prepare(const Reference& params, std::uint64_t);

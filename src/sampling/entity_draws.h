@@ -113,12 +113,12 @@ template <std::size_t I = 0, bool REFERENCES_IN_PLACE = true, class Visit>
 }
 
 // A reference, drawn without going through a record's value where it can be: the pick, then
-// visit(reference, ParentId) for the parent's `id`; for a reference that copies directly, the
-// copied attribute drawn in place as the parent table draws it (on the parent entity's generator,
-// made only when the attribute takes steps), visit(parent kind, its cell), or
-// visit(reference, null) where the parent's value is null; else visit(reference, the value
-// Reference::copy rebuilds). The values are those of Reference::draw, the cells those of the kind
-// the reference copies, as its column is.
+// visit(reference, ParentId) for the parent's `id`; for a reference that copies in place, the
+// replayed attributes drawn as the parent table draws them (on the parent entity's generator,
+// made only when one of them takes steps), the values of all but the copied one dropped, and
+// visit(parent kind, its cell) for the copied one, or visit(reference, null) where the parent's
+// value is null; else visit(reference, the value Reference::copy rebuilds). The values are those
+// of Reference::draw, the cells those of the kind the reference copies, as its column is.
 // A call of its own: inlined into the entity's loop, its dispatch over every kind the copy may be
 // would grow the loop past what the compiler inlines, and the draws of the loop's other kinds
 // would become calls (measured: the tables without references slowed down by 4%).
@@ -137,10 +137,18 @@ template <class Visit>
   }
   Xoshiro256PlusPlus parent_rng{};
   if (spec.replay_takes_steps) parent_rng = entity_rng(prepared.parent_seed, id);
-  // The copied attribute reads no earlier value and picks no parent of its own.
+  // No replayed attribute reads a value or picks a parent of its own.
   const EntityContext parent{id, nullptr, entity.text, nullptr};
-  const bool null = prepared.copied_draw->is_null(id);
-  draw_attribute<0, false>(*prepared.copied_draw, *prepared.copied, parent_rng, parent,
+  if (spec.replay.size() > 1) {
+    for (std::size_t j = 0; j + 1 < spec.replay.size(); ++j) {
+      const std::size_t k = spec.replay[j];
+      draw_attribute<0, false>(prepared.parent_draws[k], prepared.parent_specs[k], parent_rng,
+                               parent, []<class K, class Cell>(const K&, Cell) {});
+    }
+  }
+  const PreparedDraw& copied = *prepared.copied_draw;
+  const bool null = copied.is_null(id);
+  draw_attribute<0, false>(copied, *prepared.copied, parent_rng, parent,
                            [&]<class K, class Cell>(const K& params, Cell cell) {
                              if (null) {
                                visit(spec, AttributeValue::null());

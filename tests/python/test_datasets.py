@@ -14,8 +14,9 @@ from helpers import table_digests_by_threads
 
 # A parent whose referenced attributes come after hidden ones, nulls, a switch and a reference of
 # its own, so that rebuilding it must replay every draw before them; and a grandparent whose
-# attributes are copied on their own: a string with nulls that comes first, and a key after an
-# attribute that takes draws (which the key does not depend on).
+# attributes are copied without a record of its entity: a string with nulls that comes first, a
+# key after an attribute that takes draws (which the key does not depend on), and a choice whose
+# draw follows that of the string.
 FAMILY = {
     "tables": [
         {"name": "child", "scale": 3000, "attributes": [
@@ -35,6 +36,8 @@ FAMILY = {
              "same_as": "place"},
             {"name": "serial", "type": "reference", "table": "grandparent",
              "attribute": "serial", "same_as": "place"},
+            {"name": "zone", "type": "reference", "table": "grandparent", "attribute": "zone",
+             "same_as": "place"},
         ]},
         {"name": "parent", "scale": 500, "attributes": [
             {"name": "first", "type": "choice", "values": ["ann", "bo", "cy"], "hidden": True},
@@ -49,6 +52,8 @@ FAMILY = {
         {"name": "grandparent", "scale": 40, "attributes": [
             {"name": "city", "type": "pattern", "pattern": "[A-Z][a-z]{3,8}", "null_rate": 0.2},
             {"name": "serial", "type": "unique_int", "low": -50, "high": 50},
+            {"name": "zone", "type": "choice", "values": ["n", "e", "s", "w"],
+             "weights": [1, 2, 3, 4]},
         ]},
     ]
 }
@@ -69,7 +74,9 @@ def test_a_referenced_value_is_the_parent_tables_own_value_for_that_id() -> None
             assert (child["key"], child["label"], child["tier"], child["origin"]) == (
                 parent["key"], parent["label"], parent["tier"], parent["origin"]
             )
-            assert (child["city"], child["serial"]) == (place["city"], place["serial"])
+            assert (child["city"], child["serial"], child["zone"]) == (
+                place["city"], place["serial"], place["zone"]
+            )
     # The nulls and the switch's branches are all reached, and the zipf pick favours low ids.
     children, parents = rows(dataset["child"]), rows(dataset["parent"])
     assert {c["label"] is None for c in children} == {True, False}
