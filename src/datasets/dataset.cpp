@@ -280,16 +280,20 @@ std::variant<std::vector<std::size_t>, ReadError> parents_first(
 }
 
 // Tabulates the permutations of a parent's unique_int attributes (keyed_permutation.h): its
-// children rebuild them entity after entity, and a rebuilt key then costs a few table lookups
-// instead of the rounds' multiplies. The values are the same.
+// children rebuild them entity after entity, and a rebuilt key then costs one lookup (a domain of
+// up to 2^18 values) or a few (up to 2^24) instead of the rounds' multiplies. The values are the
+// same.
 void tabulate_keys(ReferencedTable& table) {
-  table.round_tables.reserve(table.draws.size());
   for (PreparedDraw& prepared : table.draws) {
     if (prepared.kind != kind_index<UniqueInt>()) continue;
     UniqueInt::Draw draw = prepared.draw.get<UniqueInt>();
-    std::optional<TabulatedRounds> rounds = tabulate_rounds(draw.permutation);
-    if (!rounds) continue;
-    draw.rounds = table.round_tables.emplace_back(std::move(*rounds)).data();
+    if (auto images = tabulate_images(draw.permutation)) {
+      draw.images = table.image_tables.emplace_back(std::move(*images)).data();
+    } else if (auto rounds = tabulate_rounds(draw.permutation)) {
+      draw.rounds = table.round_tables.emplace_back(std::move(*rounds)).data();
+    } else {
+      continue;
+    }
     prepared.draw.set<UniqueInt>(draw);
   }
 }

@@ -22,8 +22,9 @@ struct ReferencedTable {
   std::uint64_t seed = 0;  // the table's seed (datasets/dataset.h)
   std::shared_ptr<const PreparedSpecs> specs;
   std::vector<PreparedDraw> draws;  // the specs' draws under `seed`
-  // The round tables of its unique_int attributes' permutations, which `draws` point at: the
+  // The tables of its unique_int attributes' permutations, which `draws` point at: the
   // references of its children rebuild its keys for every entity (tabulate_keys, dataset.cpp).
+  std::vector<std::vector<std::uint32_t>> image_tables;
   std::vector<TabulatedRounds> round_tables;
 };
 

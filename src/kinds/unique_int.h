@@ -55,13 +55,15 @@ struct UniqueInt {
   struct Draw {
     std::uint64_t low;
     KeyedPermutation permutation;
-    // The permutation's round tables (tabulate_rounds), where the draws' owner made them for
-    // draws that serve many entities; else null, and the rounds are computed.
+    // The permutation's images (tabulate_images) or round tables (tabulate_rounds), where the
+    // draws' owner made them for draws that serve many entities; else null, and the rounds are
+    // computed.
+    const std::uint32_t* images;
     const std::uint16_t* rounds;
   };
   static Draw prepare(const UniqueInt& params, std::uint64_t key) {
     return {static_cast<std::uint64_t>(params.low),
-            make_keyed_permutation(last_offset(params), key), nullptr};
+            make_keyed_permutation(last_offset(params), key), nullptr, nullptr};
   }
   // Requires: id within the domain, as a table's scale is (fits_scale).
   static constexpr bool TAKES_STEPS = false;  // its draw never uses the generator
@@ -69,9 +71,14 @@ struct UniqueInt {
     if (entity.id > prepared.permutation.last) [[unlikely]] {
       panic("unique_int drawn for an id past its domain");
     }
-    const std::uint64_t offset = prepared.rounds != nullptr
-                                     ? permute(prepared.permutation, prepared.rounds, entity.id)
-                                     : permute(prepared.permutation, entity.id);
+    std::uint64_t offset = 0;
+    if (prepared.images != nullptr) {
+      offset = prepared.images[entity.id];
+    } else if (prepared.rounds != nullptr) {
+      offset = permute(prepared.permutation, prepared.rounds, entity.id);
+    } else {
+      offset = permute(prepared.permutation, entity.id);
+    }
     return static_cast<std::int64_t>(prepared.low + offset);
   }
   static AttributeValue value(const UniqueInt&, std::int64_t cell) {

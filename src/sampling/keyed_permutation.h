@@ -116,6 +116,24 @@ inline std::uint64_t permute(const KeyedPermutation& permutation, std::uint64_t 
   return value;
 }
 
+// Domains of at most this many values are tabulated whole, as the image of every index (4 bytes
+// a value, 1 MB at most): one lookup, where the network takes 1 / fill passes on average (the
+// fill being the domain's share of the network's 2^w values, as low as one half), and whether
+// another pass follows is a guess that fails as often as a value walks.
+inline constexpr std::uint64_t TABULATED_DOMAIN = std::uint64_t{1} << 18;
+
+// The images of 0..last, or none when the domain is wider than TABULATED_DOMAIN. For tables made
+// once and used for many values (a parent table's keys that references rebuild).
+inline std::optional<std::vector<std::uint32_t>> tabulate_images(
+    const KeyedPermutation& permutation) {
+  if (permutation.last >= TABULATED_DOMAIN) return std::nullopt;
+  std::vector<std::uint32_t> images(permutation.last + 1);
+  for (std::uint64_t index = 0; index <= permutation.last; ++index) {
+    images[index] = static_cast<std::uint32_t>(permute(permutation, index));
+  }
+  return images;
+}
+
 // permute by the tables of the same permutation (tabulate_rounds(permutation)->data()): the same
 // image.
 inline std::uint64_t permute(const KeyedPermutation& permutation, const std::uint16_t* rounds,

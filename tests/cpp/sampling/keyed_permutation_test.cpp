@@ -96,5 +96,20 @@ TEST(KeyedPermutation, TabulatedRoundsGiveTheSameImages) {
   EXPECT_FALSE(tabulate_rounds(make_keyed_permutation(kAll, 1)).has_value());
 }
 
+// So do the images of whole domains, up to the widest tabulated (2^18 values).
+TEST(KeyedPermutation, TabulatedImagesAreTheImages) {
+  for (std::uint64_t last : {std::uint64_t{0}, std::uint64_t{999}, std::uint64_t{99999},
+                             (std::uint64_t{1} << 18) - 1}) {
+    const KeyedPermutation permutation = make_keyed_permutation(last, 77);
+    const std::optional<std::vector<std::uint32_t>> images = tabulate_images(permutation);
+    ASSERT_TRUE(images.has_value()) << last;
+    ASSERT_EQ(images->size(), last + 1);
+    for (std::uint64_t i = 0; i <= last; ++i) {
+      ASSERT_EQ((*images)[i], permute(permutation, i)) << last << ", " << i;
+    }
+  }
+  EXPECT_FALSE(tabulate_images(make_keyed_permutation(std::uint64_t{1} << 18, 1)).has_value());
+}
+
 }  // namespace
 }  // namespace tessary
