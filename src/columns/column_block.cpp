@@ -131,18 +131,18 @@ class BatchBuilder {
     sample_entity(seed_, id, targets_.size(), [&](std::size_t k, Xoshiro256PlusPlus& rng) {
       Target& target = targets_[k];
       const PreparedDraw& prepared = draws_[k];
+      // A reference hands over the cell of the kind it copies, through a visitor of its own
+      // (draw_reference).
+      if (prepared.kind == kind_index<Reference>()) {
+        auto keep_copy = [&]<class K, class Cell>(const K& params, Cell cell) {
+          keep(target, prepared, k, row, id, params, cell);
+        };
+        draw_reference(prepared.draw.in_place<Reference>(), rng, entity, keep_copy);
+        return;
+      }
       draw_attribute(prepared, *target.spec, rng, entity,
                      [&]<class K, class Cell>(const K& params, Cell cell) {
-                       const bool null = prepared.is_null(id);
-                       if (target.spec->referenced) {
-                         spec_values_[k] = null ? AttributeValue::null() : K::value(params, cell);
-                       }
-                       if (!target.kept) return;
-                       if (null) {
-                         store_null(target, row);
-                       } else {
-                         store(target, row, cell);
-                       }
+                       keep(target, prepared, k, row, id, params, cell);
                      });
     });
   }
@@ -168,6 +168,23 @@ class BatchBuilder {
     const ChoiceCells* choice = nullptr;
     std::int64_t nulls = 0;
   };
+
+  // Keeps attribute k's cell: as the value later attributes read, and in its column unless the
+  // column drops it; null by the attribute's null_rate.
+  template <class K, class Cell>
+  [[gnu::always_inline]] void keep(Target& target, const PreparedDraw& prepared, std::size_t k,
+                                   std::size_t row, std::uint64_t id, const K& params, Cell cell) {
+    const bool null = prepared.is_null(id);
+    if (target.spec->referenced) {
+      spec_values_[k] = null ? AttributeValue::null() : K::value(params, cell);
+    }
+    if (!target.kept) return;
+    if (null) {
+      store_null(target, row);
+    } else {
+      store(target, row, cell);
+    }
+  }
 
   static void mark_validity(Target& target, std::size_t row, bool valid) {
     target.nulls += !valid;

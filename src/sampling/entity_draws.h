@@ -21,7 +21,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -79,20 +78,13 @@ struct PreparedDraw {
 // The prepared draws of specs[0 .. n) under `seed`. Nothing throws except std::bad_alloc.
 std::vector<PreparedDraw> prepare_draws(std::span<const AttrSpec> specs, std::uint64_t seed);
 
-template <class Visit>
-void draw_reference(const Reference::Draw& prepared, Xoshiro256PlusPlus& rng,
-                    const EntityContext& entity, Visit& visit);
-
 // Draws attribute `spec` of the entity from `rng` with its prepared draw and hands the result to
 // visit(params, cell) (the kind's parameters and its CellValue), where params is the attribute's
-// kind K; a reference hands over the cell of the kind it copies instead (draw_reference below).
-// An attribute whose parameters are unusable panics with the message of its fault, before any
-// draw; a failing pick panics within the draw. One test of the kind per kind in list order, which
-// the compiler inlines into the per-entity loops (neither std::visit, which it does not always
-// inline, nor a jump table, whose indirect branch alternating kinds mispredict).
-// REFERENCES_IN_PLACE is false only within draw_reference, where a reference copied from a
-// parent (one of a chain) gives its value as a record holds it: this ends the recursion.
-template <std::size_t I = 0, bool REFERENCES_IN_PLACE = true, class Visit>
+// kind K. An attribute whose parameters are unusable panics with the message of its fault,
+// before any draw; a failing pick panics within the draw. One test of the kind per kind in list
+// order, which the compiler inlines into the per-entity loops (neither std::visit, which it does
+// not always inline, nor a jump table, whose indirect branch alternating kinds mispredict).
+template <std::size_t I = 0, class Visit>
 [[gnu::always_inline]] inline void draw_attribute(const PreparedDraw& prepared,
                                                   const AttrSpec& spec, Xoshiro256PlusPlus& rng,
                                                   const EntityContext& entity, Visit&& visit) {
@@ -101,18 +93,15 @@ template <std::size_t I = 0, bool REFERENCES_IN_PLACE = true, class Visit>
   } else {
     using K = std::variant_alternative_t<I, AttrKind>;
     if (prepared.kind == I) {
-      if constexpr (REFERENCES_IN_PLACE && std::is_same_v<K, Reference>) {
-        draw_reference(prepared.draw.in_place<K>(), rng, entity, visit);
-      } else {
-        visit(*std::get_if<I>(&spec.kind), K::draw(prepared.draw.in_place<K>(), rng, entity));
-      }
+      visit(*std::get_if<I>(&spec.kind), K::draw(prepared.draw.in_place<K>(), rng, entity));
       return;
     }
-    draw_attribute<I + 1, REFERENCES_IN_PLACE>(prepared, spec, rng, entity, visit);
+    draw_attribute<I + 1>(prepared, spec, rng, entity, visit);
   }
 }
 
-// A reference, drawn without going through a record's value where it can be: the pick, then
+// A reference drawn for a column, without going through a record's value where it can be (what
+// Reference::draw gives a record): the pick, then
 // visit(reference, ParentId) for the parent's `id`; for a reference that copies in place, the
 // replayed attributes drawn as the parent table draws them (on the parent entity's generator,
 // made only when one of them takes steps), the values of all but the copied one dropped, and
@@ -121,7 +110,8 @@ template <std::size_t I = 0, bool REFERENCES_IN_PLACE = true, class Visit>
 // of Reference::draw, the cells those of the kind the reference copies, as its column is.
 // A call of its own: inlined into the entity's loop, its dispatch over every kind the copy may be
 // would grow the loop past what the compiler inlines, and the draws of the loop's other kinds
-// would become calls (measured: the tables without references slowed down by 4%).
+// would become calls (measured: the tables without references slowed down by 4%). For the same
+// reason `visit` should be a visitor of its own, not the one the loop hands draw_attribute.
 template <class Visit>
 [[gnu::noinline]] void draw_reference(const Reference::Draw& prepared, Xoshiro256PlusPlus& rng,
                                       const EntityContext& entity, Visit& visit) {
@@ -142,20 +132,20 @@ template <class Visit>
   if (spec.replay.size() > 1) {
     for (std::size_t j = 0; j + 1 < spec.replay.size(); ++j) {
       const std::size_t k = spec.replay[j];
-      draw_attribute<0, false>(prepared.parent_draws[k], prepared.parent_specs[k], parent_rng,
-                               parent, []<class K, class Cell>(const K&, Cell) {});
+      draw_attribute(prepared.parent_draws[k], prepared.parent_specs[k], parent_rng, parent,
+                     []<class K, class Cell>(const K&, Cell) {});
     }
   }
   const PreparedDraw& copied = *prepared.copied_draw;
   const bool null = copied.is_null(id);
-  draw_attribute<0, false>(copied, *prepared.copied, parent_rng, parent,
-                           [&]<class K, class Cell>(const K& params, Cell cell) {
-                             if (null) {
-                               visit(spec, AttributeValue::null());
-                             } else {
-                               visit(params, cell);
-                             }
-                           });
+  draw_attribute(copied, *prepared.copied, parent_rng, parent,
+                 [&]<class K, class Cell>(const K& params, Cell cell) {
+                   if (null) {
+                     visit(spec, AttributeValue::null());
+                   } else {
+                     visit(params, cell);
+                   }
+                 });
 }
 
 // The value of attribute `spec` of the entity, as a record holds it: draw_attribute, then null
