@@ -66,7 +66,6 @@ void plan_replay(Reference& spec, const std::vector<AttrSpec>& specs, std::size_
                         std::holds_alternative<Switch>(specs[k].kind);
     spec.replay_work += attribute_work(specs[k]);
   }
-  spec.copies_in_place = !spec.replay_keeps_values && !spec.replay_picks;
 }
 
 // The index of the parent's spec that `attribute` names: its last of that name, or ID.
@@ -132,14 +131,11 @@ const AttrSpec& parent_attribute(const Reference& params) {
 }  // namespace
 
 Reference::Draw Reference::prepare(const Reference& params, std::uint64_t) {
-  if (!params.copies_in_place) return {&params, nullptr, nullptr, nullptr, nullptr, 0};
+  if (params.parent_spec == ID || params.replay_keeps_values || params.replay_picks) {
+    return {&params, nullptr, nullptr, 0};
+  }
   const ReferencedTable& parent = *params.parent;
-  return {&params,
-          &parent.specs->specs[params.parent_spec],
-          &parent.draws[params.parent_spec],
-          parent.specs->specs.data(),
-          parent.draws.data(),
-          parent.seed};
+  return {&params, parent.specs->specs.data(), parent.draws.data(), parent.seed};
 }
 
 // Drawn as the parent table draws it: the attributes of `replay` in order on the entity's

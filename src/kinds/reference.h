@@ -38,8 +38,8 @@ namespace tessary {
 // prepared for that seed (datasets/dataset.cpp makes it once the table is read).
 struct ReferencedTable;
 
-// A parent's attribute and its draw under the parent's seed (records/attr_spec.h,
-// sampling/entity_draws.h), which a reference that copies directly draws in place.
+// A parent's attributes and their draws under the parent's seed (records/attr_spec.h,
+// sampling/entity_draws.h), which a reference that copies in place draws.
 struct AttrSpec;
 struct PreparedDraw;
 
@@ -81,11 +81,6 @@ struct Reference {
   bool replay_keeps_values = false;  // whether one of them is read by a later one
   bool replay_picks = false;         // whether one of them may be a reference (or a switch)
   std::uint64_t replay_work = 0;     // the work of drawing them
-  // Whether the replay reads no value and picks no parent: the attributes before the copied one
-  // only move the generator, and the copied one reads nothing. The entity's loop then draws them
-  // in place, and hands on the copied value as its own kind's cell (draw_reference,
-  // sampling/entity_draws.h), instead of calling copy.
-  bool copies_in_place = false;
 
   static constexpr std::string_view NAME = "reference";
   static constexpr std::array<std::string_view, 4> FIELDS = {"table", "attribute", "distribution",
@@ -102,10 +97,11 @@ struct Reference {
   [[nodiscard]] static ParamFault fault(const Reference&) { return ParamFault::None; }
   struct Draw {
     const Reference* spec;
-    // With copies_in_place, the copied attribute and its draw, the parent's attributes and their
-    // draws (for the replay before it) and the parent table's seed; else null.
-    const AttrSpec* copied;
-    const PreparedDraw* copied_draw;
+    // For a copy in place, the parent's attributes, their draws and the parent table's seed;
+    // else null. A copy is made in place when its replay reads no value and picks no parent: the
+    // attributes before the copied one only move the generator, and the copied one reads
+    // nothing. The column builder then draws them itself and hands on the copied value as its
+    // own kind's cell (draw_reference, sampling/entity_draws.h), instead of calling copy.
     const AttrSpec* parent_specs;
     const PreparedDraw* parent_draws;
     std::uint64_t parent_seed;
@@ -129,8 +125,8 @@ struct Reference {
     entity.parent_ids[spec.index] = id;
     return id;
   }
-  // The value as a record holds it. The entity's loop draws a reference in place instead
-  // (draw_reference), and this serves where a reference is drawn within another's copy.
+  // The value as a record holds it: for records, and for a reference drawn within another's
+  // copy. The column builder draws a reference with draw_reference instead.
   static AttributeValue draw(const Draw& prepared, Xoshiro256PlusPlus& rng,
                              const EntityContext& entity) {
     const Reference& spec = *prepared.spec;

@@ -121,7 +121,7 @@ template <class Visit>
     visit(spec, ParentId{id});
     return;
   }
-  if (prepared.copied == nullptr) {
+  if (prepared.parent_specs == nullptr) {
     visit(spec, Reference::copy(spec, id, *entity.text));
     return;
   }
@@ -129,16 +129,14 @@ template <class Visit>
   if (spec.replay_takes_steps) parent_rng = entity_rng(prepared.parent_seed, id);
   // No replayed attribute reads a value or picks a parent of its own.
   const EntityContext parent{id, nullptr, entity.text, nullptr};
-  if (spec.replay.size() > 1) {
-    for (std::size_t j = 0; j + 1 < spec.replay.size(); ++j) {
-      const std::size_t k = spec.replay[j];
-      draw_attribute(prepared.parent_draws[k], prepared.parent_specs[k], parent_rng, parent,
-                     []<class K, class Cell>(const K&, Cell) {});
-    }
+  for (std::size_t j = 0; j + 1 < spec.replay.size(); ++j) {
+    const std::size_t k = spec.replay[j];
+    draw_attribute(prepared.parent_draws[k], prepared.parent_specs[k], parent_rng, parent,
+                   []<class K, class Cell>(const K&, Cell) {});
   }
-  const PreparedDraw& copied = *prepared.copied_draw;
+  const PreparedDraw& copied = prepared.parent_draws[spec.parent_spec];
   const bool null = copied.is_null(id);
-  draw_attribute(copied, *prepared.copied, parent_rng, parent,
+  draw_attribute(copied, prepared.parent_specs[spec.parent_spec], parent_rng, parent,
                  [&]<class K, class Cell>(const K& params, Cell cell) {
                    if (null) {
                      visit(spec, AttributeValue::null());
